@@ -1,0 +1,22 @@
+# qumo_add_test(NAME SOURCES src... LIBS lib... [LABELS label...] [TIMEOUT s])
+# One test executable per test file; asserts stay on whatever the build type.
+function(qumo_add_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main qumo_flags)
+  target_compile_options(${name} PRIVATE -UNDEBUG)
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT T_LABELS)
+    set(T_LABELS core)
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set(env "QT_QPA_PLATFORM=offscreen")
+  # Integration tests find the reference service through this variable.
+  if(TARGET qumo-service)
+    list(APPEND env "QUMO_SERVICE_BIN=$<TARGET_FILE:qumo-service>")
+  endif()
+  set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
+                       ENVIRONMENT "${env}")
+endfunction()
