@@ -1,0 +1,23 @@
+// Reading XML documents from disk and writing them back. Files written are UTF-16LE with
+// a byte order mark and the declaration <?xml version="1.0" encoding="UTF-16"?>.
+#pragma once
+
+#include "base/xml_node.h"
+
+#include <cstddef>
+#include <string>
+
+// Parses the file at `path` into `node` with DefaultParseOptions. A file starting with
+// FF FE is read as UTF-16LE, any other as narrow text. False for a missing, unreadable or
+// empty file (last error from the file system) and for a parse failure (last error left).
+bool LoadFile(const char16_t* path, XmlNode* node);
+bool LoadFile(const std::u16string& path, XmlNode& node);
+
+// The parse half of LoadFile, for bytes already in memory.
+bool LoadXmlBytes(const void* data, std::size_t n, XmlNode* node);
+
+// Replaces the file at `path` with the byte order mark, the declaration and `text`. The
+// old file stays intact unless the whole new content reached the disk. Null arguments
+// fail with last error 87.
+bool SaveFile(const char16_t* text, const char16_t* path);
+bool SaveFile(const std::u16string& text, const std::u16string& path);
