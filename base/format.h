@@ -3,7 +3,10 @@
 // Conversions: %s takes a UTF-16 string (const char16_t*), %hs and %S a narrow byte
 // string (const char*, UTF-8); %c a character (int), %d %i %u %x %X %o with the length
 // modifiers h, l, ll, z and I64 (64-bit); %p; %f %e %g; %%. Flags "-+ 0#", width and
-// precision (also "*") work as in C. A null string prints as "(null)".
+// precision (also "*") work as in C. A null string prints as "(null)". %p prints the
+// address as uppercase hexadecimal digits without a prefix. %n writes nothing (its
+// argument is skipped). Widths and precisions are clamped to 65536. A conversion that
+// cannot be read ends the text where it begins, as a cut would.
 #pragma once
 
 #include <cstdarg>
