@@ -1,0 +1,224 @@
+#include "upload/upload_list_file.h"
+
+#include <cwctype>
+#include <mutex>
+
+#include "app/global_var.h"
+#include "base/format.h"
+#include "base/log.h"
+#include "base/xml.h"
+#include "platform/files.h"
+#include "platform/lasterror.h"
+
+namespace {
+
+// Serialises the three operations; when the queue lock is also needed it is taken first.
+std::mutex g_listFileLock;
+
+const char16_t kNewListText[] = u"\t\t\t\t\t\t<QumoUploadList>\t\t\t\t\t\t</QumoUploadList>";
+
+bool IsSpace16(char16_t c) {
+    return std::iswspace(static_cast<wint_t>(c)) != 0;
+}
+
+std::u16string Trim16(const std::u16string& s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && IsSpace16(s[b]))
+        ++b;
+    while (e > b && IsSpace16(s[e - 1]))
+        --e;
+    return s.substr(b, e - b);
+}
+
+char16_t Fold(char16_t c) {
+    if (c >= u'A' && c <= u'Z')
+        return static_cast<char16_t>(c + 32);
+    if (c < 0x80 || (c >= 0xD800 && c <= 0xDFFF))
+        return c;
+    return static_cast<char16_t>(std::towlower(static_cast<wint_t>(c)));
+}
+
+bool EqualNoCase(const std::u16string& a, const std::u16string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (Fold(a[i]) != Fold(b[i]))
+            return false;
+    return true;
+}
+
+std::u16string Attr(const XmlNode* node, const char16_t* name) {
+    const XmlAttribute* a = node->FindAttr(name);
+    return a != nullptr ? a->value : std::u16string();
+}
+
+bool FileExists(const std::u16string& path) {
+    platform::FileAttributes fa;
+    return !path.empty() && platform::GetFileAttributesEx(path, fa) && !fa.isDirectory;
+}
+
+bool ReadList(const std::u16string& path, XmlNode& root) {
+    if (LoadFile(path.c_str(), &root))
+        return true;
+    LogError(u"Failed to call xml.Read, errorcode is %d", platform::GetLastErrorCode());
+    return false;
+}
+
+void WriteList(const std::u16string& path, const XmlNode& root) {
+    // A failed save is logged by the file layer; the operation still counts as done.
+    SaveFile(WriteXml(root, DefaultWriteOptions).c_str(), path.c_str());
+}
+
+// The logged-in user's group among the top element's children. Sets `error` when a
+// child cannot be got (the caller logs its own line).
+XmlNode* FindUserGroup(const XmlNode& root, bool& error) {
+    error = false;
+    const std::u16string uid = Trim16(CGlobalVar::m_strUid);
+    for (std::size_t i = 0; i < root.ChildCount(); ++i) {
+        XmlNode* child = root.GetChild(i);
+        if (child == nullptr) {
+            error = true;
+            return nullptr;
+        }
+        if (SameListKey(Attr(child, u"UserName"), uid))
+            return child;
+    }
+    return nullptr;
+}
+
+XmlNode* FindTask(const XmlNode& group, const std::u16string& path, bool& error) {
+    error = false;
+    for (std::size_t i = 0; i < group.ChildCount(); ++i) {
+        XmlNode* child = group.GetChild(i);
+        if (child == nullptr) {
+            error = true;
+            return nullptr;
+        }
+        if (SameListKey(Attr(child, u"FileAllPath"), path))
+            return child;
+    }
+    return nullptr;
+}
+
+void Append(XmlNode* node, const char16_t* name, const std::u16string& value) {
+    node->AppendAttr(CreateAttr(name, value.c_str()));
+}
+
+// Replaces an attribute's value when the element has it and the value differs other
+// than in letter case; a missing attribute stays missing.
+void Replace(XmlNode* node, const char16_t* name, const std::u16string& value) {
+    XmlAttribute* a = node->FindAttr(name);
+    if (a != nullptr && !EqualNoCase(a->value, value))
+        a->value = value;
+}
+
+} // namespace
+
+bool SameListKey(const std::u16string& a, const std::u16string& b) {
+    return EqualNoCase(Trim16(a), Trim16(b));
+}
+
+bool AddUploadTaskList(UpInfo record) {
+    std::lock_guard<std::mutex> guard(g_listFileLock);
+    const std::u16string path = CGlobalVar::m_strUploadListPath;
+    if (!FileExists(path)) {
+        XmlNode fresh;
+        if (fresh.Load(kNewListText, &DefaultParseOptions) == nullptr) {
+            LogError(u"root node Load error.");
+            return false;
+        }
+        WriteList(path, fresh);
+    }
+    XmlNode root;
+    if (!ReadList(path, root))
+        return false;
+
+    auto task = std::make_unique<XmlNode>();
+    task->Load(u"<QumoFileInfo/>", &DefaultParseOptions);
+    Append(task.get(), u"FileName", record.m_strFileName);
+    Append(task.get(), u"FileAllPath", record.m_strFilePath);
+    Append(task.get(), u"FileExt", record.m_tcExt);
+    Append(task.get(), u"FileSize",
+           FormatText(u"%llu", static_cast<unsigned long long>(record.m_nFileLen)));
+    Append(task.get(), u"NetDirId", FormatText(u"%d", record.m_nNetDirId));
+    Append(task.get(), u"NetDirPath", record.m_strNetDirPath);
+    Append(task.get(), u"UploadStatus", u"0");
+    Append(task.get(), u"UploadId", u"");
+    Append(task.get(), u"UploadMid", u"");
+    Append(task.get(), u"UploadIp", u"");
+    Append(task.get(), u"UploadPort", u"");
+
+    bool error = false;
+    XmlNode* group = FindUserGroup(root, error);
+    if (error) {
+        LogError(u"AddUploadTaskList, Failed to call GetChild");
+        return false;
+    }
+    if (group == nullptr) {
+        auto user = std::make_unique<XmlNode>();
+        user->Load(u"<UserInfo/>", &DefaultParseOptions);
+        Append(user.get(), u"UserName", CGlobalVar::m_strUid);
+        group = root.AppendChild(std::move(user));
+    }
+    group->AppendChild(std::move(task));
+    WriteList(path, root);
+    return true;
+}
+
+bool UpdateUploadTaskList(UpInfo record) {
+    std::lock_guard<std::mutex> guard(g_listFileLock);
+    const std::u16string path = CGlobalVar::m_strUploadListPath;
+    if (!FileExists(path))
+        return false;
+    XmlNode root;
+    if (!ReadList(path, root))
+        return false;
+    bool error = false;
+    XmlNode* group = FindUserGroup(root, error);
+    if (error) {
+        LogError(u"UpdateUploadTaskList, Failed to call GetChild");
+        return false;
+    }
+    if (group == nullptr)
+        return false;
+    XmlNode* task = FindTask(*group, record.m_strFilePath, error);
+    if (error) {
+        LogError(u"UpdateUploadTaskList, Failed to call GetChild");
+        return false;
+    }
+    if (task == nullptr)
+        return true;
+    Replace(task, u"UploadStatus", u"1");
+    Replace(task, u"UploadId", record.m_tsUpID);
+    Replace(task, u"UploadMid", record.m_tcVid);
+    Replace(task, u"UploadIp", record.m_tcUploadIp);
+    Replace(task, u"UploadPort", FormatText(u"%d", record.m_nUploadPort));
+    WriteList(path, root);
+    return true;
+}
+
+bool DeleteUploadTaskList(const std::u16string& fullPath) {
+    std::lock_guard<std::mutex> guard(g_listFileLock);
+    const std::u16string path = CGlobalVar::m_strUploadListPath;
+    if (!FileExists(path))
+        return false;
+    XmlNode root;
+    if (!ReadList(path, root))
+        return false;
+    bool error = false;
+    XmlNode* group = FindUserGroup(root, error);
+    if (error) {
+        LogError(u"DeleteUploadTaskList, Failed to call GetChild");
+        return false;
+    }
+    if (group == nullptr)
+        return false;
+    XmlNode* task = FindTask(*group, fullPath, error);
+    if (error) {
+        LogError(u"DeleteUploadTaskList, Failed to call GetChild");
+        return false;
+    }
+    if (task != nullptr && group->RemoveChild(task))
+        WriteList(path, root);
+    return true;
+}

@@ -1,0 +1,25 @@
+// The upload list file (QumolanUploadList.xml beside the program): one QumoFileInfo
+// element per unfinished task, grouped in one UserInfo element per user id. Each
+// operation is a whole read-modify-write of the file under the list-file lock.
+#pragma once
+
+#include <string>
+
+#include "upload/up_info.h"
+
+// Adds the element of a new task (UploadStatus "0", empty Upload... values) to the
+// logged-in user's group, creating the file and the group when they are missing.
+bool AddUploadTaskList(UpInfo record);
+
+// Records the service's upload values of a task (UploadStatus "1"). True also when the
+// task has no element; false when the file is missing or unreadable or the user has no
+// group.
+bool UpdateUploadTaskList(UpInfo record);
+
+// Removes the first element of the task with this full path. True also when there is
+// none; false when the file is missing or unreadable or the user has no group.
+bool DeleteUploadTaskList(const std::u16string& fullPath);
+
+// Compares two texts as the list file's matching rules do: trimmed of white space at
+// both ends, without regard to letter case.
+bool SameListKey(const std::u16string& a, const std::u16string& b);
