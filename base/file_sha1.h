@@ -1,0 +1,31 @@
+// SHA-1 digest of a file's whole content, read in fixed 10240-byte chunks.
+//
+// One object is used by one thread at a time; only RequestStop may be called from
+// another thread, and the running computation notices it at its next chunk.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+class CFileSha1 {
+public:
+    // 40 lowercase hexadecimal digits, or an empty text on failure, with ErrorText()
+    // saying why. `path` is the file's name in the narrow (UTF-8) code page. Clears any
+    // earlier stop request first.
+    std::u16string GetFileSha1(const char* path);
+
+    // Ends a running GetFileSha1 at its next chunk with "User terminate calculate!".
+    void RequestStop();
+
+    // The last failure's message. Only failures assign it; a success leaves it as it was.
+    const std::string& ErrorText() const { return m_error; }
+
+    // Bytes asked of each read; the contract every caller's memory use relies on.
+    static constexpr size_t kChunkSize = 10240;
+
+private:
+    std::u16string Compute(const char* path, unsigned char* buffer);
+
+    std::string m_error;
+    std::atomic<bool> m_stop{false};
+};

@@ -1,0 +1,264 @@
+#include "base/file_sha1.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <random>
+#include <regex>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const std::u16string kEmptyDigest = u"da39a3ee5e6b4b0d3255bfef95601890afd80709";
+
+std::u16string Wide(const std::string& s) {
+    return std::u16string(s.begin(), s.end());
+}
+
+class FileSha1Test : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/qumo-filesha1-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        m_dir = tmpl;
+    }
+    void TearDown() override {
+        std::string cmd = "rm -rf '" + m_dir + "'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+    }
+
+    std::string Write(const std::string& name, const std::string& content) {
+        std::string path = m_dir + "/" + name;
+        FILE* f = std::fopen(path.c_str(), "wb");
+        EXPECT_NE(f, nullptr);
+        if (f) {
+            EXPECT_EQ(std::fwrite(content.data(), 1, content.size(), f), content.size());
+            std::fclose(f);
+        }
+        return path;
+    }
+
+    // The digest as sha1sum computes it, as an independent answer.
+    static std::u16string SystemSha1(const std::string& path) {
+        std::string cmd = "sha1sum '" + path + "'";
+        std::string out;
+        if (FILE* p = ::popen(cmd.c_str(), "r")) {
+            char buf[512];
+            while (std::fgets(buf, sizeof buf, p))
+                out += buf;
+            ::pclose(p);
+        }
+        return Wide(out.substr(0, 40));
+    }
+
+    std::string m_dir;
+};
+
+std::string RandomBytes(size_t n, uint32_t seed) {
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (auto& c : s)
+        c = static_cast<char>(gen());
+    return s;
+}
+
+TEST_F(FileSha1Test, DigestsMatchSystemTool) {
+    CFileSha1 sha;
+    EXPECT_EQ(sha.GetFileSha1(Write("empty", "").c_str()), kEmptyDigest);
+    EXPECT_EQ(sha.GetFileSha1(Write("abc", "abc").c_str()),
+              u"a9993e364706816aba3e25717850c26c9cd0d89d");
+
+    std::mt19937 gen(1234);
+    std::vector<size_t> sizes = {1, 63, 64, 65, 10239, 10240, 10241, 20480, 20481, 30719, 1 << 20};
+    for (int i = 0; i < 6; ++i)
+        sizes.push_back(gen() % 300000);
+    for (size_t n : sizes) {
+        std::string path = Write("f" + std::to_string(n), RandomBytes(n, gen()));
+        std::u16string digest = sha.GetFileSha1(path.c_str());
+        ASSERT_EQ(digest.size(), 40u);
+        EXPECT_EQ(digest, SystemSha1(path)) << "size " << n;
+    }
+}
+
+TEST_F(FileSha1Test, NonAsciiNamesAreUtf8) {
+    std::string path = Write("\xe7\x85\xa7\xe7\x89\x87 photo.jpg", "abc");
+    CFileSha1 sha;
+    EXPECT_EQ(sha.GetFileSha1(path.c_str()), u"a9993e364706816aba3e25717850c26c9cd0d89d");
+}
+
+TEST_F(FileSha1Test, UnopenablePathsFailWithOpenError) {
+    CFileSha1 sha;
+    EXPECT_EQ(sha.GetFileSha1((m_dir + "/missing").c_str()), u"");
+    EXPECT_EQ(sha.ErrorText(), "The file can't be opened!");
+
+    // A folder opens for reading on this system but is not a readable file.
+    CFileSha1 dir;
+    EXPECT_EQ(dir.GetFileSha1(m_dir.c_str()), u"");
+    EXPECT_EQ(dir.ErrorText(), "The file can't be opened!");
+
+    CFileSha1 null;
+    EXPECT_EQ(null.GetFileSha1(nullptr), u"");
+    EXPECT_EQ(null.ErrorText(), "The file can't be opened!");
+
+    // An earlier failure's text stays after a later success.
+    EXPECT_EQ(sha.GetFileSha1(Write("ok", "").c_str()), kEmptyDigest);
+    EXPECT_EQ(sha.ErrorText(), "The file can't be opened!");
+}
+
+TEST_F(FileSha1Test, FileWithoutReadPermission) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root reads files whatever their mode";
+    std::string path = Write("locked", "secret");
+    ASSERT_EQ(::chmod(path.c_str(), 0), 0);
+    CFileSha1 sha;
+    EXPECT_EQ(sha.GetFileSha1(path.c_str()), u"");
+    EXPECT_EQ(sha.ErrorText(), "The file can't be opened!");
+}
+
+// A read that fails is an error, not the end of the file. Reading this process's own
+// memory file at offset 0 opens fine and then fails (nothing is mapped there).
+TEST_F(FileSha1Test, ReadErrorIsReportedNotHashed) {
+    int probe = ::open("/proc/self/mem", O_RDONLY);
+    if (probe < 0)
+        GTEST_SKIP() << "no /proc/self/mem";
+    char c;
+    ssize_t got = ::read(probe, &c, 1);
+    ::close(probe);
+    if (got >= 0)
+        GTEST_SKIP() << "address 0 is readable here";
+    CFileSha1 sha;
+    EXPECT_EQ(sha.GetFileSha1("/proc/self/mem"), u"");
+    EXPECT_EQ(sha.ErrorText(), "UnKnow error!");
+}
+
+TEST_F(FileSha1Test, WritesDayTraceLine) {
+    std::string path = Write("t", "x");
+    ::testing::internal::CaptureStderr();
+    CFileSha1 sha;
+    sha.GetFileSha1(path.c_str());
+    std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(std::regex_search(err, std::regex(R"(\[New\]->Sha1-line=48,[0-9a-f]+\.\r?\n)")))
+        << err;
+}
+
+// A stop left over from before the call is cleared when the call starts.
+TEST_F(FileSha1Test, EarlierStopIsCleared) {
+    std::string path = Write("big", RandomBytes(50000, 9));
+    CFileSha1 sha;
+    sha.RequestStop();
+    EXPECT_EQ(sha.GetFileSha1(path.c_str()), SystemSha1(path));
+}
+
+// A pipe lets the test decide exactly what the reader has seen when the stop arrives.
+class FileSha1StopTest : public FileSha1Test {
+protected:
+    void SetUp() override {
+        FileSha1Test::SetUp();
+        m_fifo = m_dir + "/pipe";
+        ASSERT_EQ(::mkfifo(m_fifo.c_str(), 0600), 0);
+        // The reader may close its end while the test still writes.
+        m_oldPipe = std::signal(SIGPIPE, SIG_IGN);
+    }
+    void TearDown() override {
+        std::signal(SIGPIPE, m_oldPipe);
+        FileSha1Test::TearDown();
+    }
+
+    // Opening the writing end returns only once the digest has opened the reading end,
+    // which is after it cleared the stop flag.
+    int OpenWriter() { return ::open(m_fifo.c_str(), O_WRONLY); }
+
+    // Writes until done or until the reader has gone.
+    static void WriteAll(int fd, const std::string& s) {
+        size_t done = 0;
+        while (done < s.size()) {
+            ssize_t w = ::write(fd, s.data() + done, s.size() - done);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w < 0 && errno == EPIPE)
+                return;
+            ASSERT_GT(w, 0);
+            done += static_cast<size_t>(w);
+        }
+    }
+
+    std::string m_fifo;
+    void (*m_oldPipe)(int) = SIG_DFL;
+};
+
+TEST_F(FileSha1StopTest, StopMidFile) {
+    CFileSha1 sha;
+    std::u16string digest = u"not run";
+    std::thread worker([&] { digest = sha.GetFileSha1(m_fifo.c_str()); });
+    int fd = OpenWriter();
+    ASSERT_GE(fd, 0);
+    WriteAll(fd, RandomBytes(3 * CFileSha1::kChunkSize, 1));
+    sha.RequestStop();
+    // Data written after the stop is read and seen with the flag set.
+    WriteAll(fd, RandomBytes(CFileSha1::kChunkSize, 2));
+    ::close(fd);
+    worker.join();
+    EXPECT_EQ(digest, u"");
+    EXPECT_EQ(sha.ErrorText(), "User terminate calculate!");
+}
+
+TEST_F(FileSha1StopTest, StopBeforeFirstChunkStillReadsOneChunk) {
+    CFileSha1 sha;
+    std::u16string digest = u"not run";
+    std::thread worker([&] { digest = sha.GetFileSha1(m_fifo.c_str()); });
+    int fd = OpenWriter();
+    ASSERT_GE(fd, 0);
+    sha.RequestStop();
+    WriteAll(fd, "one chunk");
+    // The writing end stays open, so a reader waiting for a second chunk would never
+    // return: the join itself shows it stopped after the first.
+    worker.join();
+    EXPECT_EQ(digest, u"");
+    EXPECT_EQ(sha.ErrorText(), "User terminate calculate!");
+    ::close(fd);
+}
+
+TEST_F(FileSha1StopTest, EmptyPipeIsEmptyDigestEvenWithStop) {
+    // No chunk arrives, so the flag is never looked at.
+    CFileSha1 sha;
+    std::u16string digest;
+    std::thread worker([&] { digest = sha.GetFileSha1(m_fifo.c_str()); });
+    int fd = OpenWriter();
+    ASSERT_GE(fd, 0);
+    sha.RequestStop();
+    ::close(fd);
+    worker.join();
+    EXPECT_EQ(digest, kEmptyDigest);
+}
+
+TEST_F(FileSha1Test, IndependentObjectsOnSeveralThreads) {
+    std::vector<std::string> paths;
+    for (int i = 0; i < 4; ++i)
+        paths.push_back(Write("c" + std::to_string(i), RandomBytes(200000 + 777 * i, i)));
+    std::vector<std::u16string> expect;
+    for (auto& p : paths)
+        expect.push_back(SystemSha1(p));
+    std::vector<std::u16string> got(paths.size());
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < paths.size(); ++i)
+        threads.emplace_back([&, i] {
+            CFileSha1 sha;
+            for (int round = 0; round < 5; ++round) {
+                std::u16string d = sha.GetFileSha1(paths[i].c_str());
+                if (round == 0 || d != got[i])
+                    got[i] = d;
+            }
+        });
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(got, expect);
+}
+
+} // namespace
