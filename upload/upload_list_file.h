@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "upload/up_info.h"
 
@@ -23,3 +24,9 @@ bool DeleteUploadTaskList(const std::u16string& fullPath);
 // Compares two texts as the list file's matching rules do: trimmed of white space at
 // both ends, without regard to letter case.
 bool SameListKey(const std::u16string& a, const std::u16string& b);
+
+// Reads the logged-in user's tasks back from the file, in file order: an empty FileExt
+// reads as the lower-cased text after the last "." of the path, an empty FileSize as the
+// file's current length, an empty NetDirId as 0; the upload values only when
+// UploadStatus is "1". False (and nothing read) when the file is missing or unreadable.
+bool ReadUploadTaskList(std::vector<UpInfo>& out);
