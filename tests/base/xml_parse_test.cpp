@@ -407,6 +407,15 @@ TEST(XmlNodeTree, OwnershipMovesAndRemovals) {
     XmlAttribute* attr = root.AppendAttr(CreateAttr(u"k", u"v"));
     EXPECT_EQ(attr->parent, &root);
     EXPECT_EQ(root.FindAttr(u"k"), attr);
+    // An attribute appended elsewhere moves too; a refused owned node is freed, not leaked.
+    XmlNode second;
+    EXPECT_EQ(second.AppendAttr(attr), attr);
+    EXPECT_EQ(attr->parent, &second);
+    EXPECT_TRUE(root.attributes.empty());
+    EXPECT_EQ(second.AppendAttr(nullptr), nullptr);
+    EXPECT_EQ(b->AppendChild(std::unique_ptr<XmlNode>()), nullptr);
+    EXPECT_EQ(root.SetChildValue(nullptr, u"v"), nullptr);
+
     XmlAttribute* loose = CreateAttr(nullptr, nullptr);
     EXPECT_EQ(loose->parent, nullptr);
     EXPECT_TRUE(loose->name.empty());
