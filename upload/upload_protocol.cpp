@@ -110,8 +110,7 @@ int UploadOneFile(UpInfo& upInfo, IUploadView* view) {
 
     {
         CFileSha1 digest;
-        std::string sha1 = digest.GetFileSha1(localPath);
-        CopyToFixed(upInfo.m_tcSha1, platform::FromNarrow(sha1));
+        CopyToFixed(upInfo.m_tcSha1, digest.GetFileSha1(localPath));
     }
 
     CAppSettings* st = GetAppSettings();

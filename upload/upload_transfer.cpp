@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -19,7 +20,7 @@ constexpr std::size_t kChunk = 15360;
 std::atomic<uint64_t> g_bodyBytes{0};
 std::atomic<int> g_timeoutMs{kTransferTimeoutMs};
 
-// Closes the file whatever path the transfer leaves by.
+// Close the file and the socket whatever path the transfer leaves by.
 struct FileCloser {
     int fd = -1;
     ~FileCloser() {
@@ -27,6 +28,14 @@ struct FileCloser {
             ::close(fd);
     }
 };
+struct SocketCloser {
+    int fd = -1;
+    ~SocketCloser() { platform::SocketClose(fd); }
+};
+
+bool SendAll(int fd, const void* data, std::size_t n, int timeoutMs) {
+    return platform::SocketSendAll(fd, data, n, timeoutMs) == platform::SocketStatus::Ok;
+}
 
 } // namespace
 
@@ -57,15 +66,20 @@ std::string PostFileData(const char* path, const UpInfo& upInfo, const char* loc
     std::string host = api_url::EscapeUtf8(upInfo.m_tcUploadIp);
     if (host.empty() || host.size() > 63)
         return "0";
-    platform::Socket sock;
-    if (!sock.Connect(host.c_str(), upInfo.m_nUploadPort, timeout))
+    uint32_t addr = 0;
+    if (upInfo.m_nUploadPort <= 0 || upInfo.m_nUploadPort > 65535 ||
+        !platform::ResolveIPv4(host.c_str(), addr))
+        return "0";
+    SocketCloser sock;
+    sock.fd = platform::SocketConnect(addr, static_cast<uint16_t>(upInfo.m_nUploadPort), timeout);
+    if (sock.fd < 0)
         return "0";
 
     // Content-Length carries all 64 bits: files over 4 GiB are sent whole.
     std::string head = std::string("POST ") + path + " HTTP/1.1\r\nHost: " + host +
                        "\r\nAccept: */*\r\nContent-Length: " + std::to_string(size - start) +
                        "\r\n\r\n";
-    if (!sock.SendAll(head.data(), head.size(), timeout))
+    if (!SendAll(sock.fd, head.data(), head.size(), timeout))
         return "0";
     if (::lseek(file.fd, static_cast<off_t>(start), SEEK_SET) < 0)
         return "0";
@@ -83,7 +97,7 @@ std::string PostFileData(const char* path, const UpInfo& upInfo, const char* loc
         if (n < 0)
             return "0";
         if (n > 0) {
-            if (!sock.SendAll(buf, static_cast<std::size_t>(n), timeout))
+            if (!SendAll(sock.fd, buf, static_cast<std::size_t>(n), timeout))
                 return "0";
             g_bodyBytes += static_cast<uint64_t>(n);
         }
@@ -107,7 +121,12 @@ std::string PostFileData(const char* path, const UpInfo& upInfo, const char* loc
         return "0";
 
     char reply[1025] = {};
-    int got = sock.RecvSome(reply, 1024, timeout);
+    ssize_t got = -2;
+    while (got == -2) {
+        if (platform::SocketWaitReadable(sock.fd, timeout) != platform::SocketStatus::Ok)
+            return "0";
+        got = platform::SocketRecv(sock.fd, reply, 1024);
+    }
     if (got <= 0)
         return "0";
     return std::string(reply, ::strnlen(reply, static_cast<std::size_t>(got)));
