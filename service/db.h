@@ -1,0 +1,109 @@
+// The service's records in SQLite (WAL): accounts, tokens, folders, files, upload sessions.
+// One connection behind one mutex: every method is one short transaction and thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace qumo_service {
+
+struct Account {
+    int64_t uid = 0;
+    std::string mobile, pwdMd5, nick, avatar;
+    int64_t totalMb = 0;
+};
+
+struct Folder {
+    int64_t fid = 0, parent = -1;
+    std::string name;
+    int64_t created = 0;
+};
+
+struct FileRow {
+    int64_t id = 0, owner = 0, folder = 0, size = 0, created = 0;
+    int type = 1; // 200 video, else picture
+    std::string name, suffix, sha1;
+};
+
+// One entry of a folder listing: a sub-folder (isDir) or a file.
+struct Entry {
+    bool isDir = false;
+    Folder folder;
+    FileRow file;
+    int64_t Id() const { return isDir ? folder.fid : file.id; }
+};
+
+struct UploadRow {
+    int64_t upid = 0, mid = 0, owner = 0, folder = 0, size = 0, received = 0, created = 0;
+    int type = 1;
+    std::string name, suffix, sha1;
+};
+
+class Db {
+public:
+    Db() = default;
+    ~Db();
+    Db(const Db&) = delete;
+    Db& operator=(const Db&) = delete;
+
+    bool Open(const std::string& path, std::string& err);
+    void Close();
+
+    // Accounts and tokens.
+    std::optional<Account> AccountByMobile(const std::string& mobile);
+    std::optional<Account> AccountByUid(int64_t uid);
+    // Creates the account and its root folder; false when the mobile is taken.
+    bool CreateAccount(const std::string& mobile, const std::string& pwdMd5,
+                       const std::string& nick, int64_t totalMb, int64_t& uid);
+    bool SetAvatar(int64_t uid, const std::string& avatar);
+    bool SetTotalSpace(int64_t uid, int64_t totalMb);
+    std::string NewToken(int64_t uid);
+    std::optional<int64_t> UidForToken(const std::string& token);
+
+    // Folders (fid 0 is each account's root; other ids come from one sequence with files).
+    std::vector<Folder> Folders(int64_t uid);
+    bool FolderExists(int64_t uid, int64_t fid);
+    int64_t AddFolder(int64_t uid, int64_t parent, const std::string& name); // -1 on failure
+
+    // Files and listings (db_files.cpp).
+    int64_t CountEntries(int64_t uid, int64_t folder);
+    std::vector<Entry> ListEntries(int64_t uid, int64_t folder, int64_t afterId, int limit);
+    std::optional<FileRow> FileById(int64_t id);
+    // Bytes of distinct contents (SHA-1 and size) the account holds.
+    int64_t UsedBytes(int64_t uid);
+    // Instant upload: when the account holds this content, adds the file to the folder
+    // (unless the same name and content are already there) and returns its id.
+    std::optional<int64_t> AddIfContentKnown(int64_t uid, int64_t folder, const std::string& name,
+                                             const std::string& suffix, int type,
+                                             const std::string& sha1, int64_t size);
+    int64_t AddFile(const FileRow& f); // id from the sequence unless f.id > 0; -1 on failure
+
+    // Upload sessions.
+    std::optional<UploadRow> FindUpload(int64_t uid, int64_t folder, const std::string& name,
+                                        const std::string& sha1, int64_t size);
+    std::optional<UploadRow> CreateUpload(const UploadRow& u); // assigns upid and mid
+    std::optional<UploadRow> UploadByMid(int64_t mid);
+    std::vector<UploadRow> AllUploads();
+    bool SetReceived(int64_t upid, int64_t received);
+    // The upload becomes a file with id = mid; the session ends.
+    bool FinishUpload(const UploadRow& u, int64_t now);
+
+    std::string Meta(const std::string& key);
+    bool SetMeta(const std::string& key, const std::string& value);
+
+private:
+    int64_t NextIdLocked();
+    bool ExecLocked(const char* sql);
+
+    sqlite3* db_ = nullptr;
+    std::mutex mu_;
+};
+
+int64_t NowSeconds();
+
+} // namespace qumo_service

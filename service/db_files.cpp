@@ -1,0 +1,235 @@
+// Files, folder listings and upload sessions.
+#include "service/db.h"
+
+#include "service/db_stmt.h"
+
+namespace qumo_service {
+
+namespace {
+
+const char* const kFileCols = "id, owner, folder, name, suffix, size, type, sha1, created";
+const char* const kUploadCols =
+    "upid, mid, owner, folder, name, suffix, size, type, sha1, received, created";
+
+FileRow ReadFile(Stmt& s, int c = 0) {
+    FileRow f;
+    f.id = s.Int(c + 0);
+    f.owner = s.Int(c + 1);
+    f.folder = s.Int(c + 2);
+    f.name = s.Text(c + 3);
+    f.suffix = s.Text(c + 4);
+    f.size = s.Int(c + 5);
+    f.type = static_cast<int>(s.Int(c + 6));
+    f.sha1 = s.Text(c + 7);
+    f.created = s.Int(c + 8);
+    return f;
+}
+
+UploadRow ReadUpload(Stmt& s) {
+    UploadRow u;
+    u.upid = s.Int(0);
+    u.mid = s.Int(1);
+    u.owner = s.Int(2);
+    u.folder = s.Int(3);
+    u.name = s.Text(4);
+    u.suffix = s.Text(5);
+    u.size = s.Int(6);
+    u.type = static_cast<int>(s.Int(7));
+    u.sha1 = s.Text(8);
+    u.received = s.Int(9);
+    u.created = s.Int(10);
+    return u;
+}
+
+std::string Sql(const char* head, const char* cols, const char* tail) {
+    return std::string(head) + cols + tail;
+}
+
+} // namespace
+
+int64_t Db::CountEntries(int64_t uid, int64_t folder) {
+    std::lock_guard<std::mutex> lock(mu_);
+    Stmt s(db_,
+           "SELECT (SELECT COUNT(*) FROM folders WHERE owner = ?1 AND parent = ?2 AND fid != 0)"
+           " + (SELECT COUNT(*) FROM files WHERE owner = ?1 AND folder = ?2)");
+    s.Bind(1, uid).Bind(2, folder);
+    return s.Step() ? s.Int(0) : 0;
+}
+
+std::vector<Entry> Db::ListEntries(int64_t uid, int64_t folder, int64_t afterId, int limit) {
+    std::lock_guard<std::mutex> lock(mu_);
+    // Folders and files share one id sequence, so "after the entry whose id is mid" is simply
+    // every id above mid, in id order, whichever kind the mid entry was.
+    Stmt s(db_, "SELECT 1, fid, parent, name, created, 0, '', 0, 0, '' FROM folders"
+                " WHERE owner = ?1 AND parent = ?2 AND fid != 0 AND fid > ?3"
+                " UNION ALL"
+                " SELECT 0, id, folder, name, created, size, suffix, type, 0, sha1 FROM files"
+                " WHERE owner = ?1 AND folder = ?2 AND id > ?3"
+                " ORDER BY 2 LIMIT ?4");
+    s.Bind(1, uid).Bind(2, folder).Bind(3, afterId).Bind(4, static_cast<int64_t>(limit));
+    std::vector<Entry> out;
+    while (s.Step()) {
+        Entry e;
+        e.isDir = s.Int(0) == 1;
+        if (e.isDir) {
+            e.folder.fid = s.Int(1);
+            e.folder.parent = s.Int(2);
+            e.folder.name = s.Text(3);
+            e.folder.created = s.Int(4);
+        } else {
+            e.file.id = s.Int(1);
+            e.file.owner = uid;
+            e.file.folder = s.Int(2);
+            e.file.name = s.Text(3);
+            e.file.created = s.Int(4);
+            e.file.size = s.Int(5);
+            e.file.suffix = s.Text(6);
+            e.file.type = static_cast<int>(s.Int(7));
+            e.file.sha1 = s.Text(9);
+        }
+        out.push_back(std::move(e));
+    }
+    return out;
+}
+
+std::optional<FileRow> Db::FileById(int64_t id) {
+    std::lock_guard<std::mutex> lock(mu_);
+    Stmt s(db_, Sql("SELECT ", kFileCols, " FROM files WHERE id = ?").c_str());
+    s.Bind(1, id);
+    if (!s.Step())
+        return std::nullopt;
+    return ReadFile(s);
+}
+
+int64_t Db::UsedBytes(int64_t uid) {
+    std::lock_guard<std::mutex> lock(mu_);
+    Stmt s(db_, "SELECT COALESCE(SUM(size), 0) FROM"
+                " (SELECT DISTINCT sha1, size FROM files WHERE owner = ?)");
+    s.Bind(1, uid);
+    return s.Step() ? s.Int(0) : 0;
+}
+
+std::optional<int64_t> Db::AddIfContentKnown(int64_t uid, int64_t folder, const std::string& name,
+                                             const std::string& suffix, int type,
+                                             const std::string& sha1, int64_t size) {
+    std::lock_guard<std::mutex> lock(mu_);
+    Txn t(db_);
+    if (!t.ok())
+        return std::nullopt;
+    Stmt known(db_, "SELECT 1 FROM files WHERE owner = ? AND sha1 = ? AND size = ? LIMIT 1");
+    known.Bind(1, uid).Bind(2, sha1).Bind(3, size);
+    if (!known.Step())
+        return std::nullopt;
+    Stmt same(db_, "SELECT id FROM files WHERE owner = ? AND folder = ? AND name = ?"
+                   " AND sha1 = ? AND size = ? LIMIT 1");
+    same.Bind(1, uid).Bind(2, folder).Bind(3, name).Bind(4, sha1).Bind(5, size);
+    if (same.Step())
+        return same.Int(0);
+    int64_t id = NextIdLocked();
+    if (id < 0)
+        return std::nullopt;
+    Stmt ins(db_, "INSERT INTO files(id, owner, folder, name, suffix, size, type, sha1, created)"
+                  " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    ins.Bind(1, id).Bind(2, uid).Bind(3, folder).Bind(4, name).Bind(5, suffix).Bind(6, size);
+    ins.Bind(7, static_cast<int64_t>(type)).Bind(8, sha1).Bind(9, NowSeconds());
+    if (!ins.Run() || !t.Commit())
+        return std::nullopt;
+    return id;
+}
+
+int64_t Db::AddFile(const FileRow& f) {
+    std::lock_guard<std::mutex> lock(mu_);
+    Txn t(db_);
+    if (!t.ok())
+        return -1;
+    int64_t id = f.id > 0 ? f.id : NextIdLocked();
+    if (id < 0)
+        return -1;
+    Stmt ins(db_, "INSERT INTO files(id, owner, folder, name, suffix, size, type, sha1, created)"
+                  " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    ins.Bind(1, id).Bind(2, f.owner).Bind(3, f.folder).Bind(4, f.name).Bind(5, f.suffix);
+    ins.Bind(6, f.size).Bind(7, static_cast<int64_t>(f.type)).Bind(8, f.sha1);
+    ins.Bind(9, f.created > 0 ? f.created : NowSeconds());
+    if (!ins.Run() || !t.Commit())
+        return -1;
+    return id;
+}
+
+std::optional<UploadRow> Db::FindUpload(int64_t uid, int64_t folder, const std::string& name,
+                                        const std::string& sha1, int64_t size) {
+    std::lock_guard<std::mutex> lock(mu_);
+    Stmt s(db_, Sql("SELECT ", kUploadCols,
+                    " FROM uploads WHERE owner = ? AND folder = ? AND name = ? AND sha1 = ?"
+                    " AND size = ? ORDER BY upid LIMIT 1")
+                    .c_str());
+    s.Bind(1, uid).Bind(2, folder).Bind(3, name).Bind(4, sha1).Bind(5, size);
+    if (!s.Step())
+        return std::nullopt;
+    return ReadUpload(s);
+}
+
+std::optional<UploadRow> Db::CreateUpload(const UploadRow& u) {
+    std::lock_guard<std::mutex> lock(mu_);
+    Txn t(db_);
+    if (!t.ok())
+        return std::nullopt;
+    UploadRow r = u;
+    r.mid = NextIdLocked();
+    if (r.mid < 0)
+        return std::nullopt;
+    r.received = 0;
+    r.created = NowSeconds();
+    Stmt s(db_, "INSERT INTO uploads(mid, owner, folder, name, suffix, size, type, sha1,"
+                " received, created) VALUES(?, ?, ?, ?, ?, ?, ?, ?, 0, ?)");
+    s.Bind(1, r.mid).Bind(2, r.owner).Bind(3, r.folder).Bind(4, r.name).Bind(5, r.suffix);
+    s.Bind(6, r.size).Bind(7, static_cast<int64_t>(r.type)).Bind(8, r.sha1).Bind(9, r.created);
+    if (!s.Run())
+        return std::nullopt;
+    r.upid = sqlite3_last_insert_rowid(db_);
+    if (!t.Commit())
+        return std::nullopt;
+    return r;
+}
+
+std::optional<UploadRow> Db::UploadByMid(int64_t mid) {
+    std::lock_guard<std::mutex> lock(mu_);
+    Stmt s(db_, Sql("SELECT ", kUploadCols, " FROM uploads WHERE mid = ?").c_str());
+    s.Bind(1, mid);
+    if (!s.Step())
+        return std::nullopt;
+    return ReadUpload(s);
+}
+
+std::vector<UploadRow> Db::AllUploads() {
+    std::lock_guard<std::mutex> lock(mu_);
+    Stmt s(db_, Sql("SELECT ", kUploadCols, " FROM uploads ORDER BY upid").c_str());
+    std::vector<UploadRow> out;
+    while (s.Step())
+        out.push_back(ReadUpload(s));
+    return out;
+}
+
+bool Db::SetReceived(int64_t upid, int64_t received) {
+    std::lock_guard<std::mutex> lock(mu_);
+    Stmt s(db_, "UPDATE uploads SET received = ? WHERE upid = ?");
+    s.Bind(1, received).Bind(2, upid);
+    return s.Run();
+}
+
+bool Db::FinishUpload(const UploadRow& u, int64_t now) {
+    std::lock_guard<std::mutex> lock(mu_);
+    Txn t(db_);
+    if (!t.ok())
+        return false;
+    Stmt ins(db_, "INSERT INTO files(id, owner, folder, name, suffix, size, type, sha1, created)"
+                  " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    ins.Bind(1, u.mid).Bind(2, u.owner).Bind(3, u.folder).Bind(4, u.name).Bind(5, u.suffix);
+    ins.Bind(6, u.size).Bind(7, static_cast<int64_t>(u.type)).Bind(8, u.sha1).Bind(9, now);
+    Stmt del(db_, "DELETE FROM uploads WHERE upid = ?");
+    del.Bind(1, u.upid);
+    if (!ins.Run() || !del.Run())
+        return false;
+    return t.Commit();
+}
+
+} // namespace qumo_service

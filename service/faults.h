@@ -1,0 +1,45 @@
+// Fault injection for tests and the counters the admin call reports.
+#pragma once
+
+#include "service/options.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace qumo_service {
+
+struct Counters {
+    std::atomic<int64_t> apiCalls{0}, logins{0}, failedLogins{0}, instantUploads{0},
+        uploadsOpened{0}, uploadPosts{0}, uploadBytes{0}, uploadsFinished{0}, sha1Mismatches{0},
+        droppedConnections{0}, failed500{0}, refusedNoSpace{0};
+    std::string Json() const;
+};
+
+class Faults {
+public:
+    void Load(const Options& o);
+
+    // Upload server: returns the byte budget for this upload's body before the connection is
+    // dropped, or -1 for none. A one-time drop is used up by this call.
+    int64_t TakeDropBudget();
+    // API listener: true when this call must fail with HTTP 500 (uses up one).
+    bool TakeFailure();
+    bool Chunked() const { return chunked_.load(); }
+    bool CloseAfterAnswer() const { return close_.load(); }
+    int DelayMs() const { return delayMs_.load(); }
+
+    // Applies "key=value" settings of the admin call; false with err on a bad one.
+    // Keys: drop_after (-1 off), drop_always (0/1), fail_next, chunked, close, delay_ms.
+    bool Set(const std::string& key, const std::string& value, std::string& err);
+    std::string Json() const;
+
+private:
+    std::atomic<int64_t> dropAfter_{-1};
+    std::atomic<bool> dropAlways_{false};
+    std::atomic<int> failNext_{0};
+    std::atomic<bool> chunked_{false}, close_{false};
+    std::atomic<int> delayMs_{0};
+};
+
+} // namespace qumo_service

@@ -1,0 +1,57 @@
+// The small HTTP/1.1 server side the upload listener speaks: request heads, query strings,
+// bounded reads with a stop flag, and answers. Bodies are streamed by the caller.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace qumo_service {
+
+constexpr size_t kMaxHeadBytes = 16 * 1024;
+
+struct MiniRequest {
+    std::string method, target, path, version;
+    std::map<std::string, std::string> query; // first value of each name
+    int64_t contentLength = -1;               // -1: none given
+    bool chunked = false;
+    bool keepAlive = true;
+    bool expectContinue = false;
+
+    std::string Param(const std::string& name) const {
+        auto it = query.find(name);
+        return it == query.end() ? std::string() : it->second;
+    }
+    bool Has(const std::string& name) const { return query.count(name) != 0; }
+};
+
+// Percent-decoding; "+" is a space, as in forms. Bad escapes are kept as they are.
+std::string UrlDecode(const std::string& s);
+void ParseQuery(const std::string& q, std::map<std::string, std::string>& out);
+// Parses everything before the blank line; false when it is not a well-formed request head.
+bool ParseRequestHead(const std::string& head, MiniRequest& out);
+
+// One accepted connection: buffered reads that give up on stop or after an idle time-out.
+class MiniConn {
+public:
+    MiniConn(int fd, const std::atomic<bool>& stop, int idleMs)
+        : fd_(fd), stop_(stop), idleMs_(idleMs) {}
+    // Reads a request head; false on EOF, time-out, stop or a head over kMaxHeadBytes.
+    bool ReadHead(std::string& head);
+    // Reads up to n body bytes (leftover first); 0 on EOF, -1 on error, time-out or stop.
+    int64_t ReadSome(char* buf, size_t n);
+    bool WriteAll(const std::string& data);
+    // Sends a JSON answer with Content-Length; close adds "Connection: close".
+    bool SendJson(int code, const std::string& body, bool close);
+    int fd() const { return fd_; }
+
+private:
+    bool WaitReadable();
+    int fd_;
+    const std::atomic<bool>& stop_;
+    int idleMs_;
+    std::string buf_;
+};
+
+} // namespace qumo_service

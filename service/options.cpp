@@ -1,0 +1,117 @@
+#include "service/options.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace qumo_service {
+
+namespace {
+
+bool ParseInt(const char* s, int64_t lo, int64_t hi, int64_t& out) {
+    if (!s || !*s)
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    long long v = std::strtoll(s, &end, 10);
+    if (errno != 0 || *end != '\0' || v < lo || v > hi)
+        return false;
+    out = v;
+    return true;
+}
+
+} // namespace
+
+const char* UsageText() {
+    return "usage: qumo-service --data DIR [--port 8410] [--upload-port 8411] [--demo]\n"
+           "                    [--latest-version V] [--site-host HOST:PORT] [--admin]\n"
+           "  fault options: [--drop-upload-after N] [--drop-always] [--fail-api N]\n"
+           "                 [--chunked] [--close-after-answer] [--delay-ms N]\n"
+           "                 [--set-space MOBILE=MEGABYTES]...\n";
+}
+
+bool ParseOptions(int argc, char** argv, Options& out, std::string& err) {
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        const char* next = (i + 1 < argc) ? argv[i + 1] : nullptr;
+        int64_t v = 0;
+        auto needInt = [&](int64_t lo, int64_t hi) {
+            if (!ParseInt(next, lo, hi, v)) {
+                err = "bad or missing value for " + a;
+                return false;
+            }
+            ++i;
+            return true;
+        };
+        if (a == "--data") {
+            if (!next || !*next) {
+                err = "missing value for --data";
+                return false;
+            }
+            out.dataDir = next;
+            ++i;
+        } else if (a == "--port") {
+            if (!needInt(0, 65535))
+                return false;
+            out.apiPort = static_cast<int>(v);
+        } else if (a == "--upload-port") {
+            if (!needInt(0, 65535))
+                return false;
+            out.uploadPort = static_cast<int>(v);
+        } else if (a == "--demo") {
+            out.demo = true;
+        } else if (a == "--admin") {
+            out.admin = true;
+        } else if (a == "--latest-version") {
+            if (!next) {
+                err = "missing value for --latest-version";
+                return false;
+            }
+            out.latestVersion = next;
+            ++i;
+        } else if (a == "--site-host") {
+            if (!next || !*next) {
+                err = "missing value for --site-host";
+                return false;
+            }
+            out.siteHost = next;
+            ++i;
+        } else if (a == "--drop-upload-after") {
+            if (!needInt(0, INT64_MAX))
+                return false;
+            out.dropUploadAfter = v;
+        } else if (a == "--drop-always") {
+            out.dropAlways = true;
+        } else if (a == "--fail-api") {
+            if (!needInt(0, 1000000))
+                return false;
+            out.failApiCalls = static_cast<int>(v);
+        } else if (a == "--chunked") {
+            out.chunked = true;
+        } else if (a == "--close-after-answer") {
+            out.closeAfterAnswer = true;
+        } else if (a == "--delay-ms") {
+            if (!needInt(0, 60000))
+                return false;
+            out.delayMs = static_cast<int>(v);
+        } else if (a == "--set-space") {
+            const char* eq = next ? std::strchr(next, '=') : nullptr;
+            if (!eq || eq == next || !ParseInt(eq + 1, 0, INT64_MAX / (1 << 20), v)) {
+                err = "--set-space wants MOBILE=MEGABYTES";
+                return false;
+            }
+            out.setSpace.emplace_back(std::string(next, eq), v);
+            ++i;
+        } else {
+            err = "unknown option " + a;
+            return false;
+        }
+    }
+    if (out.dataDir.empty()) {
+        err = "--data DIR is required";
+        return false;
+    }
+    return true;
+}
+
+} // namespace qumo_service

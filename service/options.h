@@ -1,0 +1,33 @@
+// Command line of qumo-service.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qumo_service {
+
+struct Options {
+    std::string dataDir;
+    int apiPort = 8410;
+    int uploadPort = 8411;
+    bool demo = false;
+    bool admin = false;
+    std::string latestVersion; // empty: every client is current
+    std::string siteHost;      // website host named in pages and redirects; empty: derived
+    // Fault options (tests); the admin call changes them at run time.
+    int64_t dropUploadAfter = -1; // drop an upload connection after this many body bytes
+    bool dropAlways = false;      // every upload, not just the next one
+    int failApiCalls = 0;         // answer the next N API calls with HTTP 500
+    bool chunked = false;         // API answers with chunked bodies
+    bool closeAfterAnswer = false;
+    int delayMs = 0;
+    std::vector<std::pair<std::string, int64_t>> setSpace; // mobile, total megabytes
+};
+
+// Parses argv; false with a message in err on bad input ("--help" also returns false).
+bool ParseOptions(int argc, char** argv, Options& out, std::string& err);
+const char* UsageText();
+
+} // namespace qumo_service

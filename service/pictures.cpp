@@ -1,0 +1,154 @@
+#include "service/pictures.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace qumo_service {
+
+namespace {
+
+struct Rgb {
+    uint8_t r, g, b;
+};
+
+Rgb Hue(uint32_t seed, int shift) {
+    uint32_t h = seed * 2654435761u + static_cast<uint32_t>(shift) * 40503u;
+    return {static_cast<uint8_t>(64 + (h & 0x7F)), static_cast<uint8_t>(64 + ((h >> 8) & 0x7F)),
+            static_cast<uint8_t>(64 + ((h >> 16) & 0x7F))};
+}
+
+void Set(Image& img, int x, int y, Rgb c) {
+    if (x < 0 || y < 0 || x >= img.width || y >= img.height)
+        return;
+    uint8_t* d = &img.rgb[(static_cast<size_t>(y) * img.width + x) * 3];
+    d[0] = c.r;
+    d[1] = c.g;
+    d[2] = c.b;
+}
+
+Image Blank(int w, int h) {
+    Image img;
+    img.width = std::max(1, w);
+    img.height = std::max(1, h);
+    img.rgb.assign(static_cast<size_t>(img.width) * img.height * 3, 255);
+    return img;
+}
+
+bool Exists(const std::string& p) {
+    struct stat st;
+    return ::stat(p.c_str(), &st) == 0;
+}
+
+} // namespace
+
+uint32_t SeedFromSha1(const std::string& sha1) {
+    uint32_t s = 2166136261u;
+    for (char c : sha1)
+        s = (s ^ static_cast<uint8_t>(c)) * 16777619u;
+    return s;
+}
+
+Image GeneratedPicture(int width, int height, uint32_t seed) {
+    Image img = Blank(width, height);
+    Rgb top = Hue(seed, 1), bottom = Hue(seed, 2), disc = Hue(seed, 3);
+    for (int y = 0; y < img.height; ++y) {
+        int t = img.height > 1 ? y * 255 / (img.height - 1) : 0;
+        Rgb c{static_cast<uint8_t>((top.r * (255 - t) + bottom.r * t) / 255),
+              static_cast<uint8_t>((top.g * (255 - t) + bottom.g * t) / 255),
+              static_cast<uint8_t>((top.b * (255 - t) + bottom.b * t) / 255)};
+        for (int x = 0; x < img.width; ++x)
+            Set(img, x, y, c);
+    }
+    // A sun and a row of hills, placed by the seed, so every picture looks different.
+    int r = std::max(2, std::min(img.width, img.height) / 6);
+    int cx = static_cast<int>(seed % 1000) * img.width / 1000;
+    int cy = img.height / 4 + static_cast<int>((seed >> 10) % 100) * img.height / 400;
+    for (int y = cy - r; y <= cy + r; ++y)
+        for (int x = cx - r; x <= cx + r; ++x)
+            if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r)
+                Set(img, x, y, disc);
+    Rgb hill = Hue(seed, 4);
+    double phase = (seed >> 16) % 628 / 100.0;
+    for (int x = 0; x < img.width; ++x) {
+        double v = std::sin(x * 6.28318 * 2 / std::max(1, img.width) + phase);
+        int top = img.height * 2 / 3 + static_cast<int>(v * img.height / 10);
+        for (int y = std::max(0, top); y < img.height; ++y)
+            Set(img, x, y, hill);
+    }
+    return img;
+}
+
+Image VideoPlaceholder(int width, int height, uint32_t seed) {
+    Image img = GeneratedPicture(width, height, seed);
+    Rgb black{20, 20, 20}, white{240, 240, 240};
+    int band = std::max(4, img.height / 8);
+    for (int y = 0; y < img.height; ++y) {
+        bool inBand = y < band || y >= img.height - band;
+        if (!inBand)
+            continue;
+        for (int x = 0; x < img.width; ++x) {
+            bool hole = (x / band) % 2 == 0 && (y % band) > band / 4 && (y % band) < band * 3 / 4;
+            Set(img, x, y, hole ? white : black);
+        }
+    }
+    // A "play" triangle in the middle.
+    int cx = img.width / 2, cy = img.height / 2, s = std::max(3, img.height / 5);
+    for (int y = -s; y <= s; ++y)
+        for (int x = 0; x <= s * 2 - std::abs(y) * 2; ++x)
+            Set(img, cx - s + x, cy + y, white);
+    return img;
+}
+
+Image AvatarPicture(int side, uint32_t seed) {
+    Image img = Blank(side, side);
+    Rgb bg = Hue(seed, 7), face{250, 220, 180}, eye{40, 40, 40};
+    int c = side / 2, r = side * 2 / 5;
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x) {
+            int d = (x - c) * (x - c) + (y - c) * (y - c);
+            Set(img, x, y, d <= r * r ? face : bg);
+        }
+    int er = std::max(1, side / 16);
+    for (int ex : {c - r / 2, c + r / 2})
+        for (int y = -er; y <= er; ++y)
+            for (int x = -er; x <= er; ++x)
+                if (x * x + y * y <= er * er)
+                    Set(img, ex + x, c - r / 4 + y, eye);
+    for (int x = -r / 2; x <= r / 2; ++x) {
+        int y = c + r / 3 + (r / 2 * r / 2 - x * x) * r / 6 / std::max(1, r * r / 4);
+        for (int t = 0; t < std::max(1, side / 40); ++t)
+            Set(img, c + x, y + t, eye);
+    }
+    return img;
+}
+
+bool MakePicturesFor(const BlobStore& store, const std::string& sha1, bool isVideo) {
+    std::string small = store.PicturePath(sha1, 's'), large = store.PicturePath(sha1, 'l');
+    if (Exists(small) && Exists(large))
+        return true;
+    Image src;
+    bool decoded = false;
+    if (!isVideo) {
+        std::string bytes;
+        // Files beyond this size are not decoded; they get a placeholder like any other.
+        if (ReadWholeFile(store.BlobPath(sha1), bytes, 64u << 20))
+            decoded = DecodePng(bytes, src) || DecodeBmp(bytes, src);
+    }
+    uint32_t seed = SeedFromSha1(sha1);
+    if (!decoded)
+        src = isVideo ? VideoPlaceholder(640, 480, seed) : GeneratedPicture(640, 480, seed);
+    return WritePictures(store, sha1, src);
+}
+
+bool WritePictures(const BlobStore& store, const std::string& sha1, const Image& src) {
+    std::string smallPng = EncodePng(ScaleToFit(src, kSmallSide));
+    std::string largePng = EncodePng(ScaleToFit(src, kLargeSide));
+    if (smallPng.empty() || largePng.empty())
+        return false;
+    return store.WriteFileAtomic(store.PicturePath(sha1, 's'), smallPng, false) &&
+           store.WriteFileAtomic(store.PicturePath(sha1, 'l'), largePng, false);
+}
+
+} // namespace qumo_service
