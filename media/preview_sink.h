@@ -1,0 +1,43 @@
+// What the thumbnail workers need from the main window's preview.
+#pragma once
+
+#include <QImage>
+#include <QPoint>
+#include <QSize>
+#include <string>
+#include <vector>
+
+#include "upload/up_info.h"
+
+// The preview's lists, owned by the main window. Workers read them (the server listing
+// also appends to them) without a lock: the window stops every preview worker before it
+// changes them for another preview.
+struct PreviewState {
+    std::vector<std::u16string> names; // display order; name i belongs to image i
+    std::u16string folder;             // where the named files are
+    std::vector<UpInfo> records;       // server file records; empty for a local folder
+};
+
+// Every change of the list view and its image list is carried out on the user-interface
+// thread; each call returns once it has been done. An implementation may return without
+// doing anything once the calling worker has been asked to stop, so that a window
+// waiting for the worker to end never deadlocks with it.
+class IPreviewSink {
+public:
+    virtual ~IPreviewSink() = default;
+
+    virtual PreviewState& Preview() = 0;
+    // The main window's outer size now (safe from any thread).
+    virtual QSize OuterSize() = 0;
+
+    virtual void SetImageCount(int count) = 0;
+    virtual void ReplaceImage(int index, const QImage& image) = 0;
+    virtual void RemoveAllImages() = 0;
+    virtual void InsertItem(int index, const std::u16string& text, int image) = 0;
+    virtual void AttachRecord(int index, const UpInfo& record) = 0; // the item keeps a copy
+    virtual void SetItemPosition(int index, QPoint pos) = 0;
+    virtual void DeleteAllItems() = 0;
+    virtual void FreeItemRecords() = 0; // frees the records attached to the items
+    virtual void SetRedraw(bool on) = 0;
+    virtual void InvalidateList() = 0;
+};
