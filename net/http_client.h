@@ -1,0 +1,151 @@
+// A small HTTP/1.1 client over TCP sockets: targets (described destinations), a pool of
+// kept-alive connections with per-connection request queues, a maintenance thread that
+// closes idle connections, response hooks, cookies and redirects. Plain HTTP only.
+//
+// Every wait goes through the calling thread's cancellable waits, so a worker's stop ends a
+// request in progress at once.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/http_cookies.h"
+#include "net/http_message.h"
+#include "platform/event.h"
+
+// The times and limits of a client. The defaults are the product's; tests shorten them.
+struct HttpTimings {
+    int connectTimeoutMs = 10000;
+    int readTimeoutMs = 10000; // each wait for bytes of a response
+    int ticketPollMs = 100;
+    int maintenancePeriodMs = 5000;
+    std::int64_t idleLimit = 200000000;  // 20 s in 100-ns units
+    std::size_t headerLimit = 65536;     // a longer header is malformed
+    std::size_t bodyMemoryLimit = 65536; // larger bodies go to a temporary file
+};
+
+struct HttpTarget {
+    std::uint32_t address = 0; // IPv4, network byte order
+    std::string hostName;      // at most 255 bytes
+    std::uint16_t port = 0;
+    int minorVersion = 1;
+    bool cookiesEnabled = true;
+    bool followRedirects = true;
+    int redirectBudget = 2;
+    struct HttpConnection* lastConnection = nullptr;
+};
+
+struct HttpConnection {
+    struct Queued {
+        HttpMessage* request;
+        std::uint64_t ticket;
+    };
+    std::uint32_t address = 0; // 0: the object is free
+    std::uint16_t port = 0;
+    int sock = -1;
+    bool busy = false;
+    std::deque<Queued> queue; // sent and not yet answered, in order
+    std::uint64_t ticketCounter = 0;
+    int served = 0;
+    std::int64_t lastActivity = 0;
+    std::string leftover; // bytes past the previous response
+    std::mutex lock;      // held while one response is read
+};
+
+class HttpClient;
+
+// A response hook: called with the event (1 before sending, 2 after receiving), the client,
+// the target index, the request and the response. Result bit 1 stops further hooks, bit 2
+// vetoes (the request is not sent / the response is dropped).
+using HttpHookFn = int (*)(int event, HttpClient& client, int target, HttpMessage* request,
+                           HttpMessage* response);
+struct HttpHook {
+    unsigned mask;
+    HttpHookFn fn;
+    const char* name;
+};
+
+// Decodes a chunked response body in place (registered for events 2 and 8). Always 0.
+int DecodeChunkedBody(int event, HttpClient& client, int target, HttpMessage* request,
+                      HttpMessage* response);
+
+// The directory of a request path: up to and including the last "/" before the first "&",
+// ";" or "?".
+std::string PathDirectory(std::string_view path);
+
+class HttpClient {
+public:
+    static constexpr int kMaxTargets = 4096;
+    static constexpr int kMaxConnections = 1024;
+
+    explicit HttpClient(const HttpTimings& timings = HttpTimings());
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    // The slot index of a new target, or -1 (lookup failed, secure asked, slots full).
+    int OpenTarget(const char* host, int port, bool secure);
+    bool CloseTarget(int index);
+    HttpTarget* Target(int index);
+
+    std::unique_ptr<HttpMessage> BuildRequest(int index, const char* method, const char* path);
+    // Sends `request` (owned by the caller, which must keep it alive during the call) and
+    // reads its raw response; none when it could not be sent or was vetoed.
+    std::unique_ptr<HttpMessage> DispatchHTTPRequest(int index, HttpMessage& request);
+    // Builds, sends, stores cookies and follows redirects.
+    std::unique_ptr<HttpResponse> SendRequest(int index, const char* method, const char* path);
+
+    HttpCookieJar& CookieJar() { return m_cookies; }
+    const char* UserAgent() const { return m_userAgent.c_str(); }
+    const HttpTimings& Timings() const { return m_timings; }
+
+    // Test seams: how sockets are opened, and the clock of the idle rule (100-ns units).
+    using Connector = std::function<int(std::uint32_t addr, std::uint16_t port, int timeoutMs)>;
+    void SetConnector(Connector connector);
+    using Clock = std::function<std::int64_t()>;
+    void SetClock(Clock clock);
+    std::int64_t Now() const;
+
+    // One pass of the maintenance thread: resets idle connections.
+    void ReapIdleConnections();
+    // Connections with an open socket.
+    int OpenConnectionCount();
+
+private:
+    struct Acquired {
+        HttpConnection* conn = nullptr;
+        std::uint64_t ticket = 0;
+    };
+    Acquired AcquireConnection(HttpTarget& target, HttpMessage& request);
+    Acquired QueueAndSend(HttpConnection& c, HttpMessage& request);
+    bool Connect(HttpConnection& c, std::uint32_t addr, std::uint16_t port);
+    void SendMessage(HttpConnection& c, const HttpMessage& m);
+    // Removes `drop` (or the head when null) from the queue and closes the socket; requests
+    // still queued are sent again on a new socket. Needs the connections lock.
+    void ResetConnection(HttpConnection& c, HttpMessage* drop = nullptr);
+    bool WaitForTicket(HttpConnection& c, std::uint64_t ticket, HttpMessage& request);
+    std::unique_ptr<HttpMessage> ReadResponse(HttpConnection& c, HttpMessage& request);
+    // Takes a request out of every queue after a failure (its sender is giving up on it).
+    void ForgetRequest(HttpMessage& request);
+    int RunHooks(int event, int index, HttpMessage* request, HttpMessage* response);
+    void MaintenanceLoop();
+
+    HttpTimings m_timings;
+    std::mutex m_targetsLock;
+    std::vector<std::unique_ptr<HttpTarget>> m_targets; // grows on demand up to kMaxTargets
+    std::mutex m_connectionsLock;
+    std::vector<std::unique_ptr<HttpConnection>> m_connections; // up to kMaxConnections
+    std::string m_userAgent;
+    std::vector<HttpHook> m_hooks;
+    HttpCookieJar m_cookies;
+    Connector m_connector;
+    Clock m_clock;
+    platform::EventHandle m_stop;
+    std::thread m_maintenance;
+};

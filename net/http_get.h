@@ -1,0 +1,27 @@
+// The simple GET every web API call goes through, the URL splitters and file download.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// One GET of a complete "http://" URL with a client of its own (redirects followed, cookies
+// kept within the call). True when the server answered 200 with a complete body: `body`
+// then holds it (up to its first zero byte). On false `body` is left unchanged.
+bool HttpModuleGet(const char* url, std::string& body);
+
+// Splits an "http://" (or "file://") URL into host, port and path (query included; "/"
+// when there is none). A URL with neither scheme leaves the outputs untouched. The host
+// buffer holds `hostCap` bytes and the path buffer `pathCap`, terminator included; longer
+// parts are cut.
+void SplitHttpUrl(const char* url, int& port, char* path, std::size_t pathCap, char* host,
+                  std::size_t hostCap);
+
+// Splits "host:port": the bytes before ":" go to `dest` (which the caller zero-filled; no
+// terminator is added, at most destCap - 1 bytes), the port is the number after it. Without
+// ":" the whole text is copied with its terminator and the port is left as it was.
+void SplitHostPort(char* dest, std::size_t destCap, const char* text, int& port);
+
+// Saves the body of a 200 answer for `url` into the file `path`: it is written under a
+// temporary name beside it and renamed, so a failed download never leaves a half file under
+// the real name. Tried twice; a second failure is logged.
+void DownLoadUrlFile(const char16_t* url, const char16_t* path);
