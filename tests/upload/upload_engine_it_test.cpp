@@ -1,0 +1,249 @@
+// The upload engine against a real qumo-service: a folder of files of awkward sizes, an
+// instant upload, lack of space, and a confirmation the service refuses.
+#include <gtest/gtest.h>
+
+#include <sys/statvfs.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+
+#include "app/global_var.h"
+#include "fake_upload_view.h"
+#include "tests/api/service_session.h"
+#include "upload/upload_list_file.h"
+#include "upload/upload_protocol.h"
+#include "upload/upload_thread.h"
+#include "upload_it_util.h"
+
+using namespace upload_it;
+
+namespace {
+
+class UploadEngine : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        service = new ServiceSession();
+        ASSERT_TRUE(service->Start());
+        ASSERT_TRUE(service->Login());
+    }
+    static void TearDownTestSuite() {
+        delete service;
+        service = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_NE(service, nullptr);
+        char tmpl[] = "/tmp/qumo_upit_XXXXXX";
+        dir = mkdtemp(tmpl);
+        listPath = dir + "/QumolanUploadList.xml";
+        CGlobalVar::m_strUploadListPath = platform::FromNarrow(listPath);
+        CGlobalVar::m_nUploadCtrl = 0;
+    }
+    void TearDown() override {
+        std::string cmd = "rm -rf " + dir;
+        EXPECT_EQ(std::system(cmd.c_str()), 0);
+    }
+    std::string File(const std::string& name, int64_t size) {
+        std::string p = dir + "/" + name;
+        WriteFreshFile(p, size);
+        return p;
+    }
+    // The list file holding only the user's (empty) group.
+    std::string EmptyGroupBytes() const {
+        return ListFileBytes(u"\r\n<QumoUploadList>\r\n\t<UserInfo UserName=\"" +
+                             CGlobalVar::m_strUid + u"\" />\r\n</QumoUploadList>");
+    }
+    std::map<std::u16string, ServerFileEntry> RootEntries() {
+        std::map<std::u16string, ServerFileEntry> m;
+        for (const ServerFileEntry& e : service->ListFolder(0))
+            m[e.name] = e;
+        return m;
+    }
+    void RunWorkerToTheEnd(UploadQueue& queue, FakeUploadView& view) {
+        CUploadThread worker(queue, view);
+        ASSERT_TRUE(worker.Start());
+        EXPECT_TRUE(WaitUntil([&] { return !worker.IsRunning(); }, 120000));
+        worker.Stop();
+    }
+
+    static ServiceSession* service;
+    std::string dir, listPath;
+};
+
+ServiceSession* UploadEngine::service = nullptr;
+
+TEST_F(UploadEngine, FolderOfAwkwardSizesArrivesWhole) {
+    const int64_t sizes[] = {0, 1, 15359, 15360, 15361, 10 * 1024 * 1024};
+    std::vector<std::string> paths;
+    UploadQueue queue;
+    FakeUploadView view;
+    std::string stamp = std::to_string(::getpid()) + "_" + std::to_string(time(nullptr));
+    for (int64_t s : sizes) {
+        std::string p = File("size" + std::to_string(s) + "_" + stamp + ".mp4", s);
+        paths.push_back(p);
+        UpInfo t = MakeTask(p);
+        ASSERT_TRUE(AddUploadTaskList(t));
+        queue.Enqueue(t);
+    }
+    RunWorkerToTheEnd(queue, view);
+
+    // Every task finished and left the list file.
+    EXPECT_EQ(ReadBytes(listPath), EmptyGroupBytes());
+    {
+        std::lock_guard<std::recursive_mutex> g(queue.Lock());
+        EXPECT_TRUE(queue.active.empty());
+        EXPECT_TRUE(queue.waiting.empty());
+        EXPECT_EQ(queue.activeCount, 0);
+    }
+    EXPECT_EQ(view.rows.size(), paths.size());
+    ASSERT_FALSE(view.summaries.empty());
+    EXPECT_EQ(view.summaries.back(), 0);
+    EXPECT_EQ(view.summaries.front(), 5); // counted right after the first file finished
+
+    // Progress: every whole percent once, in order; small files report 100 once.
+    std::vector<int> all;
+    for (int i = 1; i <= 100; ++i)
+        all.push_back(i);
+    EXPECT_EQ(view.Progress(platform::FromNarrow(paths[0])), std::vector<int>{100});
+    EXPECT_EQ(view.Progress(platform::FromNarrow(paths[1])), std::vector<int>{100});
+    EXPECT_EQ(view.Progress(platform::FromNarrow(paths[2])), std::vector<int>{100});
+    EXPECT_EQ(view.Progress(platform::FromNarrow(paths[3])), std::vector<int>{100});
+    EXPECT_EQ(view.Progress(platform::FromNarrow(paths[4])), (std::vector<int>{99, 100}));
+    EXPECT_EQ(view.Progress(platform::FromNarrow(paths[5])), all);
+
+    // The service stored each file with its size and content.
+    auto entries = RootEntries();
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        std::u16string name = MakeTask(paths[i]).m_strFileName;
+        ASSERT_TRUE(entries.count(name)) << paths[i];
+        EXPECT_EQ(entries[name].size, static_cast<uint32_t>(sizes[i]));
+        EXPECT_EQ(StoredSha1(entries[name].mobilepic), FileSha1(paths[i]));
+    }
+}
+
+TEST_F(UploadEngine, ContentTheServiceHoldsFinishesWithoutTransfer) {
+    std::string a = File("orig_" + std::to_string(::getpid()) + ".mp4", 200000);
+    UpInfo first = MakeTask(a);
+    ASSERT_EQ(UploadOneFile(first), kUploadDone);
+
+    std::string b = dir + "/copy_" + std::to_string(::getpid()) + ".mp4";
+    ASSERT_EQ(std::system(("cp " + a + " " + b).c_str()), 0);
+    UpInfo copy = MakeTask(b);
+    ASSERT_TRUE(AddUploadTaskList(copy));
+    UploadQueue queue;
+    FakeUploadView view;
+    queue.Enqueue(copy);
+    uint64_t before = UploadBodyBytesSent();
+    RunWorkerToTheEnd(queue, view);
+    EXPECT_EQ(UploadBodyBytesSent(), before);
+    EXPECT_EQ(view.rowValue[copy.m_strFilePath], 100);
+    EXPECT_TRUE(view.Progress(copy.m_strFilePath).empty());
+    EXPECT_EQ(ReadBytes(listPath), EmptyGroupBytes());
+}
+
+TEST_F(UploadEngine, LackOfSpacePausesEverythingWithOneMessage) {
+    // Room for the first small file only.
+    SpaceAnswer space = ApiGetSpace(platform::FromNarrow(service->login.uid),
+                                    platform::FromNarrow(service->login.token));
+    ASSERT_EQ(space.outcome, ApiOutcome::Ok);
+    std::string total = std::to_string(space.usedSpace + 2);
+    ASSERT_NE(service->Admin(std::string("/admin/space?mobile=") + ServiceSession::DemoMobile() +
+                             "&mb=" + total),
+              "");
+    std::string s = std::to_string(::getpid());
+    UpInfo t1 = MakeTask(File("room1_" + s + ".mp4", 50000));
+    UpInfo t2 = MakeTask(File("room2_" + s + ".mp4", 6 * 1024 * 1024));
+    UpInfo t3 = MakeTask(File("room3_" + s + ".mp4", 50000));
+    UploadQueue queue;
+    FakeUploadView view;
+    for (const UpInfo* t : {&t1, &t2, &t3}) {
+        ASSERT_TRUE(AddUploadTaskList(*t));
+        queue.Enqueue(*t);
+    }
+    auto worker = std::make_unique<CUploadThread>(queue, view);
+    ASSERT_TRUE(worker->Start());
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            std::lock_guard<std::mutex> g(view.m);
+            return view.allPaused == 1;
+        },
+        30000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_TRUE(worker->IsRunning()); // it keeps running, waiting for a resume
+    EXPECT_EQ(view.noSpaceMessages, 1);
+    {
+        std::lock_guard<std::recursive_mutex> g(queue.Lock());
+        ASSERT_EQ(queue.active.size(), 2u); // the first finished and was dropped
+        EXPECT_EQ(queue.active[0].m_nStatus, kTaskPaused);
+        EXPECT_EQ(queue.active[1].m_nStatus, kTaskPaused);
+        EXPECT_EQ(queue.activeCount, 2);
+    }
+    EXPECT_TRUE(worker->Stop());
+    service->Admin(std::string("/admin/space?mobile=") + ServiceSession::DemoMobile() +
+                   "&mb=65536");
+    // Tasks 2 and 3 are still in the list file, not announced.
+    std::vector<UpInfo> left;
+    ASSERT_TRUE(ReadUploadTaskList(left));
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_EQ(left[0].m_strFilePath, t2.m_strFilePath);
+    EXPECT_EQ(left[1].m_strFilePath, t3.m_strFilePath);
+    EXPECT_EQ(left[0].m_tcVid[0], 0);
+}
+
+TEST_F(UploadEngine, UnconfirmedUploadIsNotFinished) {
+    // The file changes under the transfer, so what arrives does not match the announced
+    // digest and the service refuses the confirmation.
+    std::string p = File("changed_" + std::to_string(::getpid()) + ".mp4", 4 * 1024 * 1024);
+    UpInfo t = MakeTask(p);
+    ASSERT_TRUE(AddUploadTaskList(t));
+    FakeUploadView view;
+    bool changed = false;
+    view.onProgress = [&](int) {
+        if (changed)
+            return;
+        changed = true;
+        int fd = ::open(p.c_str(), O_WRONLY);
+        char x = 0x5A;
+        EXPECT_EQ(::pwrite(fd, &x, 1, t.m_nFileLen - 1), 1);
+        ::close(fd);
+    };
+    EXPECT_EQ(UploadOneFile(t, &view), kUploadTransferFailed);
+    std::vector<UpInfo> left;
+    ASSERT_TRUE(ReadUploadTaskList(left));
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_NE(left[0].m_tcVid[0], 0); // announced, kept for the next attempt
+    EXPECT_EQ(RootEntries().count(t.m_strFileName), 0u);
+}
+
+TEST_F(UploadEngine, SparseFileOver4GiB) {
+    struct statvfs vfs {};
+    ASSERT_EQ(statvfs(dir.c_str(), &vfs), 0);
+    const int64_t size = (4LL << 30) + 4097;
+    if (static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize) < 3 * size)
+        GTEST_SKIP() << "not enough disk space";
+    std::string p = dir + "/sparse_" + std::to_string(::getpid()) + ".mp4";
+    {
+        int fd = ::open(p.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        std::string stamp = std::to_string(time(nullptr)) + "/" + std::to_string(::getpid());
+        ASSERT_EQ(::pwrite(fd, stamp.data(), stamp.size(), 0), static_cast<ssize_t>(stamp.size()));
+        ASSERT_EQ(
+            ::pwrite(fd, stamp.data(), stamp.size(), size - static_cast<int64_t>(stamp.size())),
+            static_cast<ssize_t>(stamp.size()));
+        ::close(fd);
+    }
+    service->Admin(std::string("/admin/space?mobile=") + ServiceSession::DemoMobile() +
+                   "&mb=65536");
+    UpInfo t = MakeTask(p);
+    ASSERT_EQ(t.m_nFileLen, size);
+    ASSERT_TRUE(AddUploadTaskList(t));
+    FakeUploadView view;
+    EXPECT_EQ(UploadOneFile(t, &view), kUploadDone);
+    EXPECT_EQ(view.Progress(t.m_strFilePath).size(), 100u);
+    auto entries = RootEntries();
+    ASSERT_TRUE(entries.count(t.m_strFileName));
+    EXPECT_EQ(StoredSha1(entries[t.m_strFileName].mobilepic), FileSha1(p));
+    EXPECT_EQ(ReadBytes(listPath), EmptyGroupBytes());
+}
+
+} // namespace

@@ -1,0 +1,154 @@
+// Stopping and resuming a transfer against a real qumo-service: pause, cancel, and a
+// connection the service drops in the middle of the body.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "app/global_var.h"
+#include "fake_upload_view.h"
+#include "tests/api/service_session.h"
+#include "upload/upload_list_file.h"
+#include "upload/upload_protocol.h"
+#include "upload_it_util.h"
+
+using namespace upload_it;
+
+namespace {
+
+class UploadResume : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        service = new ServiceSession();
+        ASSERT_TRUE(service->Start());
+        ASSERT_TRUE(service->Login());
+        service->Admin(std::string("/admin/space?mobile=") + ServiceSession::DemoMobile() +
+                       "&mb=65536");
+    }
+    static void TearDownTestSuite() {
+        delete service;
+        service = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_NE(service, nullptr);
+        char tmpl[] = "/tmp/qumo_upres_XXXXXX";
+        dir = mkdtemp(tmpl);
+        listPath = dir + "/QumolanUploadList.xml";
+        CGlobalVar::m_strUploadListPath = platform::FromNarrow(listPath);
+        CGlobalVar::m_nUploadCtrl = 0;
+    }
+    void TearDown() override {
+        service->Admin("/admin/faults?drop_after=-1&drop_always=0");
+        std::string cmd = "rm -rf " + dir;
+        EXPECT_EQ(std::system(cmd.c_str()), 0);
+    }
+    std::string File(const std::string& name, int64_t size) {
+        std::string p = dir + "/" + name + "_" + std::to_string(::getpid()) + ".mp4";
+        WriteFreshFile(p, size);
+        return p;
+    }
+    // Stops the transfer with `flag` once it has reported `percent`.
+    static void StopAt(FakeUploadView& view, int percent, int flag) {
+        view.onProgress = [percent, flag](int p) {
+            if (p >= percent && CGlobalVar::m_nUploadCtrl == 0)
+                CGlobalVar::m_nUploadCtrl = flag;
+        };
+    }
+
+    static ServiceSession* service;
+    std::string dir, listPath;
+};
+
+ServiceSession* UploadResume::service = nullptr;
+
+TEST_F(UploadResume, PauseKeepsTheTaskAndResumeContinuesAtTheOffset) {
+    const int64_t size = 24 * 1024 * 1024;
+    std::string p = File("pause", size);
+    UpInfo t = MakeTask(p);
+    ASSERT_TRUE(AddUploadTaskList(t));
+    FakeUploadView view;
+    StopAt(view, 30, 2);
+    uint64_t before = UploadBodyBytesSent();
+    EXPECT_EQ(UploadOneFile(t, &view), kUploadPaused);
+    EXPECT_EQ(CGlobalVar::m_nUploadCtrl, 0);
+    std::vector<int> first = view.Progress(t.m_strFilePath);
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(first.back(), 30); // nothing is reported once the flag is up
+
+    // The list file keeps the task, announced.
+    std::vector<UpInfo> listed;
+    ASSERT_TRUE(ReadUploadTaskList(listed));
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(std::u16string(listed[0].m_tcVid), std::u16string(t.m_tcVid));
+    EXPECT_EQ(std::u16string(listed[0].m_tsUpID), std::u16string(t.m_tsUpID));
+    EXPECT_EQ(listed[0].m_nUploadPort, t.m_nUploadPort);
+
+    // Resume from the record read back: no new announcement, the rest of the bytes only.
+    FakeUploadView again;
+    long long opened = service->Counter("uploadsOpened");
+    EXPECT_EQ(UploadOneFile(listed[0], &again), kUploadDone);
+    EXPECT_EQ(service->Counter("uploadsOpened"), opened);
+    std::vector<int> second = again.Progress(t.m_strFilePath);
+    ASSERT_FALSE(second.empty());
+    EXPECT_GE(second.front(), 25);
+    EXPECT_EQ(second.back(), 100);
+    EXPECT_LT(UploadBodyBytesSent() - before, static_cast<uint64_t>(size * 1.1));
+    std::vector<UpInfo> left;
+    ASSERT_TRUE(ReadUploadTaskList(left));
+    EXPECT_TRUE(left.empty());
+}
+
+TEST_F(UploadResume, CancelStopsTheTransferAndReportsDone) {
+    std::string p = File("cancel", 16 * 1024 * 1024);
+    UpInfo t = MakeTask(p);
+    ASSERT_TRUE(AddUploadTaskList(t));
+    FakeUploadView view;
+    StopAt(view, 20, 1);
+    EXPECT_EQ(UploadOneFile(t, &view), kUploadDone);
+    EXPECT_EQ(CGlobalVar::m_nUploadCtrl, 0);
+    EXPECT_LT(view.Progress(t.m_strFilePath).back(), 100);
+    // Removing the element is the list's part of a cancel; the engine left it alone.
+    std::vector<UpInfo> listed;
+    ASSERT_TRUE(ReadUploadTaskList(listed));
+    EXPECT_EQ(listed.size(), 1u);
+}
+
+TEST_F(UploadResume, DroppedConnectionResumesAtTheServiceOffset) {
+    const int64_t size = 128 * 1024 * 1024;
+    std::string p = File("drop", size);
+    UpInfo t = MakeTask(p);
+    ASSERT_TRUE(AddUploadTaskList(t));
+    ASSERT_NE(service->Admin("/admin/faults?drop_after=" + std::to_string(size / 2)), "");
+    long long dropped = service->Counter("droppedConnections");
+    uint64_t before = UploadBodyBytesSent();
+    FakeUploadView view;
+    EXPECT_EQ(UploadOneFile(t, &view), kUploadDone);
+    uint64_t sent = UploadBodyBytesSent() - before;
+    EXPECT_EQ(service->Counter("droppedConnections"), dropped + 1);
+    EXPECT_GE(sent, static_cast<uint64_t>(size));
+    EXPECT_LT(sent, static_cast<uint64_t>(size * 1.1));
+    bool found = false;
+    for (const ServerFileEntry& e : service->ListFolder(0))
+        if (e.name == t.m_strFileName) {
+            found = true;
+            EXPECT_EQ(StoredSha1(e.mobilepic), FileSha1(p));
+        }
+    EXPECT_TRUE(found);
+}
+
+TEST_F(UploadResume, UnreachableUploadServerFailsWithTransferError) {
+    std::string p = File("unreach", 1000);
+    UpInfo t = MakeTask(p);
+    // An announced task whose upload server has gone away.
+    CopyToFixed(t.m_tcUploadIp, u"127.0.0.1");
+    CopyToFixed(t.m_tcVid, u"1");
+    CopyToFixed(t.m_tsUpID, u"1");
+    t.m_nUploadPort = 1;
+    EXPECT_EQ(UploadOneFile(t), kUploadOffsetFailed);
+    // A host name that cannot be resolved makes the transfer itself fail.
+    UpInfo u = t;
+    CopyToFixed(u.m_tcUploadIp, u"no-such-host.invalid");
+    EXPECT_EQ(PostFileData("/v2/upload.json", u, p.c_str(), 0), "0");
+    EXPECT_EQ(PostFileData("/v2/upload.json", t, (p + ".missing").c_str(), 0), "0");
+}
+
+} // namespace
