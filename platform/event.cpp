@@ -122,13 +122,25 @@ bool EventHandle::WaitFor(int ms) const {
     }
 }
 
-int EventHandle::Fd() const { return m_state ? m_state->fd : -1; }
+int EventHandle::Fd() const {
+    return m_state ? m_state->fd : -1;
+}
 
-void SetThreadCancelEvent(const EventHandle& ev) { t_cancel = ev; }
-const EventHandle& ThreadCancelEvent() { return t_cancel; }
-bool ThreadCancelRequested() { return t_cancel.IsSet(); }
+void SetThreadCancelEvent(const EventHandle& ev) {
+    t_cancel = ev;
+}
+const EventHandle& ThreadCancelEvent() {
+    return t_cancel;
+}
+bool ThreadCancelRequested() {
+    return t_cancel.IsSet();
+}
 
 WaitResult WaitFd(int fd, short events, int ms) {
+    // poll() skips negative descriptors, which would turn a bad descriptor into a wait that
+    // only a timeout or a stop ends.
+    if (fd < 0)
+        return WaitResult::Error;
     pollfd p[2] = {{fd, events, 0}, {t_cancel.Fd(), POLLIN, 0}};
     nfds_t n = t_cancel.Valid() ? 2 : 1;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
@@ -157,6 +169,10 @@ WaitResult WaitFd(int fd, short events, int ms) {
 }
 
 bool CancellableSleep(int ms) {
+    // A negative time sleeps not at all, with or without a cancel event (WaitFor would take
+    // it as "without limit").
+    if (ms < 0)
+        ms = 0;
     if (!t_cancel.Valid()) {
         pollfd none{};
         int left = ms;

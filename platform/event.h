@@ -46,11 +46,12 @@ bool ThreadCancelRequested();
 enum class WaitResult { Ready, Timeout, Cancelled, Error };
 
 // Polls `fd` for `events` (POLLIN, POLLOUT) up to `ms` milliseconds (negative: no limit),
-// returning Cancelled as soon as the thread's cancel event is signalled.
+// returning Cancelled as soon as the thread's cancel event is signalled; Error for a
+// negative descriptor.
 WaitResult WaitFd(int fd, short events, int ms);
 
-// Sleeps `ms` milliseconds unless the thread's cancel event is signalled first;
-// true when the full time passed, false when cancelled.
+// Sleeps `ms` milliseconds (negative: not at all) unless the thread's cancel event is
+// signalled first; true when the full time passed, false when cancelled.
 bool CancellableSleep(int ms);
 
 } // namespace platform
