@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -40,6 +41,13 @@ bool CanQuerySize(const char* path) {
     return probe.get() >= 0 && ::fstat(probe.get(), &st) == 0;
 }
 
+struct FreeBuffer {
+    void operator()(unsigned char* p) const { std::free(p); }
+};
+using Buffer = std::unique_ptr<unsigned char, FreeBuffer>;
+// The chunk and its spare byte, rounded up to whole cache lines as aligned_alloc needs.
+constexpr size_t kBufferAlloc = (CFileSha1::kChunkSize + 1 + 63) / 64 * 64;
+
 ssize_t ReadSome(int fd, unsigned char* buffer, size_t n) {
     for (;;) {
         ssize_t got = ::read(fd, buffer, n);
@@ -57,8 +65,14 @@ void CFileSha1::RequestStop() {
 std::u16string CFileSha1::GetFileSha1(const char* path) {
     try {
         // One chunk plus a spare byte, allocated per call so memory use does not grow
-        // with the file.
-        std::unique_ptr<unsigned char[]> buffer(new unsigned char[kChunkSize + 1]);
+        // with the file. Cache-line alignment makes the kernel's copy into it markedly
+        // cheaper, which is a good part of the time spent on a cached file.
+        Buffer buffer(static_cast<unsigned char*>(std::aligned_alloc(64, kBufferAlloc)));
+        if (!buffer) {
+            m_error = kUnknown;
+            return std::u16string();
+        }
+        // The trace line has a 32-bit field for the address; its low half is kept.
         DayTrace(u"[New]->Sha1-line=%d,%x.", 48,
                  static_cast<unsigned>(reinterpret_cast<uintptr_t>(buffer.get())));
         m_stop.store(false, std::memory_order_relaxed);

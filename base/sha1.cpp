@@ -41,14 +41,19 @@ void Sha1BlocksPortable(uint32_t state[5], const uint8_t* blocks, size_t count) 
             b = a;
             a = t;
         };
+#pragma GCC unroll 20
         for (int t = 0; t < 16; ++t)
             step(d ^ (b & (c ^ d)), 0x5A827999, w[t]);
+#pragma GCC unroll 20
         for (int t = 16; t < 20; ++t)
             step(d ^ (b & (c ^ d)), 0x5A827999, next(t));
+#pragma GCC unroll 20
         for (int t = 20; t < 40; ++t)
             step(b ^ c ^ d, 0x6ED9EBA1, next(t));
+#pragma GCC unroll 20
         for (int t = 40; t < 60; ++t)
             step((b & c) | (d & (b | c)), 0x8F1BBCDC, next(t));
+#pragma GCC unroll 20
         for (int t = 60; t < 80; ++t)
             step(b ^ c ^ d, 0xCA62C1D6, next(t));
         state[0] += a;
