@@ -1,0 +1,344 @@
+#include "ui/skin/skin_model.h"
+
+#include "base/xml_node.h"
+
+#include <Qt>
+
+#include <algorithm>
+#include <charconv>
+
+namespace {
+
+constexpr int kMaxCoordinate = 10000; // no window of ours is larger; bounds bad input
+
+std::u16string Attr(const XmlNode& node, const char16_t* name) {
+    const XmlAttribute* attr = node.FindAttr(name);
+    return attr ? attr->value : std::u16string();
+}
+
+bool HasAttr(const XmlNode& node, const char16_t* name) {
+    return node.FindAttr(name) != nullptr;
+}
+
+std::optional<int> ParseInt(std::u16string_view text) {
+    std::string narrow;
+    for (char16_t c : text) {
+        if (c == u' ') {
+            continue;
+        }
+        if ((c < u'0' || c > u'9') && c != u'-') {
+            return std::nullopt;
+        }
+        narrow.push_back(static_cast<char>(c));
+    }
+    int value = 0;
+    auto [end, ec] = std::from_chars(narrow.data(), narrow.data() + narrow.size(), value);
+    if (ec != std::errc() || end != narrow.data() + narrow.size() || narrow.empty()) {
+        return std::nullopt;
+    }
+    return std::clamp(value, -kMaxCoordinate, kMaxCoordinate);
+}
+
+std::optional<int> IntAttr(const XmlNode& node, const char16_t* name) {
+    if (!HasAttr(node, name)) {
+        return std::nullopt;
+    }
+    return ParseInt(Attr(node, name));
+}
+
+bool BoolAttr(const XmlNode& node, const char16_t* name, bool fallback) {
+    if (!HasAttr(node, name)) {
+        return fallback;
+    }
+    const std::u16string v = Attr(node, name);
+    return v == u"true" || v == u"1" || v == u"yes";
+}
+
+QColor ColorAttr(const XmlNode& node, const char16_t* name) {
+    return ParseSkinColor(Attr(node, name));
+}
+
+int AlignAttr(const XmlNode& node) {
+    int align = 0;
+    const std::u16string h = Attr(node, u"align");
+    if (h == u"left") {
+        align |= Qt::AlignLeft;
+    } else if (h == u"right") {
+        align |= Qt::AlignRight;
+    } else if (h == u"center") {
+        align |= Qt::AlignHCenter;
+    }
+    const std::u16string v = Attr(node, u"valign");
+    if (v == u"top") {
+        align |= Qt::AlignTop;
+    } else if (v == u"bottom") {
+        align |= Qt::AlignBottom;
+    } else if (v == u"center") {
+        align |= Qt::AlignVCenter;
+    }
+    return align;
+}
+
+std::optional<DuKind> KindOf(std::u16string_view element) {
+    if (element == u"button") {
+        return DuKind::Button;
+    }
+    if (element == u"checkbutton") {
+        return DuKind::CheckButton;
+    }
+    if (element == u"tabbutton") {
+        return DuKind::TabButton;
+    }
+    if (element == u"text") {
+        return DuKind::Text;
+    }
+    if (element == u"image") {
+        return DuKind::Image;
+    }
+    if (element == u"host") {
+        return DuKind::Host;
+    }
+    if (element == u"group") {
+        return DuKind::Group;
+    }
+    return std::nullopt;
+}
+
+DuGlyph GlyphAttr(const XmlNode& node) {
+    const std::u16string g = Attr(node, u"glyph");
+    if (g == u"close") {
+        return DuGlyph::Close;
+    }
+    if (g == u"minimize") {
+        return DuGlyph::Minimize;
+    }
+    if (g == u"maximize") {
+        return DuGlyph::Maximize;
+    }
+    if (g == u"menu") {
+        return DuGlyph::Menu;
+    }
+    return DuGlyph::None;
+}
+
+DuLook ReadLook(const XmlNode& node) {
+    DuLook look;
+    look.text = Attr(node, u"text");
+    look.textColor = ColorAttr(node, u"color");
+    look.hoverTextColor = ColorAttr(node, u"hovercolor");
+    look.background = ColorAttr(node, u"background");
+    look.hoverBackground = ColorAttr(node, u"hoverbackground");
+    look.pressedBackground = ColorAttr(node, u"pressedbackground");
+    look.checkedBackground = ColorAttr(node, u"checkedbackground");
+    look.border = ColorAttr(node, u"border");
+    look.radius = std::clamp(IntAttr(node, u"radius").value_or(0), 0, 100);
+    look.fontSize = std::clamp(IntAttr(node, u"fontsize").value_or(0), 0, 200);
+    look.bold = BoolAttr(node, u"bold", false);
+    look.underlineOnHover = BoolAttr(node, u"link", false);
+    look.align = AlignAttr(node);
+    look.wrap = BoolAttr(node, u"wrap", false);
+    look.padding = std::clamp(IntAttr(node, u"padding").value_or(0), 0, 100);
+    look.image = Attr(node, u"image");
+    look.hoverImage = Attr(node, u"hoverimage");
+    look.checkedImage = Attr(node, u"checkedimage");
+    look.glyph = GlyphAttr(node);
+    look.hand = BoolAttr(node, u"hand", false);
+    look.tooltip = Attr(node, u"tooltip");
+    return look;
+}
+
+DuGeometry ReadGeometry(const XmlNode& node) {
+    DuGeometry g;
+    g.left = IntAttr(node, u"left");
+    g.top = IntAttr(node, u"top");
+    g.right = IntAttr(node, u"right");
+    g.bottom = IntAttr(node, u"bottom");
+    g.width = IntAttr(node, u"width");
+    g.height = IntAttr(node, u"height");
+    return g;
+}
+
+void ReadControls(const XmlNode& parent, std::vector<DuControlDef>& out, int depth) {
+    if (depth > 16) { // nesting deeper than any layout needs: a broken or hostile file
+        return;
+    }
+    for (const auto& child : parent.children) {
+        if (child->kind != XmlNodeKind::Element) {
+            continue;
+        }
+        const std::optional<DuKind> kind = KindOf(child->name);
+        if (!kind) {
+            continue;
+        }
+        DuControlDef def;
+        def.kind = *kind;
+        def.name = Attr(*child, u"name");
+        def.geometry = ReadGeometry(*child);
+        def.look = ReadLook(*child);
+        def.visible = BoolAttr(*child, u"visible", true);
+        def.checked = BoolAttr(*child, u"checked", false);
+        def.tabGroup = Attr(*child, u"tabgroup");
+        def.page = Attr(*child, u"page");
+        const std::u16string action = Attr(*child, u"action");
+        if (action == u"close") {
+            def.action = DuAction::Close;
+        } else if (action == u"minimize") {
+            def.action = DuAction::Minimize;
+        }
+        ReadControls(*child, def.children, depth + 1);
+        out.push_back(std::move(def));
+    }
+}
+
+std::vector<std::u16string> SplitList(const std::u16string& text) {
+    std::vector<std::u16string> parts;
+    std::u16string current;
+    for (char16_t c : text + u",") {
+        if (c == u',') {
+            while (!current.empty() && current.front() == u' ') {
+                current.erase(current.begin());
+            }
+            while (!current.empty() && current.back() == u' ') {
+                current.pop_back();
+            }
+            if (!current.empty()) {
+                parts.push_back(current);
+            }
+            current.clear();
+        } else {
+            current.push_back(c);
+        }
+    }
+    return parts;
+}
+
+} // namespace
+
+QRect DuGeometry::Place(QSize parent) const {
+    auto axis = [](std::optional<int> lead, std::optional<int> trail, std::optional<int> size,
+                   int extent, int& pos, int& len) {
+        if (lead && trail) {
+            pos = *lead;
+            len = extent - *lead - *trail;
+        } else if (lead) {
+            pos = *lead;
+            len = size.value_or(extent - *lead);
+        } else if (trail) {
+            len = size.value_or(extent - *trail);
+            pos = extent - *trail - len;
+        } else {
+            len = size.value_or(extent);
+            pos = (extent - len) / 2;
+        }
+        len = std::max(len, 0);
+    };
+    int x = 0, w = 0, y = 0, h = 0;
+    axis(left, right, width, parent.width(), x, w);
+    axis(top, bottom, height, parent.height(), y, h);
+    return QRect(x, y, w, h);
+}
+
+const DuWindowDef* DuSkinDef::FindWindow(std::u16string_view name) const {
+    for (const DuWindowDef& w : windows) {
+        if (w.name == name) {
+            return &w;
+        }
+    }
+    return nullptr;
+}
+
+QColor ParseSkinColor(std::u16string_view text) {
+    if (text.empty()) {
+        return {};
+    }
+    if (text.front() == u'#') {
+        const QColor c(QString::fromStdU16String(std::u16string(text)));
+        return c.isValid() ? c : QColor();
+    }
+    int parts[3] = {0, 0, 0};
+    int index = 0;
+    std::u16string current;
+    for (char16_t ch : std::u16string(text) + u",") {
+        if (ch == u',') {
+            if (index >= 3) {
+                return {};
+            }
+            const std::optional<int> v = ParseInt(current);
+            if (!v || *v < 0 || *v > 255) {
+                return {};
+            }
+            parts[index++] = *v;
+            current.clear();
+        } else {
+            current.push_back(ch);
+        }
+    }
+    if (index != 3) {
+        return {};
+    }
+    return QColor(parts[0], parts[1], parts[2]);
+}
+
+bool ParseSkin(const XmlNode& root, DuSkinDef& skin, std::u16string* error) {
+    auto fail = [error](std::u16string why) {
+        if (error) {
+            *error = std::move(why);
+        }
+        return false;
+    };
+    if (root.name != u"skin") {
+        return fail(u"the root element is not <skin>");
+    }
+    skin = DuSkinDef();
+    skin.name = Attr(root, u"name");
+    skin.fonts = SplitList(Attr(root, u"fonts"));
+    skin.fontSize = std::clamp(IntAttr(root, u"fontsize").value_or(12), 6, 72);
+    for (const auto& child : root.children) {
+        if (child->kind != XmlNodeKind::Element) {
+            continue;
+        }
+        if (child->name == u"images") {
+            for (const auto& img : child->children) {
+                if (img->kind == XmlNodeKind::Element && img->name == u"image") {
+                    skin.images.emplace_back(Attr(*img, u"name"), Attr(*img, u"file"));
+                }
+            }
+            continue;
+        }
+        if (child->name != u"window") {
+            continue;
+        }
+        DuWindowDef w;
+        w.name = Attr(*child, u"name");
+        w.title = Attr(*child, u"title");
+        const std::optional<int> width = IntAttr(*child, u"width");
+        const std::optional<int> height = IntAttr(*child, u"height");
+        if (w.name.empty() || !width || !height || *width <= 0 || *height <= 0) {
+            return fail(u"a window needs a name, a width and a height");
+        }
+        if (skin.FindWindow(w.name)) {
+            return fail(u"window defined twice: " + w.name);
+        }
+        w.size = QSize(*width, *height);
+        w.minSize = QSize(std::clamp(IntAttr(*child, u"minwidth").value_or(*width), 1, *width),
+                          std::clamp(IntAttr(*child, u"minheight").value_or(*height), 1, *height));
+        w.resizable = BoolAttr(*child, u"resizable", false);
+        w.captionHeight = std::clamp(IntAttr(*child, u"caption").value_or(32), 0, *height);
+        w.maximizeOnDoubleClick = BoolAttr(*child, u"maximizable", false);
+        w.textControl = Attr(*child, u"textcontrol");
+        w.background = ColorAttr(*child, u"background");
+        w.captionBackground = ColorAttr(*child, u"captionbackground");
+        w.captionBackground2 = ColorAttr(*child, u"captionbackground2");
+        w.border = ColorAttr(*child, u"border");
+        w.titleColor = ColorAttr(*child, u"titlecolor");
+        w.titleLeft = std::clamp(IntAttr(*child, u"titleleft").value_or(12), 0, *width);
+        w.titleSize = std::clamp(IntAttr(*child, u"titlesize").value_or(13), 0, 72);
+        w.icon = Attr(*child, u"icon");
+        ReadControls(*child, w.controls, 0);
+        skin.windows.push_back(std::move(w));
+    }
+    if (skin.windows.empty()) {
+        return fail(u"the skin defines no window");
+    }
+    return true;
+}
