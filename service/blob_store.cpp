@@ -112,12 +112,21 @@ bool BlobStore::WriteFileAtomic(const std::string& path, const std::string& byte
     return true;
 }
 
-bool BlobStore::WriteBlob(const std::string& sha1, const std::string& bytes) const {
+bool BlobStore::WriteBlob(const std::string& sha1, const std::string& bytes, bool durable) const {
     if (!IsLowerHex40(sha1))
         return false;
     if (HasBlob(sha1))
         return true;
-    return WriteFileAtomic(BlobPath(sha1), bytes);
+    return WriteFileAtomic(BlobPath(sha1), bytes, durable);
+}
+
+bool BlobStore::SyncAll() const {
+    int fd = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = ::syncfs(fd) == 0;
+    ::close(fd);
+    return ok;
 }
 
 bool BlobStore::AdoptPart(int64_t upid, const std::string& sha1) const {

@@ -21,7 +21,9 @@ public:
     // (pictures can be made again, so they skip them).
     bool WriteFileAtomic(const std::string& path, const std::string& bytes,
                          bool durable = true) const;
-    bool WriteBlob(const std::string& sha1, const std::string& bytes) const;
+    bool WriteBlob(const std::string& sha1, const std::string& bytes, bool durable = true) const;
+    // Flushes everything written under the data folder (ends a bulk load).
+    bool SyncAll() const;
     // Moves a finished part file into the blob store (or drops it when the blob exists).
     bool AdoptPart(int64_t upid, const std::string& sha1) const;
 

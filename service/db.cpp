@@ -244,6 +244,13 @@ int64_t Db::AddFolder(int64_t uid, int64_t parent, const std::string& name) {
     return fid;
 }
 
+void Db::SetBulkLoad(bool on) {
+    std::lock_guard<std::mutex> lock(mu_);
+    ExecLocked(on ? "PRAGMA synchronous=OFF" : "PRAGMA synchronous=FULL");
+    if (!on)
+        ExecLocked("PRAGMA wal_checkpoint(FULL)");
+}
+
 std::string Db::Meta(const std::string& key) {
     std::lock_guard<std::mutex> lock(mu_);
     Stmt s(db_, "SELECT value FROM meta WHERE key = ?");

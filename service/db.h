@@ -93,6 +93,9 @@ public:
     // The upload becomes a file with id = mid; the session ends.
     bool FinishUpload(const UploadRow& u, int64_t now);
 
+    // Bulk loading (the demo seed) runs without per-commit syncs; SyncAll ends it with one.
+    void SetBulkLoad(bool on);
+
     std::string Meta(const std::string& key);
     bool SetMeta(const std::string& key, const std::string& value);
 

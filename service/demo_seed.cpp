@@ -20,7 +20,11 @@ bool AddPicture(ServiceContext& ctx, int64_t uid, int64_t folder, const std::str
     Image img = GeneratedPicture(480, 360, seed);
     std::string png = EncodePng(img);
     std::string sha1 = Sha1HexOf(png);
-    if (png.empty() || !ctx.store.WriteBlob(sha1, png) || !WritePictures(ctx.store, sha1, img))
+    // The source is no larger than a large picture, so it serves as its own.
+    if (png.empty() || !ctx.store.WriteBlob(sha1, png, false) ||
+        !ctx.store.WriteFileAtomic(ctx.store.PicturePath(sha1, 'l'), png, false) ||
+        !ctx.store.WriteFileAtomic(ctx.store.PicturePath(sha1, 's'),
+                                   EncodePng(ScaleToFit(img, kSmallSide)), false))
         return false;
     FileRow f;
     f.owner = uid;
@@ -43,7 +47,7 @@ bool AddVideo(ServiceContext& ctx, int64_t uid, int64_t folder, const std::strin
     for (int i = 0; i < 4096; ++i)
         bytes += static_cast<char>((i * 131 + 7) & 0xFF);
     std::string sha1 = Sha1HexOf(bytes);
-    if (!ctx.store.WriteBlob(sha1, bytes) ||
+    if (!ctx.store.WriteBlob(sha1, bytes, false) ||
         !WritePictures(ctx.store, sha1, VideoPlaceholder(480, 360, SeedFromSha1(sha1))))
         return false;
     FileRow f;
@@ -58,6 +62,8 @@ bool AddVideo(ServiceContext& ctx, int64_t uid, int64_t folder, const std::strin
     return ctx.db.AddFile(f) > 0;
 }
 
+bool SeedContent(ServiceContext& ctx, std::string& err);
+
 } // namespace
 
 bool SeedDemo(ServiceContext& ctx, std::string& err) {
@@ -65,6 +71,20 @@ bool SeedDemo(ServiceContext& ctx, std::string& err) {
         ctx.db.SetMeta("demo_seeded", "1");
         return true;
     }
+    // One sync at the end instead of one per file and record: the seed is all or nothing
+    // anyway, since it is redone until "demo_seeded" is recorded.
+    ctx.db.SetBulkLoad(true);
+    bool ok = SeedContent(ctx, err);
+    ctx.db.SetBulkLoad(false);
+    ok = ok && ctx.store.SyncAll() && ctx.db.SetMeta("demo_seeded", "1");
+    if (!ok && err.empty())
+        err = "cannot record the demo seed";
+    return ok;
+}
+
+namespace {
+
+bool SeedContent(ServiceContext& ctx, std::string& err) {
     int64_t uid = 0;
     if (!ctx.db.CreateAccount(kDemoMobile, Md5HexOf(kDemoPassword), kDemoNick, kDemoSpaceMb, uid)) {
         err = "cannot create the demo account";
@@ -98,8 +118,9 @@ bool SeedDemo(ServiceContext& ctx, std::string& err) {
         err = "cannot store the demo pictures";
         return false;
     }
-    ctx.db.SetMeta("demo_seeded", "1");
     return true;
 }
+
+} // namespace
 
 } // namespace qumo_service
