@@ -76,6 +76,9 @@ void Md5::Blocks(const uint8_t* p, size_t count) {
 }
 
 void Md5::Update(const void* data, size_t n) {
+    // Also keeps a null pointer with no bytes away from memcpy.
+    if (n == 0)
+        return;
     const uint8_t* p = static_cast<const uint8_t*>(data);
     m_length += n;
     if (m_used > 0) {

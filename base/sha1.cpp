@@ -96,6 +96,9 @@ void Sha1::Reset() {
 }
 
 void Sha1::Update(const void* data, size_t n) {
+    // Also keeps a null pointer with no bytes away from memcpy.
+    if (n == 0)
+        return;
     const uint8_t* p = static_cast<const uint8_t*>(data);
     m_length += n;
     if (m_used > 0) {

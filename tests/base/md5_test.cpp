@@ -42,7 +42,9 @@ TEST(Md5, PiecewiseFeedAndPaddingBoundaries) {
 
 TEST(Md5, FinalWritesRawBytesAndStartsOver) {
     Md5 h;
-    h.Update("abc", 3);
+    h.Update("a", 1);
+    h.Update(nullptr, 0);
+    h.Update("bc", 2);
     uint8_t out[16];
     h.Final(out);
     const uint8_t expect[16] = {0x90, 0x01, 0x50, 0x98, 0x3c, 0xd2, 0x4f, 0xb0,
