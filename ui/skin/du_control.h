@@ -77,6 +77,7 @@ public:
     void SetPressed(bool pressed);
     void ToggleCheckQuietly();
     void SetFocusedLookQuietly(bool focused);
+    void SetName(std::u16string name) { m_strName = std::move(name); }
 
 private:
     DuWindow* m_pWindow;

@@ -107,12 +107,25 @@ DuSurface::DuSurface(DuWindow* window, QWidget* host) : QWidget(host), m_pWindow
     setGeometry(host->rect());
     lower(); // under every widget the window adds itself
     show();
+    host->installEventFilter(this);
+}
+
+bool DuSurface::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == parentWidget()) {
+        if (event->type() == QEvent::Resize) {
+            setGeometry(parentWidget()->rect());
+        } else if (event->type() == QEvent::WindowTitleChange) {
+            update();
+        }
+    }
+    return false;
 }
 
 void DuSurface::LayoutControls() {
     for (const auto& child : m_pWindow->Self()->Children()) {
-        if (QWidget* w = child->Widget()) {
+        if (auto* w = static_cast<DuControlWidget*>(child->Widget())) {
             w->setGeometry(child->Definition()->geometry.Place(size()));
+            w->LayoutChildren(); // also when the size did not change
         }
     }
 }
@@ -293,8 +306,9 @@ bool DuControlWidget::Interactive() const {
 
 void DuControlWidget::LayoutChildren() {
     for (const auto& child : m_pControl->Children()) {
-        if (QWidget* w = child->Widget()) {
+        if (auto* w = static_cast<DuControlWidget*>(child->Widget())) {
             w->setGeometry(child->Definition()->geometry.Place(size()));
+            w->LayoutChildren();
         }
     }
     if (QWidget* adopted = m_pControl->Adopted()) {

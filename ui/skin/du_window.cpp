@@ -10,6 +10,7 @@ DuWindow::DuWindow(DuStyle* style, QWidget* host, const DuWindowDef* def)
     : m_pStyle(style), m_host(host), m_pDef(def) {
     // The pseudo control standing for the window itself; a group holding every control.
     m_self = std::make_unique<DuControl>(this, nullptr, nullptr);
+    m_self->SetName(def->name);
     m_surface = new DuSurface(this, host);
     m_self->AttachWidget(m_surface);
 
