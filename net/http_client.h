@@ -54,8 +54,9 @@ struct HttpConnection {
     std::uint64_t ticketCounter = 0;
     int served = 0;
     std::int64_t lastActivity = 0;
-    std::string leftover; // bytes past the previous response
-    std::mutex lock;      // held while one response is read
+    bool abandoned = false; // a queued sender gave up and shut the socket down
+    std::string leftover;   // bytes past the previous response
+    std::mutex lock;        // held while one response is read
 };
 
 class HttpClient;

@@ -13,6 +13,7 @@ bool HttpClient::Connect(HttpConnection& c, std::uint32_t addr, std::uint16_t po
         return false;
     c.sock = fd;
     c.served = 0;
+    c.abandoned = false;
     c.lastActivity = Now();
     c.leftover.clear();
     return true;
@@ -96,6 +97,7 @@ void HttpClient::ResetConnection(HttpConnection& c, HttpMessage* drop) {
     platform::SocketClose(c.sock);
     c.sock = -1;
     c.served = 0;
+    c.abandoned = false;
     c.busy = false;
     c.lastActivity = 0;
     c.leftover.clear();
@@ -135,8 +137,10 @@ bool HttpClient::WaitForTicket(HttpConnection& c, std::uint64_t ticket, HttpMess
                 });
             if (it != c.queue.end())
                 c.queue.erase(it);
-            if (c.sock >= 0)
+            if (c.sock >= 0) {
                 shutdown(c.sock, SHUT_RDWR);
+                c.abandoned = true;
+            }
             return false;
         }
     }

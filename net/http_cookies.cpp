@@ -237,7 +237,9 @@ void HttpCookieJar::StoreCookie(std::string_view value, std::string_view default
 
     std::lock_guard<std::mutex> lk(m_lock);
     auto& list = m_lists[CookieDomainKey(host)];
-    for (auto& [name, val] : pairs) {
+    for (const auto& pair : pairs) {
+        const std::string& name = pair.first;
+        const std::string& val = pair.second;
         if (remove) {
             std::erase_if(list, [&](const HttpCookie& c) {
                 return c.name == name && c.domain == cdomain && !c.path.empty() &&

@@ -165,7 +165,7 @@ std::unique_ptr<HttpMessage> HttpClient::ReadResponse(HttpConnection& c, HttpMes
         std::unique_lock<std::mutex> connLock(c.lock);
         Reader r(m_timings);
         char buf[4096];
-        bool dropped = false, cancelled = false, silent = false;
+        bool dropped = false, ended = false, cancelled = false, silent = false;
         while (!r.complete && !r.failed) {
             std::string pass;
             const char* p = buf;
@@ -195,6 +195,7 @@ std::unique_ptr<HttpMessage> HttpClient::ReadResponse(HttpConnection& c, HttpMes
                         continue;
                 }
                 if (got <= 0) {
+                    ended = true;
                     dropped = !r.received;
                     r.closeAfter = true;
                     break;
@@ -207,10 +208,17 @@ std::unique_ptr<HttpMessage> HttpClient::ReadResponse(HttpConnection& c, HttpMes
                 FeedBody(r, p, n);
         }
 
+        if (ended) {
+            std::lock_guard<std::mutex> lk(m_connectionsLock);
+            // Shut down by a queued sender that gave up, not by the server: whatever
+            // arrived is dropped and the request goes again like after a server's close.
+            if (c.abandoned)
+                dropped = true;
+        }
         if (dropped) {
             connLock.unlock();
             std::lock_guard<std::mutex> lk(m_connectionsLock);
-            if (c.served > 0) {
+            if (c.served > 0 || c.abandoned) {
                 // A kept-alive connection the server has closed meanwhile: the queued
                 // requests go again on a new socket, once per response.
                 platform::SocketClose(c.sock);
