@@ -32,12 +32,15 @@ std::u16string PathExtension(std::u16string_view path) {
 }
 
 int IsMediaFile(std::u16string_view path) {
+    // Without a "." the whole path stands as the extension; it must not match as one.
+    if (path.find(u'.') == std::u16string_view::npos)
+        return 0;
     std::u16string ext = PathExtension(path);
     return InList(kPictureExts, ext) || InList(kVideoExts, ext) ? 1 : 0;
 }
 
 int IsImageFile(std::u16string_view path) {
-    if (path.empty())
+    if (path.find(u'.') == std::u16string_view::npos)
         return 0;
     return InList(kPictureExts, PathExtension(path)) ? 1 : 0;
 }
