@@ -65,6 +65,26 @@ void ServiceContext::UnlockUpload(int64_t upid) {
     busy_.erase(upid);
 }
 
+void ServiceContext::RecordRequest(const std::string& target) {
+    // Bounded, so a long-running service does not grow without end.
+    constexpr size_t kKept = 1000;
+    std::lock_guard<std::mutex> lock(requestsMu_);
+    if (requests_.size() >= kKept)
+        requests_.pop_front();
+    requests_.push_back(target);
+}
+
+std::string ServiceContext::RequestsJson() {
+    std::lock_guard<std::mutex> lock(requestsMu_);
+    std::string list = "[";
+    for (const std::string& t : requests_) {
+        if (list.size() > 1)
+            list += ',';
+        list += JsonObject().Str("target", t).Done();
+    }
+    return JsonObject().Raw("requests", list + "]").Done();
+}
+
 void AddAdminRoutes(httplib::Server& svr, ServiceContext& ctx) {
     // Changes faults: /admin/faults?fail_next=2&chunked=1 ...; answers the settings in force.
     svr.Get("/admin/faults", [&ctx](const httplib::Request& q, httplib::Response& r) {
@@ -79,6 +99,10 @@ void AddAdminRoutes(httplib::Server& svr, ServiceContext& ctx) {
     });
     svr.Get("/admin/counters", [&ctx](const httplib::Request&, httplib::Response& r) {
         SendJson(r, Ok(ctx.counters.Json()));
+    });
+    // The API calls received so far, in order: {"requests":[{"target":"/x.json?..."}]}.
+    svr.Get("/admin/requests", [&ctx](const httplib::Request&, httplib::Response& r) {
+        SendJson(r, Ok(ctx.RequestsJson()));
     });
     // Sets an account's total space: /admin/space?mobile=...&mb=N.
     svr.Get("/admin/space", [&ctx](const httplib::Request& q, httplib::Response& r) {
@@ -126,6 +150,7 @@ bool Service::Start(const Options& opts, std::string& err) {
             return httplib::Server::HandlerResponse::Unhandled;
         if (IsApiCall(q.path)) {
             ctx.counters.apiCalls++;
+            ctx.RecordRequest(q.target);
             if (ctx.faults.TakeFailure()) {
                 ctx.counters.failed500++;
                 r.status = 500;

@@ -7,6 +7,7 @@
 #include "service/options.h"
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -45,7 +46,14 @@ struct ServiceContext {
     bool TryLockUpload(int64_t upid);
     void UnlockUpload(int64_t upid);
 
+    // Request targets of the last API calls, oldest first, for "/admin/requests".
+    void RecordRequest(const std::string& target);
+    std::string RequestsJson();
+
 private:
+    std::mutex requestsMu_;
+    std::deque<std::string> requests_;
+
     std::mutex busyMu_;
     std::set<int64_t> busy_;
 };
