@@ -13,6 +13,7 @@
 #include "net/hosts.h"
 #include "net/http_get.h"
 #include "platform/codepage.h"
+#include "platform/event.h"
 #include "upload/upload_list_file.h"
 
 namespace {
@@ -101,6 +102,30 @@ int TakeControlFlag() {
     return flag;
 }
 
+// The confirmation. Only an answer with status 200 finishes the upload; anything else is
+// tried again later (the service discards bytes that did not match, so they are sent
+// again). The upload server may still be closing the transfer when the confirmation
+// arrives (it answers 423 then), so a busy or missing answer is asked again shortly.
+bool Confirm(const std::string& url, const std::u16string& name) {
+    for (int c = 0; c < 3; ++c) {
+        if (c > 0 && !platform::CancellableSleep(200))
+            return false;
+        std::string body;
+        if (!HttpModuleGet(url.c_str(), body)) {
+            LogInfo(u"file %s uploadover.json error", name.c_str());
+            continue;
+        }
+        LogInfo(u"uploadover.json success");
+        ApiAnswer ans;
+        if (ParseApiAnswer(body, ans) == AnswerParse::Ok && ans.status == 200)
+            return true;
+        LogInfo(u"file %s uploadover.json status %d", name.c_str(), ans.status);
+        if (ans.status != 423)
+            return false;
+    }
+    return false;
+}
+
 } // namespace
 
 int UploadOneFile(UpInfo& upInfo, IUploadView* view) {
@@ -183,19 +208,8 @@ int UploadOneFile(UpInfo& upInfo, IUploadView* view) {
                            "&upid=" + upid + "&upchannel=" + v.upchannel + "&suffix=" + v.suffix +
                            "&pname=&folderid=" + v.folderid + "&sha1=" + v.sha1 + "&size=" + size;
         LogInfo(u"uploadover.json %hs", over.c_str());
-        std::string overBody;
-        if (!HttpModuleGet(over.c_str(), overBody)) {
-            LogInfo(u"file %s uploadover.json error", name.c_str());
+        if (!Confirm(over, name))
             return kUploadTransferFailed;
-        }
-        LogInfo(u"uploadover.json success");
-        // Only a confirmed upload is finished; anything else is tried again later (the
-        // service discards bytes that did not match, so they are sent again).
-        ApiAnswer overAns;
-        if (ParseApiAnswer(overBody, overAns) != AnswerParse::Ok || overAns.status != 200) {
-            LogInfo(u"file %s uploadover.json status %d", name.c_str(), overAns.status);
-            return kUploadTransferFailed;
-        }
         DeleteUploadTaskList(upInfo.m_strFilePath);
         return kUploadDone;
     }

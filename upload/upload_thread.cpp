@@ -36,8 +36,10 @@ int CUploadThread::Run(CWorkThread* /*worker*/) {
         bool runnable = false;
         {
             Guard g(m_queue.Lock());
-            if (m_queue.waiting.empty() && m_queue.active.empty())
+            if (m_queue.waiting.empty() && m_queue.active.empty()) {
+                m_queue.activeCount = 0;
                 return 0;
+            }
             runnable = !m_queue.waiting.empty() ||
                        std::any_of(m_queue.active.begin(), m_queue.active.end(), Unfinished);
         }
@@ -78,7 +80,10 @@ int CUploadThread::Pass(bool& finishedAny, bool& failedAny) {
             taken.push_back(t);
         }
         m_queue.waiting.clear();
-        m_queue.activeCount = static_cast<int>(m_queue.active.size());
+        // Tasks cancelled since the last pass were already subtracted by the window.
+        m_queue.activeCount = static_cast<int>(
+            std::count_if(m_queue.active.begin(), m_queue.active.end(),
+                          [](const UpInfo& t) { return t.m_nStatus != kTaskDone; }));
     }
     for (const UpInfo& t : taken)
         if (t.m_bListed == 0)

@@ -46,6 +46,10 @@ std::string ServiceSession::ApiHost() const {
     return m_proc->ApiHost();
 }
 
+int ServiceSession::Port() const {
+    return m_proc->ApiPort();
+}
+
 std::string ServiceSession::DataDir() const {
     return m_proc->DataDir();
 }

@@ -24,6 +24,7 @@ public:
     bool Login();
 
     std::string ApiHost() const; // "127.0.0.1:port"
+    int Port() const;            // the API listener
     std::string DataDir() const;
     // GET of "/admin/..." on the API listener; the body ("" on failure).
     std::string Admin(const std::string& pathAndQuery) const;

@@ -2,8 +2,6 @@
 // instant upload, lack of space, and a confirmation the service refuses.
 #include <gtest/gtest.h>
 
-#include <sys/statvfs.h>
-
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -213,37 +211,6 @@ TEST_F(UploadEngine, UnconfirmedUploadIsNotFinished) {
     ASSERT_EQ(left.size(), 1u);
     EXPECT_NE(left[0].m_tcVid[0], 0); // announced, kept for the next attempt
     EXPECT_EQ(RootEntries().count(t.m_strFileName), 0u);
-}
-
-TEST_F(UploadEngine, SparseFileOver4GiB) {
-    struct statvfs vfs {};
-    ASSERT_EQ(statvfs(dir.c_str(), &vfs), 0);
-    const int64_t size = (4LL << 30) + 4097;
-    if (static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize) < 3 * size)
-        GTEST_SKIP() << "not enough disk space";
-    std::string p = dir + "/sparse_" + std::to_string(::getpid()) + ".mp4";
-    {
-        int fd = ::open(p.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-        ASSERT_GE(fd, 0);
-        std::string stamp = std::to_string(time(nullptr)) + "/" + std::to_string(::getpid());
-        ASSERT_EQ(::pwrite(fd, stamp.data(), stamp.size(), 0), static_cast<ssize_t>(stamp.size()));
-        ASSERT_EQ(
-            ::pwrite(fd, stamp.data(), stamp.size(), size - static_cast<int64_t>(stamp.size())),
-            static_cast<ssize_t>(stamp.size()));
-        ::close(fd);
-    }
-    service->Admin(std::string("/admin/space?mobile=") + ServiceSession::DemoMobile() +
-                   "&mb=65536");
-    UpInfo t = MakeTask(p);
-    ASSERT_EQ(t.m_nFileLen, size);
-    ASSERT_TRUE(AddUploadTaskList(t));
-    FakeUploadView view;
-    EXPECT_EQ(UploadOneFile(t, &view), kUploadDone);
-    EXPECT_EQ(view.Progress(t.m_strFilePath).size(), 100u);
-    auto entries = RootEntries();
-    ASSERT_TRUE(entries.count(t.m_strFileName));
-    EXPECT_EQ(StoredSha1(entries[t.m_strFileName].mobilepic), FileSha1(p));
-    EXPECT_EQ(ReadBytes(listPath), EmptyGroupBytes());
 }
 
 } // namespace

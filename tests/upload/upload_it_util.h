@@ -78,7 +78,7 @@ inline UpInfo MakeTask(const std::string& path, int folderId = 0) {
     ::stat(path.c_str(), &st);
     t.m_nFileLen = st.st_size;
     t.m_nNetDirId = folderId;
-    t.m_strNetDirPath = u"\\";
+    t.m_strNetDirPath = u"我的酷摩岚";
     return t;
 }
 

@@ -84,9 +84,9 @@ TEST_F(UploadResume, PauseKeepsTheTaskAndResumeContinuesAtTheOffset) {
 
     // Resume from the record read back: no new announcement, the rest of the bytes only.
     FakeUploadView again;
-    long long opened = service->Counter("uploadsOpened");
+    long long opened = service->Counter("uploads_opened");
     EXPECT_EQ(UploadOneFile(listed[0], &again), kUploadDone);
-    EXPECT_EQ(service->Counter("uploadsOpened"), opened);
+    EXPECT_EQ(service->Counter("uploads_opened"), opened);
     std::vector<int> second = again.Progress(t.m_strFilePath);
     ASSERT_FALSE(second.empty());
     EXPECT_GE(second.front(), 25);
@@ -118,12 +118,12 @@ TEST_F(UploadResume, DroppedConnectionResumesAtTheServiceOffset) {
     UpInfo t = MakeTask(p);
     ASSERT_TRUE(AddUploadTaskList(t));
     ASSERT_NE(service->Admin("/admin/faults?drop_after=" + std::to_string(size / 2)), "");
-    long long dropped = service->Counter("droppedConnections");
+    long long dropped = service->Counter("dropped_connections");
     uint64_t before = UploadBodyBytesSent();
     FakeUploadView view;
     EXPECT_EQ(UploadOneFile(t, &view), kUploadDone);
     uint64_t sent = UploadBodyBytesSent() - before;
-    EXPECT_EQ(service->Counter("droppedConnections"), dropped + 1);
+    EXPECT_EQ(service->Counter("dropped_connections"), dropped + 1);
     EXPECT_GE(sent, static_cast<uint64_t>(size));
     EXPECT_LT(sent, static_cast<uint64_t>(size * 1.1));
     bool found = false;

@@ -51,7 +51,13 @@ int main(int argc, char** argv) {
     PrintingView view;
     for (UpInfo& t : tasks) {
         uint64_t before = UploadBodyBytesSent();
+        // As the worker would, try again a few times: the service may not yet have seen
+        // the killed process's connection end.
         int r = UploadOneFile(t, &view);
+        for (int i = 0; i < 4 && r < 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            r = UploadOneFile(t, &view);
+        }
         std::printf("result %d bytes %llu\n", r,
                     static_cast<unsigned long long>(UploadBodyBytesSent() - before));
         std::fflush(stdout);
