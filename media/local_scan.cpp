@@ -102,7 +102,17 @@ int ListFolderMedia(const char16_t* folder, std::vector<std::u16string>& names) 
     return 1;
 }
 
-int FindDirAndFiles(const char16_t* folder, std::vector<UpInfo>& tasks, int netDirId) {
+namespace {
+
+// A media file found by the scan; the large task records are made once at the end, so
+// the list never moves them while it grows.
+struct FoundFile {
+    std::u16string path;
+    std::u16string name;
+    int64_t length;
+};
+
+int CollectMedia(const char16_t* folder, std::vector<FoundFile>& found) {
     if (!folder || !*folder) {
         platform::SetLastErrorCode(platform::kErrInvalidParameter);
         if (folder)
@@ -115,29 +125,41 @@ int FindDirAndFiles(const char16_t* folder, std::vector<UpInfo>& tasks, int netD
         return platform::GetLastErrorCode() == platform::kErrPathNotFound ? 1 : 0;
 
     for (const auto& e : entries) {
-        std::u16string full = JoinPath(dir, platform::FromNarrow(e.name));
+        std::u16string name = platform::FromNarrow(e.name);
+        std::u16string full = JoinPath(dir, name);
         if (e.kind == EntryKind::Dir) {
-            if (!FindDirAndFiles(full.c_str(), tasks, netDirId))
+            if (!CollectMedia(full.c_str(), found))
                 LogError(u"[CGlobalVar]FindDirAndFiles error %d", platform::GetLastErrorCode());
             continue;
         }
         if (e.kind != EntryKind::File || !IsMediaFile(full))
             continue;
-        UpInfo task;
-        task.m_strFilePath = full;
-        task.m_strFilePath2 = full;
-        task.m_strFileName = platform::FromNarrow(e.name);
-        CopyToFixed(task.m_tcExt, PathExtension(full));
         int64_t len = 0;
         if (CGlobalVar::GetFileLength(full.c_str(), &len) != 0)
             len = 0;
-        task.m_nFileLen = len;
+        found.push_back({std::move(full), std::move(name), len});
+    }
+    return 1;
+}
+
+} // namespace
+
+int FindDirAndFiles(const char16_t* folder, std::vector<UpInfo>& tasks, int netDirId) {
+    std::vector<FoundFile> found;
+    int result = CollectMedia(folder, found);
+    tasks.reserve(tasks.size() + found.size());
+    for (auto& f : found) {
+        UpInfo& task = tasks.emplace_back();
+        CopyToFixed(task.m_tcExt, PathExtension(f.path));
+        task.m_strFilePath2 = f.path;
+        task.m_strFilePath = std::move(f.path);
+        task.m_strFileName = std::move(f.name);
+        task.m_nFileLen = f.length;
         task.m_nFileType = 4;
         task.m_nNetDirId = netDirId;
         task.m_strNetDirPath = CGlobalVar::m_strNetDirPath;
-        tasks.push_back(std::move(task));
     }
-    return 1;
+    return result;
 }
 
 int ClearFolderFiles(const char16_t* folder) {
