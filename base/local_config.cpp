@@ -44,7 +44,8 @@ bool WriteLocalConfigValues(
         if (name)
             root.SetChildValue(name, value.c_str());
     }
-    return SaveFile(WriteXml(root, DefaultWriteOptions), path);
+    // The file may hold the remembered password: readable by its owner only.
+    return SaveFile(WriteXml(root, DefaultWriteOptions), path, 0600);
 }
 
 bool IsAutoLoginValue(const std::u16string& value) {

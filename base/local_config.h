@@ -21,7 +21,7 @@ bool ReadLocalConfig(const std::u16string& path, LocalConfigValues& out);
 
 // Sets the named top-level children with SetChildValue (a missing element is left
 // missing; a change of letter case alone is no change) and writes the document back.
-// False when the file cannot be read or written.
+// The file is written readable by its owner only. False when it cannot be read or written.
 bool WriteLocalConfigValues(
     const std::u16string& path,
     std::initializer_list<std::pair<const char16_t*, std::u16string>> values);

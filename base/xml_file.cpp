@@ -76,7 +76,7 @@ bool LoadFile(const std::u16string& path, XmlNode& node) {
     return LoadFile(path.c_str(), &node);
 }
 
-bool SaveFile(const char16_t* text, const char16_t* path) {
+bool SaveFile(const char16_t* text, const char16_t* path, int mode) {
     if (!text || !path) {
         platform::SetLastErrorCode(platform::kErrInvalidParameter);
         return false;
@@ -87,9 +87,9 @@ bool SaveFile(const char16_t* text, const char16_t* path) {
     bytes += "\xFF\xFE";
     AppendUtf16Le(bytes, kDeclaration, std::size(kDeclaration) - 1);
     AppendUtf16Le(bytes, text, len);
-    return platform::WriteFileAtomic(path, bytes.data(), bytes.size());
+    return platform::WriteFileAtomic(path, bytes.data(), bytes.size(), mode);
 }
 
-bool SaveFile(const std::u16string& text, const std::u16string& path) {
-    return SaveFile(text.c_str(), path.c_str());
+bool SaveFile(const std::u16string& text, const std::u16string& path, int mode) {
+    return SaveFile(text.c_str(), path.c_str(), mode);
 }

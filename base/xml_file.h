@@ -18,6 +18,7 @@ bool LoadXmlBytes(const void* data, std::size_t n, XmlNode* node);
 
 // Replaces the file at `path` with the byte order mark, the declaration and `text`. The
 // old file stays intact unless the whole new content reached the disk. Null arguments
-// fail with last error 87.
-bool SaveFile(const char16_t* text, const char16_t* path);
-bool SaveFile(const std::u16string& text, const std::u16string& path);
+// fail with last error 87. `mode` -1 keeps the permission bits of the file replaced; any
+// other value is given to the new file (0600 for a file that holds a password).
+bool SaveFile(const char16_t* text, const char16_t* path, int mode = -1);
+bool SaveFile(const std::u16string& text, const std::u16string& path, int mode = -1);

@@ -1,22 +1,20 @@
 #include "ui/check_version.h"
 
 #include "app/global_var.h"
+#include "base/local_config.h"
 #include "base/log.h"
-#include "base/xml_file.h"
-#include "base/xml_node.h"
 #include "media/open_with_shell.h"
 #include "net/api_calls.h"
 #include "platform/lasterror.h"
-#include "ui/local_config_values.h"
 #include "ui/show_msg_dlg.h"
 
 int CheckVersionUpdate(bool silent) {
-    XmlNode config;
-    if (!LoadFile(CGlobalVar::m_strLocalConfigPath, config)) {
+    LocalConfigValues config;
+    if (!ReadLocalConfig(CGlobalVar::m_strLocalConfigPath, config)) {
         LogError(u"Failed to call xml.Read, errorcode is %d", platform::GetLastErrorCode());
         return 0;
     }
-    const std::u16string version = ConfigValue(config, u"Version");
+    const std::u16string& version = config.version;
     if (version.empty()) {
         LogError(u"The version not in the config info file.");
         return 0;

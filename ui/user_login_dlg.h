@@ -5,6 +5,7 @@
 #include "ui/skin/du_events.h"
 
 #include <QDialog>
+#include <QLineEdit>
 #include <QPointer>
 
 #include <array>
@@ -14,7 +15,6 @@
 
 class DuControl;
 class DuWindow;
-class QLineEdit;
 struct ServerFolder;
 
 class CUserLoginDlg : public QDialog {
@@ -52,8 +52,18 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    enum Ref { kRemember, kAutoLogin, kLogin, kRegister, kForgetPwd, kQq, kSina, kRenren,
-               kQqBlog, kRefCount };
+    enum Ref {
+        kRemember,
+        kAutoLogin,
+        kLogin,
+        kRegister,
+        kForgetPwd,
+        kQq,
+        kSina,
+        kRenren,
+        kQqBlog,
+        kRefCount
+    };
 
     bool CreateEdits(DuWindow* window);
     void LookUpControls(DuWindow* window);
