@@ -25,9 +25,11 @@ enum ApiStatus {
     kServerError = 500,
 };
 
-inline void SendJson(httplib::Response& res, const std::string& body) {
-    res.set_content(body, "application/json; charset=utf-8");
-}
+// True while the fault "answer API calls with chunked bodies" is on.
+bool ChunkedAnswers();
+
+// An API answer: with Content-Length, or in two chunks while the chunked fault is on.
+void SendJson(httplib::Response& res, const std::string& body);
 
 inline void SendError(httplib::Response& res, int status, const std::string& message) {
     SendJson(res, Envelope(status, message, "{}"));

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 namespace qumo_service {
 
@@ -129,17 +130,26 @@ bool MakePicturesFor(const BlobStore& store, const std::string& sha1, bool isVid
     if (Exists(small) && Exists(large))
         return true;
     Image src;
-    bool decoded = false;
     if (!isVideo) {
         std::string bytes;
         // Files beyond this size are not decoded; they get a placeholder like any other.
-        if (ReadWholeFile(store.BlobPath(sha1), bytes, 64u << 20))
-            decoded = DecodePng(bytes, src) || DecodeBmp(bytes, src);
+        if (ReadWholeFile(store.BlobPath(sha1), bytes, 64u << 20) &&
+            (DecodePng(bytes, src) || DecodeBmp(bytes, src)))
+            return WritePictures(store, sha1, src);
     }
-    uint32_t seed = SeedFromSha1(sha1);
-    if (!decoded)
-        src = isVideo ? VideoPlaceholder(640, 480, seed) : GeneratedPicture(640, 480, seed);
-    return WritePictures(store, sha1, src);
+    // Everything else shares one placeholder per kind, encoded once.
+    static std::once_flag once;
+    static std::string placeholder[2][2]; // [video][large]
+    std::call_once(once, [] {
+        for (int v = 0; v < 2; ++v) {
+            Image img = v ? VideoPlaceholder(640, 480, 2012) : GeneratedPicture(640, 480, 1982);
+            placeholder[v][0] = EncodePng(ScaleToFit(img, kSmallSide));
+            placeholder[v][1] = EncodePng(img);
+        }
+    });
+    const std::string* p = placeholder[isVideo ? 1 : 0];
+    return !p[0].empty() && !p[1].empty() && store.WriteFileAtomic(small, p[0], false) &&
+           store.WriteFileAtomic(large, p[1], false);
 }
 
 bool WritePictures(const BlobStore& store, const std::string& sha1, const Image& src) {

@@ -7,6 +7,7 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -22,6 +23,8 @@ bool IsAdmin(const std::string& path) {
     return path.rfind("/admin/", 0) == 0;
 }
 
+std::atomic<const Faults*> g_faults{nullptr};
+
 bool IsIpAddress(const std::string& host) {
     for (char c : host)
         if (!((c >= '0' && c <= '9') || c == '.'))
@@ -30,6 +33,29 @@ bool IsIpAddress(const std::string& host) {
 }
 
 } // namespace
+
+bool ChunkedAnswers() {
+    const Faults* f = g_faults.load();
+    return f && f->Chunked();
+}
+
+void SendJson(httplib::Response& res, const std::string& body) {
+    const char* type = "application/json; charset=utf-8";
+    if (!ChunkedAnswers()) {
+        res.set_content(body, type);
+        return;
+    }
+    res.set_chunked_content_provider(type, [body](size_t offset, httplib::DataSink& sink) {
+        // Two chunks, so a reader really has to join them.
+        size_t half = (body.size() + 1) / 2;
+        size_t end = offset < half ? half : body.size();
+        if (offset < end && !sink.write(body.data() + offset, end - offset))
+            return false;
+        if (end >= body.size())
+            sink.done();
+        return true;
+    });
+}
 
 std::string ServiceContext::SiteHost() const {
     return opts.siteHost.empty() ? "www.qumo.localhost:" + std::to_string(apiPort) : opts.siteHost;
@@ -127,6 +153,7 @@ Service::~Service() {
 bool Service::Start(const Options& opts, std::string& err) {
     ctx_.opts = opts;
     ctx_.faults.Load(opts);
+    g_faults = &ctx_.faults;
     if (!ctx_.store.Init(opts.dataDir, err))
         return false;
     if (!ctx_.db.Open(ctx_.store.Root() + "/qumo.db", err))
@@ -143,6 +170,10 @@ bool Service::Start(const Options& opts, std::string& err) {
     svr.new_task_queue = [] { return new httplib::ThreadPool(64); };
     svr.set_tcp_nodelay(true);
     svr.set_keep_alive_timeout(5);
+    // One exchange per connection: the server itself closes after every answer. (The admin
+    // call can only add the "Connection: close" header; the listener's limit is fixed here.)
+    if (opts.closeAfterAnswer)
+        svr.set_keep_alive_max_count(1);
     svr.set_payload_max_length(1 << 20);
     ServiceContext& ctx = ctx_;
     svr.set_pre_routing_handler([&ctx](const httplib::Request& q, httplib::Response& r) {
@@ -167,21 +198,6 @@ bool Service::Start(const Options& opts, std::string& err) {
             std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         if (ctx.faults.CloseAfterAnswer())
             r.set_header("Connection", "close");
-        if (ctx.faults.Chunked() && !r.body.empty()) {
-            std::string body = std::move(r.body);
-            r.body.clear();
-            std::string type = r.get_header_value("Content-Type");
-            r.set_chunked_content_provider(type, [body](size_t offset, httplib::DataSink& sink) {
-                // Two chunks, so a reader really has to join them.
-                size_t half = (body.size() + 1) / 2;
-                size_t end = offset < half ? half : body.size();
-                if (offset < end && !sink.write(body.data() + offset, end - offset))
-                    return false;
-                if (end >= body.size())
-                    sink.done();
-                return true;
-            });
-        }
     });
     AddAccountRoutes(svr, ctx_);
     AddFileRoutes(svr, ctx_);

@@ -56,6 +56,24 @@ bool WriteAllFd(int fd, const char* p, size_t n) {
     return true;
 }
 
+// Holds an upload for one connection; released before the answer goes out, so a client that
+// sends its next call at once never finds the upload still busy.
+class UploadLock {
+public:
+    UploadLock(ServiceContext& ctx, int64_t upid) : ctx_(ctx), upid_(upid) {}
+    ~UploadLock() { Release(); }
+    void Release() {
+        if (held_)
+            ctx_.UnlockUpload(upid_);
+        held_ = false;
+    }
+
+private:
+    ServiceContext& ctx_;
+    int64_t upid_;
+    bool held_ = true;
+};
+
 } // namespace
 
 UploadServer::~UploadServer() {
@@ -220,14 +238,11 @@ bool UploadServer::Post(MiniConn& c, const MiniRequest& r) {
         c.SendJson(200, Answer(423, "该文件正在上传！", "{}"), true);
         return false;
     }
-    struct Unlock {
-        ServiceContext& ctx;
-        int64_t upid;
-        ~Unlock() { ctx.UnlockUpload(upid); }
-    } unlock{ctx_, u.upid};
+    UploadLock unlock(ctx_, u.upid);
 
     int64_t offset = ctx_.store.DurablePartLength(u.upid);
     if (r.contentLength > u.size - offset) {
+        unlock.Release();
         c.SendJson(200, Answer(413, "数据超出文件大小！", "{}"), true);
         return false;
     }
@@ -278,9 +293,11 @@ bool UploadServer::Post(MiniConn& c, const MiniRequest& r) {
     if (diskError) {
         ctx_.store.TruncatePart(u.upid, offset);
         ctx_.db.SetReceived(u.upid, offset);
+        unlock.Release();
         c.SendJson(200, Answer(500, "服务器存储错误！", "{}"), true);
         return false;
     }
+    unlock.Release();
     if (!complete)
         return false;
     return c.SendJson(200, ByteAnswer(offset + got), false);
@@ -296,14 +313,11 @@ bool UploadServer::Over(MiniConn& c, const MiniRequest& r) {
             200, Answer(200, "", JsonObject().Str("id", std::to_string(u.mid)).Done()), false);
     if (!ctx_.TryLockUpload(u.upid))
         return c.SendJson(200, Answer(423, "该文件正在上传！", "{}"), false);
-    struct Unlock {
-        ServiceContext& ctx;
-        int64_t upid;
-        ~Unlock() { ctx.UnlockUpload(upid); }
-    } unlock{ctx_, u.upid};
+    UploadLock unlock(ctx_, u.upid);
 
     int64_t have = ctx_.store.DurablePartLength(u.upid);
     if (have < u.size) {
+        unlock.Release();
         JsonObject o;
         o.Int("byte", have);
         return c.SendJson(200, Answer(412, "文件未上传完整！", o.Done()), false);
@@ -320,13 +334,17 @@ bool UploadServer::Over(MiniConn& c, const MiniRequest& r) {
         ctx_.store.TruncatePart(u.upid, 0);
         ctx_.db.SetReceived(u.upid, 0);
         ctx_.counters.sha1Mismatches++;
+        unlock.Release();
         return c.SendJson(200, Answer(409, "文件校验失败，请重新上传！", "{}"), false);
     }
     if (!ctx_.store.AdoptPart(u.upid, u.sha1)) {
+        unlock.Release();
         return c.SendJson(200, Answer(500, "服务器存储错误！", "{}"), false);
     }
     MakePicturesFor(ctx_.store, u.sha1, u.type == 200);
-    if (!ctx_.db.FinishUpload(u, NowSeconds()))
+    bool recorded = ctx_.db.FinishUpload(u, NowSeconds());
+    unlock.Release();
+    if (!recorded)
         return c.SendJson(200, Answer(500, "服务器忙，请稍后再试！", "{}"), false);
     ctx_.counters.uploadsFinished++;
     return c.SendJson(200, Answer(200, "", JsonObject().Str("id", std::to_string(u.mid)).Done()),

@@ -56,7 +56,8 @@ std::string ServiceProcess::BinaryPath() {
 bool ServiceProcess::Start(const std::vector<std::string>& extraArgs) {
     Stop();
     const char* tmp = std::getenv("TMPDIR");
-    std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/qumo-svc-XXXXXX";
+    std::string root = !m_tempRoot.empty() ? m_tempRoot : (tmp && *tmp ? tmp : "/tmp");
+    std::string templ = root + "/qumo-svc-XXXXXX";
     std::vector<char> buf(templ.begin(), templ.end());
     buf.push_back('\0');
     if (!::mkdtemp(buf.data())) {

@@ -23,6 +23,9 @@ public:
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
 
+    // Where the next Start makes its data folder (default $TMPDIR or /tmp). Load tests use a
+    // memory file system so they measure the service rather than the disk's flushes.
+    void SetTempRoot(const std::string& dir) { m_tempRoot = dir; }
     // Starts with a new data folder; false (with Error()) when it did not come up.
     bool Start(const std::vector<std::string>& extraArgs = {});
     // Starts again on the same data folder (after Stop or Kill) with these arguments.
@@ -66,5 +69,5 @@ private:
     int m_stdout = -1;
     int m_apiPort = 0, m_uploadPort = 0;
     long long m_startMillis = 0;
-    std::string m_dataDir, m_error;
+    std::string m_dataDir, m_error, m_tempRoot;
 };

@@ -6,6 +6,7 @@
 #include "net/http_get.h"
 #endif
 
+#include <cstdio>
 #include <random>
 
 bool ApiGet(const ServiceProcess& svc, const std::string& target, Json::Value& out) {
@@ -80,29 +81,37 @@ int64_t UploadWhole(const ServiceProcess& svc, const Login& l, int64_t folder,
                     const std::string& name, const std::string& bytes) {
     Json::Value a;
     std::string sha1 = Sha1Of(bytes);
-    if (!Announce(svc, l, folder, name, sha1, bytes.size(), a) || a["status"].asInt() != 200)
+    if (!Announce(svc, l, folder, name, sha1, bytes.size(), a) || a["status"].asInt() != 200) {
+        std::fprintf(stderr, "UploadWhole: announcement failed: %s\n", a.toStyledString().c_str());
         return -1;
+    }
     int st = a["attachment"]["status"].asInt();
     if (st == 1)
         return std::stoll(a["attachment"]["id"].asString());
     if (st != 0)
         return -1;
     int64_t start = GetUploadByte(svc, l, a);
-    if (start < 0)
+    if (start < 0) {
+        std::fprintf(stderr, "UploadWhole: getupload failed\n");
         return -1;
+    }
     RawResponse r;
     if (!RawPost(svc.UploadPort(), "/v2/upload.json?" + UpIds(l, a) + "&upchannel=4&suffix=png",
                  bytes.substr(static_cast<size_t>(start)), r) ||
-        r.status != 200)
+        r.status != 200) {
+        std::fprintf(stderr, "UploadWhole: POST answered %d %s\n", r.status, r.body.c_str());
         return -1;
+    }
     Json::Value over;
     if (!UpGet(svc,
                "/v2/uploadover.json?" + UpIds(l, a) +
                    "&upchannel=4&suffix=png&pname=&folderid=" + std::to_string(folder) +
                    "&sha1=" + sha1 + "&size=" + std::to_string(bytes.size()),
                over) ||
-        over["status"].asInt() != 200)
+        over["status"].asInt() != 200) {
+        std::fprintf(stderr, "UploadWhole: uploadover failed: %s\n", over.toStyledString().c_str());
         return -1;
+    }
     return std::stoll(over["attachment"]["id"].asString());
 }
 
