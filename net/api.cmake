@@ -16,7 +16,7 @@ target_sources(qumo_net PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/api_files.cpp
   ${CMAKE_CURRENT_LIST_DIR}/hosts.cpp
 )
-target_link_libraries(qumo_net PUBLIC PkgConfig::JSONCPP)
+target_link_libraries(qumo_net PUBLIC qumo_app PkgConfig::JSONCPP)
 target_compile_definitions(qumo_net PRIVATE
   QUMO_API_HOST="${QUMO_API_HOST}"
   QUMO_UPDATE_HOST="${QUMO_UPDATE_HOST}"

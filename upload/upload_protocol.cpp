@@ -138,10 +138,10 @@ int UploadOneFile(UpInfo& upInfo, IUploadView* view) {
         CopyToFixed(upInfo.m_tcSha1, digest.GetFileSha1(localPath));
     }
 
-    CAppSettings* st = GetAppSettings();
+    CAppSettings& st = GetAppSettings();
     RequestValues v;
-    v.uid = st->m_szUid;
-    v.token = st->m_szToken;
+    v.uid = st.m_szUid;
+    v.token = st.m_szToken;
     v.sha1 = platform::ToNarrow(upInfo.m_tcSha1);
     v.filename = api_url::EscapeUtf8(upInfo.m_strFileName);
     v.suffix = api_url::EscapeUtf8(upInfo.m_tcExt);

@@ -22,6 +22,10 @@ bool Unfinished(const UpInfo& t) {
 CUploadThread::CUploadThread(UploadQueue& queue, IUploadView& view)
     : CWorkThread(u"Global\\FileUploadThread"), m_queue(queue), m_view(view) {}
 
+CUploadThread::~CUploadThread() {
+    StopAndJoin();
+}
+
 int CUploadThread::Run(CWorkThread* /*worker*/) {
     int backoffMs = kFirstBackoffMs;
     while (true) {

@@ -9,6 +9,8 @@
 class CUploadThread : public CWorkThread {
 public:
     CUploadThread(UploadQueue& queue, IUploadView& view);
+    // Stops and joins the thread before the members its run uses go away.
+    ~CUploadThread() override;
 
     // Longest pause between passes in which every attempted task failed.
     static constexpr int kMaxBackoffMs = 60000;

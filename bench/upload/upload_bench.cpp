@@ -90,9 +90,9 @@ std::string Sha1Of(const std::string& path) {
 
 // Announces a file and returns the upload path on its upload server ("" on failure).
 std::string OpenSession(UpInfo& t, const std::string& sha1, std::string& server) {
-    CAppSettings* st = GetAppSettings();
-    std::string url = "http://" + hosts::Api() + "/allinone.json?uid=" + st->m_szUid +
-                      "&token=" + st->m_szToken + "&sha1=" + sha1 +
+    CAppSettings& st = GetAppSettings();
+    std::string url = "http://" + hosts::Api() + "/allinone.json?uid=" + st.m_szUid +
+                      "&token=" + st.m_szToken + "&sha1=" + sha1 +
                       "&folderid=0&filename=" + api_url::EscapeUtf8(t.m_strFileName) +
                       "&suffix=mp4&size=" + std::to_string(t.m_nFileLen) +
                       "&upchannel=4&retry=0&client=pc&foldername=";
@@ -108,7 +108,7 @@ std::string OpenSession(UpInfo& t, const std::string& sha1, std::string& server)
     CopyToFixed(t.m_tcUploadIp, platform::FromNarrow(ip.substr(0, colon)));
     t.m_nUploadPort = std::atoi(ip.c_str() + colon + 1);
     server = "http://" + ip;
-    return "/v2/upload.json?uid=" + std::string(st->m_szUid) + "&mid=" + std::to_string(mid) +
+    return "/v2/upload.json?uid=" + std::string(st.m_szUid) + "&mid=" + std::to_string(mid) +
            "&upid=" + std::to_string(upid) + "&upchannel=4&suffix=mp4&folderid=0";
 }
 
@@ -141,11 +141,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "login failed\n");
         return 1;
     }
-    std::snprintf(GetAppSettings()->m_szUid, sizeof GetAppSettings()->m_szUid, "%s",
-                  login.uid.c_str());
-    std::snprintf(GetAppSettings()->m_szToken, sizeof GetAppSettings()->m_szToken, "%s",
-                  login.token.c_str());
-    CGlobalVar::m_strUid = platform::FromNarrow(login.uid);
+    GetAppSettings().SetUserInfo(login.uid.c_str(), login.token.c_str(), login.nick.c_str(),
+                                 login.headface.c_str(), static_cast<int>(login.usedSpace),
+                                 static_cast<int>(login.totalSpace));
     std::string listPath = dir + "/QumolanUploadList.xml";
     CGlobalVar::m_strUploadListPath = platform::FromNarrow(listPath);
 

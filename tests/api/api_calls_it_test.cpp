@@ -68,9 +68,8 @@ TEST_F(ApiCalls, LoginRetriesThrough500sAndGivesUpAfterThree) {
 
 TEST_F(ApiCalls, ChunkedAndClosingAnswersReadTheSame) {
     ASSERT_TRUE(service->Login());
-    const std::string target = std::string("/getfs.json?uid=") + GetAppSettings()->m_szUid +
-                               "&token=" + GetAppSettings()->m_szToken +
-                               "&client=PC&pname=1.000.01";
+    const std::string target = std::string("/getfs.json?uid=") + GetAppSettings().m_szUid +
+                               "&token=" + GetAppSettings().m_szToken + "&client=PC&pname=1.000.01";
     for (const char* fault : {"/admin/faults?chunked=1", "/admin/faults?chunked=0&close=1"}) {
         ASSERT_NE(service->Admin(fault), "");
         if (std::string(fault).find("chunked=1") != std::string::npos) {
@@ -103,12 +102,12 @@ TEST_F(ApiCalls, FolderListHasTheRootFirst) {
     }
     // A wrong token: status other than 200.
     char saved[64];
-    std::snprintf(saved, sizeof saved, "%s", GetAppSettings()->m_szToken);
-    std::snprintf(GetAppSettings()->m_szToken, sizeof GetAppSettings()->m_szToken, "bad");
+    std::snprintf(saved, sizeof saved, "%s", GetAppSettings().m_szToken);
+    std::snprintf(GetAppSettings().m_szToken, sizeof GetAppSettings().m_szToken, "bad");
     FolderListAnswer bad = ApiGetFolderList(LoginKind::Account);
     EXPECT_EQ(bad.outcome, ApiOutcome::Failed);
     EXPECT_EQ(FolderListFailureText(bad, LoginKind::Account), u"登录失败，请检查用户名和密码！");
-    std::snprintf(GetAppSettings()->m_szToken, sizeof GetAppSettings()->m_szToken, "%s", saved);
+    std::snprintf(GetAppSettings().m_szToken, sizeof GetAppSettings().m_szToken, "%s", saved);
 }
 
 TEST_F(ApiCalls, PartnerFormsRetryAndReportNoAnswer) {

@@ -35,10 +35,9 @@ bool ServiceSession::Login() {
     login = ApiLogin(platform::FromNarrow(DemoMobile()), platform::FromNarrow(DemoPassword()));
     if (login.outcome != ApiOutcome::Ok)
         return false;
-    CAppSettings* st = GetAppSettings();
-    std::snprintf(st->m_szUid, sizeof st->m_szUid, "%s", login.uid.c_str());
-    std::snprintf(st->m_szToken, sizeof st->m_szToken, "%s", login.token.c_str());
-    CGlobalVar::m_strUid = platform::FromNarrow(login.uid);
+    GetAppSettings().SetUserInfo(login.uid.c_str(), login.token.c_str(), login.nick.c_str(),
+                                 login.headface.c_str(), static_cast<int>(login.usedSpace),
+                                 static_cast<int>(login.totalSpace));
     return true;
 }
 

@@ -40,9 +40,7 @@ int main(int argc, char** argv) {
         return 2;
     hosts::SetAllServiceHosts(argv[1]);
     CGlobalVar::m_strUploadListPath = platform::FromNarrow(argv[2]);
-    CGlobalVar::m_strUid = platform::FromNarrow(argv[3]);
-    std::snprintf(GetAppSettings()->m_szUid, sizeof GetAppSettings()->m_szUid, "%s", argv[3]);
-    std::snprintf(GetAppSettings()->m_szToken, sizeof GetAppSettings()->m_szToken, "%s", argv[4]);
+    GetAppSettings().SetUserInfo(argv[3], argv[4], "", "", 0, 1);
     if (argc > 5 && !AddUploadTaskList(upload_it::MakeTask(argv[5])))
         return 3;
     std::vector<UpInfo> tasks;

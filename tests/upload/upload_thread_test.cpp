@@ -77,8 +77,8 @@ protected:
         std::string list = dir_ + "/QumolanUploadList.xml";
         CGlobalVar::m_strUploadListPath = std::u16string(list.begin(), list.end());
         CGlobalVar::m_strUid = u"1";
-        std::snprintf(GetAppSettings()->m_szUid, sizeof GetAppSettings()->m_szUid, "1");
-        std::snprintf(GetAppSettings()->m_szToken, sizeof GetAppSettings()->m_szToken, "t");
+        std::snprintf(GetAppSettings().m_szUid, sizeof GetAppSettings().m_szUid, "1");
+        std::snprintf(GetAppSettings().m_szToken, sizeof GetAppSettings().m_szToken, "t");
         hosts::SetApi("127.0.0.1:" + std::to_string(listener_.Port()));
     }
     void TearDown() override {
