@@ -9,6 +9,7 @@
 
 #include "app/global_var.h"
 #include "net/api_url.h"
+#include "platform/event.h"
 #include "platform/socket.h"
 #include "upload/upload_protocol.h"
 #include "upload/upload_view.h"
@@ -89,6 +90,7 @@ std::string PostFileData(const char* path, const UpInfo& upInfo, const char* loc
     static thread_local char buf[kChunk];
     uint64_t last = 0, total = 0;
     bool reported100 = false;
+    unsigned chunks = 0;
     while (true) {
         ssize_t n;
         do {
@@ -113,6 +115,9 @@ std::string PostFileData(const char* path, const UpInfo& upInfo, const char* loc
         if (static_cast<std::size_t>(n) < kChunk)
             break;
         if (CGlobalVar::m_nUploadCtrl != 0)
+            return "0";
+        // A fast peer never blocks a send, so look for the worker's stop now and then.
+        if ((++chunks & 63) == 0 && platform::ThreadCancelRequested())
             return "0";
     }
     ::close(file.fd);
