@@ -162,10 +162,10 @@ std::u16string SpaceFailureText(const SpaceAnswer& a) {
 
 FolderListAnswer ApiGetFolderList(LoginKind kind) {
     FolderListAnswer r;
-    CAppSettings* st = GetAppSettings();
+    CAppSettings& st = GetAppSettings();
     char url[520];
     std::size_t cap = kind == LoginKind::Account ? 256 : 520;
-    bool built = api_url::FolderList(st->m_szUid, st->m_szToken, url, cap);
+    bool built = api_url::FolderList(st.m_szUid, st.m_szToken, url, cap);
     ApiAnswer ans;
     if (built) {
         RetryPolicy p =

@@ -47,9 +47,9 @@ ServerFileEntry ReadEntry(const Json::Value& e) {
 } // namespace
 
 ApiOutcome ApiGetFileListPage(int mid, int folderid, int num, int& failures, FileListPage& page) {
-    CAppSettings* st = GetAppSettings();
+    CAppSettings& st = GetAppSettings();
     char url[1024];
-    bool built = api_url::FileList(st->m_szUid, st->m_szToken, mid, folderid, num, url, sizeof url);
+    bool built = api_url::FileList(st.m_szUid, st.m_szToken, mid, folderid, num, url, sizeof url);
     while (true) {
         if (failures >= kFileListMaxFailures || !built) {
             page.outcome = ApiOutcome::GaveUp;

@@ -56,6 +56,9 @@ int HttpClient::OpenTarget(const char* host, int port, bool secure) {
         return -1;
     if (secure)
         return -1;
+    // A port from a server-supplied URL must not wrap around to another service.
+    if (port < 0 || port > 65535)
+        return -1;
     auto t = std::make_unique<HttpTarget>();
     t->address = addr;
     t->hostName.assign(host, strnlen(host, 255));

@@ -35,8 +35,9 @@ std::string RequestLine(const std::string& req) {
 TEST(HttpClientTargets, OpenAndClose) {
     HttpClient client(Fast());
     EXPECT_EQ(client.OpenTarget("127.0.0.1", 80, true), -1); // no secure targets
-    EXPECT_EQ(client.OpenTarget("no-such-host.invalid", 80, false), -1);
     EXPECT_EQ(client.OpenTarget(nullptr, 80, false), -1);
+    EXPECT_EQ(client.OpenTarget("127.0.0.1", 65536 + 80, false), -1); // never wraps to 80
+    EXPECT_EQ(client.OpenTarget("127.0.0.1", -1, false), -1);
     int a = client.OpenTarget("127.0.0.1", 81, false);
     int b = client.OpenTarget("localhost", 82, false);
     EXPECT_EQ(a, 0);
@@ -47,9 +48,6 @@ TEST(HttpClientTargets, OpenAndClose) {
     EXPECT_FALSE(client.CloseTarget(4096));
     EXPECT_FALSE(client.CloseTarget(-1));
     EXPECT_EQ(client.OpenTarget("127.0.0.1", 83, false), 0); // first empty slot again
-    std::string longName(300, 'h');
-    // Too long to resolve, but the cut to 255 bytes must never overrun.
-    EXPECT_EQ(client.OpenTarget(longName.c_str(), 80, false), -1);
 }
 
 TEST(HttpClientTargets, AllSlotsTaken) {

@@ -315,6 +315,32 @@ TEST(HttpResponse, LargeBodyGoesThroughTemporaryFileRemovedWithMessage) {
     EXPECT_NE(stat(path.c_str(), &st), 0);
 }
 
+TEST(HttpResponse, BodyThatCannotBeStoredIsNoAnswer) {
+    ScriptServer srv;
+    HttpTimings t = Fast();
+    t.bodyMemoryLimit = 10;
+    HttpClient client(t);
+    int target = client.OpenTarget("127.0.0.1", srv.Port(), false);
+    srv.Add([](ScriptConn& c) {
+        c.ReadRequest();
+        c.Send(Reply(200, std::string(100, 'b')));
+        c.WaitClosed(2000);
+    });
+    const char* old = getenv("TMPDIR");
+    std::string saved = old ? old : "";
+    setenv("TMPDIR", "/nonexistent/qumo-no-such-folder", 1);
+    auto r = client.SendRequest(target, "GET", "/b");
+    if (old)
+        setenv("TMPDIR", saved.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    ASSERT_TRUE(r);
+    // Never a 200 with a silently emptied body.
+    EXPECT_EQ(r->status, 0);
+    EXPECT_TRUE(r->response->incomplete);
+    EXPECT_EQ(client.OpenConnectionCount(), 0);
+}
+
 TEST(HttpResponse, LargeChunkedBodyDecodesAcrossFile) {
     ScriptServer srv;
     HttpTimings t = Fast();
