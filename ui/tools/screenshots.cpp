@@ -1,0 +1,104 @@
+// Renders the program's windows offscreen into PNG files for the documentation.
+//   qumo_screenshots <repository root> <output folder>
+// Run through scripts/screenshots.
+#include "ui/show_msg_dlg.h"
+#include "ui/skin/du_style.h"
+#include "ui/skin/skin_model.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPixmap>
+
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace {
+
+// Opens the box's window without the modal run, so it can be photographed.
+class ShownMsgDlg : public CShowMsgDlg {
+public:
+    using CShowMsgDlg::CShowMsgDlg;
+    bool Open() {
+        if (!OnInitDialog()) {
+            return false;
+        }
+        show();
+        return true;
+    }
+};
+
+bool Save(QWidget& window, const QString& path) {
+    QCoreApplication::processEvents();
+    const bool ok = window.grab().save(path, "PNG");
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+    return ok;
+}
+
+bool MessageBox(const QString& path, const char16_t* text, int oneButton) {
+    ShownMsgDlg box(nullptr, text, oneButton);
+    if (!box.Open()) {
+        return false;
+    }
+    const bool ok = Save(box, path);
+    box.hide();
+    return ok;
+}
+
+// Every skin window bare, with plain widgets in its host areas: for reviewing the skin.
+bool SkinPreview(DuStyle& style, const QString& out) {
+    bool ok = true;
+    for (const DuWindowDef& def : style.Skin().windows) {
+        QWidget window;
+        if (!style.Bind(&window, def.name.c_str())) {
+            return false;
+        }
+        DuWindow* object = style.Window(&window);
+        std::function<void(const DuControl&)> fill = [&](const DuControl& control) {
+            if (control.Kind() == DuKind::Host) {
+                DuControl* host = object->Control(control.Name());
+                host->Adopt(new QLineEdit(QString::fromStdU16String(control.Name())));
+            }
+            for (const auto& child : control.Children()) {
+                fill(*child);
+            }
+        };
+        fill(*object->Self());
+        window.show();
+        ok &= Save(window, out + QStringLiteral("/skin_") + QString::fromStdU16String(def.name) +
+                               QStringLiteral(".png"));
+        style.Unbind(&window);
+    }
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: qumo_screenshots <repository root> <output folder> "
+                             "[--skin-preview]\n");
+        return 2;
+    }
+    const QString root = QString::fromLocal8Bit(argv[1]);
+    const QString out = QString::fromLocal8Bit(argv[2]);
+    QDir().mkpath(out);
+    auto style =
+        duLoadStyleW((root + QStringLiteral("/skin/blue/config.xml")).toStdU16String().c_str());
+    if (!style) {
+        std::fprintf(stderr, "cannot load the skin below %s\n", argv[1]);
+        return 1;
+    }
+    DuSetAppStyle(style.get());
+    if (argc == 4 && QByteArray(argv[3]) == "--skin-preview") {
+        return SkinPreview(*style, out) ? 0 : 1;
+    }
+    bool ok = true;
+    ok &= MessageBox(out + QStringLiteral("/msgbox_notice.png"), u"登录失败，请检查网络！", 1);
+    ok &= MessageBox(out + QStringLiteral("/msgbox_question.png"),
+                     u"确定退出系统吗,点[否]取消退出?", 0);
+    DuSetAppStyle(nullptr);
+    return ok ? 0 : 1;
+}
