@@ -20,7 +20,11 @@ HttpClient::HttpClient(const HttpTimings& timings)
     // per request stays cheap.
     m_hooks.push_back({10, &DecodeChunkedBody, "HTTP Chunk encoding decoder"});
     m_stop = platform::EventHandle::Create();
-    m_maintenance = std::thread([this] { MaintenanceLoop(); });
+    try {
+        m_maintenance = std::thread([this] { MaintenanceLoop(); });
+    } catch (...) {
+        // Without the thread idle connections live until the client ends; requests work.
+    }
 }
 
 HttpClient::~HttpClient() {

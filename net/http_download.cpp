@@ -8,24 +8,28 @@
 #include "platform/codepage.h"
 
 bool DownloadOnce(const char* url, const std::u16string& path, const HttpTimings& timings) {
-    char host[256] = {};
-    char urlPath[1024] = {};
-    int port = 80;
-    SplitHttpUrl(url, port, urlPath, sizeof urlPath, host, sizeof host);
-    HttpClient client(timings);
-    int target = client.OpenTarget(host, port, false);
-    if (target < 0)
+    try {
+        char host[256] = {};
+        char urlPath[1024] = {};
+        int port = 80;
+        SplitHttpUrl(url, port, urlPath, sizeof urlPath, host, sizeof host);
+        HttpClient client(timings);
+        int target = client.OpenTarget(host, port, false);
+        if (target < 0)
+            return false;
+        auto resp = client.SendRequest(target, "GET", urlPath);
+        bool ok = false;
+        if (resp && resp->status == 200 && resp->response && !resp->response->incomplete) {
+            std::string_view body = resp->response->Body();
+            // Written beside the file and renamed: a failure never leaves a half file.
+            ok = platform::WriteFileAtomic(path, body.data(), body.size());
+        }
+        resp.reset();
+        client.CloseTarget(target);
+        return ok;
+    } catch (...) {
         return false;
-    auto resp = client.SendRequest(target, "GET", urlPath);
-    bool ok = false;
-    if (resp && resp->status == 200 && resp->response && !resp->response->incomplete) {
-        std::string_view body = resp->response->Body();
-        // Written beside the file and renamed: a failure never leaves a half file.
-        ok = platform::WriteFileAtomic(path, body.data(), body.size());
     }
-    resp.reset();
-    client.CloseTarget(target);
-    return ok;
 }
 
 void DownLoadUrlFileWith(const char16_t* url, const char16_t* path, const HttpTimings& timings) {

@@ -72,25 +72,30 @@ void SplitHostPort(char* dest, std::size_t destCap, const char* text, int& port)
 }
 
 bool HttpGetWith(const char* url, std::string& body, const HttpTimings& timings) {
-    char host[256] = {};
-    char path[1024] = {};
-    int port = 80;
-    SplitHttpUrl(url, port, path, sizeof path, host, sizeof host);
-    HttpClient client(timings);
-    int target = client.OpenTarget(host, port, false);
-    if (target < 0)
-        return false;
-    bool ok = false;
-    auto resp = client.SendRequest(target, "GET", path);
-    if (resp && resp->status == 200 && resp->response && !resp->response->incomplete) {
-        std::string_view b = resp->response->Body();
-        std::size_t zero = b.find('\0');
-        body.assign(b.data(), zero == std::string_view::npos ? b.size() : zero);
-        ok = true;
+    try {
+        char host[256] = {};
+        char path[1024] = {};
+        int port = 80;
+        SplitHttpUrl(url, port, path, sizeof path, host, sizeof host);
+        HttpClient client(timings);
+        int target = client.OpenTarget(host, port, false);
+        if (target < 0)
+            return false;
+        bool ok = false;
+        auto resp = client.SendRequest(target, "GET", path);
+        if (resp && resp->status == 200 && resp->response && !resp->response->incomplete) {
+            std::string_view b = resp->response->Body();
+            std::size_t zero = b.find('\0');
+            std::string text(b.data(), zero == std::string_view::npos ? b.size() : zero);
+            body.swap(text);
+            ok = true;
+        }
+        resp.reset();
+        client.CloseTarget(target);
+        return ok;
+    } catch (...) {
+        return false; // out of memory or threads: a failed call like any other
     }
-    resp.reset();
-    client.CloseTarget(target);
-    return ok;
 }
 
 bool HttpModuleGet(const char* url, std::string& body) {
