@@ -85,6 +85,9 @@ int FileDownLoadThread::Run(CWorkThread*) {
                 return 0;
             const std::size_t n = std::min<std::size_t>(kGroupSize, preview.records.size() - i);
             int brought = DownloadGroup(i, n);
+            // A stop that cut the downloads short leaves nothing worth drawing.
+            if (!Wait(0))
+                return 0;
             if (brought > 0)
                 AddThumbnails(brought);
         }
