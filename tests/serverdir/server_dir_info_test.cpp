@@ -171,6 +171,10 @@ TEST(ServerDirInfo, ServerNamesNeverReachOutsideTheCache) {
     std::ofstream(ir.Root() / "bin" / "QumolanUploadList.xml") << "queue";
     const fs::path outside = ir.Root().parent_path() / (ir.Root().filename().string() + "_x");
     fs::create_directories(outside);
+    struct RemoveAtEnd {
+        fs::path p;
+        ~RemoveAtEnd() { fs::remove_all(p); }
+    } removeOutside{outside};
     std::ofstream(outside / "keep.txt") << "outside";
 
     auto outsideCache = [&] {
@@ -194,19 +198,21 @@ TEST(ServerDirInfo, ServerNamesNeverReachOutsideTheCache) {
         Folder(u"%2E%2E", 7, 0),
         Folder(u"..", 8, 1),
         Folder(u"ServerDirInfo.xml", 9, 0),
+        Folder(std::u16string(u"\0/..", 4), 10, 0), // decodes to an empty name
     };
-    ASSERT_EQ(WriteServerDirInfo(list), 1);
+    EXPECT_EQ(WriteServerDirInfo(list), 1);
     // A second login with the same tree deletes and makes the directories again.
-    ASSERT_EQ(WriteServerDirInfo(list), 1);
+    EXPECT_EQ(WriteServerDirInfo(list), 1);
 
     EXPECT_EQ(outsideCache(), before);
     EXPECT_EQ(Snapshot(outside), outsideBefore);
 
     EXPECT_EQ(Names(ir.Tmp()), (std::vector<std::string>{"%2E.", "ServerDirInfo.xml"}));
     const std::string x = ir.Root().filename().string() + "_x";
-    EXPECT_EQ(Names(ir.Tmp() / "%2E."),
-              (std::vector<std::string>{"%252E%252E", "%2E", "%2E.", "%2F", "..%2F..%2F..%2F" + x,
-                                        "..%2F..%2Fvictim", "ServerDirInfo.xml", "a%2Fb"}));
+    EXPECT_EQ(
+        Names(ir.Tmp() / "%2E."),
+        (std::vector<std::string>{"%", "%252E%252E", "%2E", "%2E.", "%2F", "..%2F..%2F..%2F" + x,
+                                  "..%2F..%2Fvictim", "ServerDirInfo.xml", "a%2Fb"}));
     EXPECT_EQ(Names(ir.Tmp() / "%2E." / "%2E."), (std::vector<std::string>{"%2E."}));
 
     // The file and the trees keep the names as the server sent them, and each item's
@@ -215,13 +221,12 @@ TEST(ServerDirInfo, ServerNamesNeverReachOutsideTheCache) {
     LoadServerDirTree(&tree, ServerDirInfoPath().c_str());
     EXPECT_EQ(tree.Outline(), "..=0\n  ..=1\n    ..=8\n  .=2\n  a/b=3\n  ../../victim=4\n  " +
                                   std::string("../../../") + x + "=5\n  /=6\n  %2E%2E=7\n" +
-                                  "  ServerDirInfo.xml=9\n");
-    for (int fid = 0; fid <= 9; ++fid) {
+                                  "  ServerDirInfo.xml=9\n  =10\n");
+    for (int fid = 0; fid <= 10; ++fid) {
         std::string dir = platform::ToNarrow(ServerFolderCacheDir(&tree, tree.FindByData(fid)));
         EXPECT_TRUE(fs::is_directory(dir)) << dir;
         EXPECT_EQ(fs::weakly_canonical(dir).string().rfind(ir.Tmp().string() + "/", 0), 0u) << dir;
     }
-    fs::remove_all(outside);
 }
 
 TEST(ServerDirInfo, ARootFolderNamedLikeTheFileDoesNotTakeItsPlace) {
