@@ -3,7 +3,7 @@
 #include "app/global_var.h"
 #include "app/program_paths.h"
 #include "platform/files.h"
-#include "ui/main_frame.h"
+#include "ui/mainframe/main_frame.h"
 #include "ui/show_msg_dlg.h"
 #include "ui/skin/du_style.h"
 #include "ui/user_login_dlg.h"

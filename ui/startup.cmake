@@ -6,14 +6,17 @@ endif()
 
 target_sources(qumo_ui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/check_version.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/main_frame.cpp
   ${CMAKE_CURRENT_LIST_DIR}/qumo_app.cpp
   ${CMAKE_CURRENT_LIST_DIR}/user_login_dlg.cpp
 )
 target_link_libraries(qumo_ui PUBLIC qumo_app qumo_net qumo_media)
+# The main window.
+include(${CMAKE_CURRENT_LIST_DIR}/mainframe/mainframe.cmake)
 if(TARGET qumo_serverdir)
   target_link_libraries(qumo_ui PUBLIC qumo_serverdir)
 endif()
+# The partner logins on the browser engine.
+include(${CMAKE_CURRENT_LIST_DIR}/partner/partner.cmake)
 
 add_executable(QumoClient ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 target_link_libraries(QumoClient PRIVATE qumo_ui qumo_flags)

@@ -1,0 +1,269 @@
+#include "ui/mainframe/list_ctrl_ex.h"
+
+#include "app/global_var.h"
+#include "ui/messages.h"
+#include "ui/rs_header_ctrl.h"
+#include "ui/show_msg_dlg.h"
+#include "upload/upload_list_file.h"
+
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QScrollBar>
+
+namespace {
+
+constexpr int kColumnWidths[UploadListModel::kColumnCount] = {150, 130, 200, 90, 70, 0, 0};
+
+} // namespace
+
+CListCtrlEx::CListCtrlEx(QWidget* parent)
+    : QTableView(parent), m_pModel(new UploadListModel(this)),
+      m_pDelegate(new UploadListDelegate(this)) {
+    setModel(m_pModel);
+    setItemDelegate(m_pDelegate);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setShowGrid(false);
+    setWordWrap(false);
+    setMouseTracking(true);
+    setFrameShape(QFrame::NoFrame);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    verticalHeader()->hide();
+}
+
+void CListCtrlEx::CreateColumns() {
+    // The header is taken over by the skinned one before the columns are laid out.
+    m_pHeader = new CRSHeaderCtrl(this);
+    setHorizontalHeader(m_pHeader);
+    m_pHeader->LoadSkin();
+    m_pHeader->setSectionResizeMode(QHeaderView::Interactive);
+    m_pHeader->setStretchLastSection(false);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setMinimumSectionSize(kRowHeight);
+    verticalHeader()->setDefaultSectionSize(kRowHeight);
+    for (int c = 0; c < UploadListModel::kColumnCount; ++c) {
+        setColumnWidth(c, kColumnWidths[c]);
+        setColumnHidden(c, kColumnWidths[c] == 0);
+    }
+    QPalette pal = palette();
+    pal.setColor(QPalette::Text, QColor::fromRgb(kListTextColor));
+    pal.setColor(QPalette::Base, Qt::white);
+    pal.setColor(QPalette::Highlight, QColor(0xdc, 0xea, 0xf7));
+    pal.setColor(QPalette::HighlightedText, QColor::fromRgb(kListTextColor));
+    setPalette(pal);
+}
+
+void CListCtrlEx::AddTaskRows(const std::vector<UpInfo>& tasks) {
+    std::vector<UploadRowTexts> rows;
+    rows.reserve(tasks.size());
+    for (const UpInfo& task : tasks) {
+        rows.push_back(MakeUploadRowTexts(task));
+    }
+    m_pModel->AppendRows(rows);
+}
+
+int CListCtrlEx::GetItemData(int row) const {
+    return m_pModel->Valid(row) ? m_pModel->At(row).value : 0;
+}
+
+std::u16string CListCtrlEx::GetItemText(int row, int column) const {
+    if (!m_pModel->Valid(row) || column < 0 || column >= UploadListModel::kColumnCount) {
+        return {};
+    }
+    return m_pModel->At(row).texts.columns[column];
+}
+
+int CListCtrlEx::RowState(int row) const {
+    return m_pModel->Valid(row) ? m_pModel->At(row).state : 0;
+}
+
+std::u16string CListCtrlEx::ReadPathForMessage(int row) {
+    std::lock_guard<std::mutex> lock(m_listLock);
+    return GetItemText(row, UploadListModel::kColFullPath);
+}
+
+void CListCtrlEx::Notify(int message, const std::u16string& path) {
+    ui::AppMessage msg(message, 0, 0, path);
+    ui::SendAppMessage(m_notify.data(), msg);
+}
+
+bool CListCtrlEx::IsBeingSent(const std::u16string& path) const {
+    if (!m_pQueueLock) {
+        return false;
+    }
+    std::lock_guard<std::recursive_mutex> lock(*m_pQueueLock);
+    return !CGlobalVar::m_strCurUploadPath.empty() &&
+           SameListKey(CGlobalVar::m_strCurUploadPath, path);
+}
+
+void CListCtrlEx::OnPauseButton(int row) {
+    if (!m_pModel->Valid(row)) {
+        return;
+    }
+    const int value = GetItemData(row);
+    if (value == UploadListModel::kValueUploaded) {
+        return;
+    }
+    if (ShowMessageBox(window(), u"确定要暂停此文件的上传吗？", 0) != 1 || !m_pModel->Valid(row)) {
+        return;
+    }
+    m_pModel->SetState(row, 0);
+    if (value >= 0 && value <= 100) {
+        Notify(ui::kMsgPauseTask, ReadPathForMessage(row));
+    }
+}
+
+void CListCtrlEx::OnResumeButton(int row) {
+    if (!m_pModel->Valid(row) || GetItemData(row) == UploadListModel::kValueUploaded) {
+        return;
+    }
+    m_pModel->SetState(row, 1);
+    Notify(ui::kMsgResumeTask, ReadPathForMessage(row));
+}
+
+void CListCtrlEx::DeleteRow(int row) {
+    std::lock_guard<std::mutex> lock(m_listLock);
+    m_pModel->RemoveRow(row);
+}
+
+void CListCtrlEx::OnCancelButton(int row) {
+    if (!m_pModel->Valid(row)) {
+        return;
+    }
+    const std::u16string path = ReadPathForMessage(row);
+    const int value = GetItemData(row);
+    if (value == UploadListModel::kValueUploaded) {
+        DeleteRow(row);
+    } else {
+        if (ShowMessageBox(window(), u"确定要取消此文件的上传吗？", 0) != 1) {
+            return;
+        }
+        // The box ran an event loop: find the row again by its path.
+        row = m_pModel->FirstRowWithPath(path);
+        if (row < 0) {
+            return;
+        }
+        // Only the transfer of this very file is stopped; any other task of the row
+        // (waiting, paused, or between attempts) leaves the queue through message 1526.
+        const bool sending = value != 0 && IsBeingSent(path);
+        if (sending) {
+            std::lock_guard<std::mutex> lock(m_listLock);
+            CGlobalVar::m_nUploadCtrl = 1;
+            m_pModel->RemoveRow(row);
+        } else {
+            DeleteRow(row);
+            Notify(ui::kMsgRemoveWaitingTask, path);
+        }
+    }
+    DeleteUploadTaskList(path);
+    SetHovered({});
+}
+
+void CListCtrlEx::PauseAllRows() {
+    m_pModel->SetAllStates(0);
+}
+
+void CListCtrlEx::DeleteAllRows() {
+    std::lock_guard<std::mutex> lock(m_listLock);
+    m_pModel->Clear();
+    m_pressed = {};
+    m_hovered = {};
+}
+
+bool CListCtrlEx::event(QEvent* e) {
+    if (e->type() == ui::MessageType(ui::kMsgPauseAllRows)) {
+        PauseAllRows();
+        return true;
+    }
+    if (e->type() == ui::MessageType(ui::kMsgDeleteAllRows)) {
+        DeleteAllRows();
+        return true;
+    }
+    return QTableView::event(e);
+}
+
+QRect CListCtrlEx::ProgressCellRect(int row) const {
+    return visualRect(m_pModel->index(row, m_nProgressColumn));
+}
+
+QRect CListCtrlEx::ButtonRect(int row, RowButton button) const {
+    if (!m_pModel->Valid(row)) {
+        return {};
+    }
+    const UploadListModel::Row& r = m_pModel->At(row);
+    if (!UploadListDelegate::Offers(r.value, r.state, button)) {
+        return {};
+    }
+    const QRect cell = visualRect(m_pModel->index(row, m_nOperationColumn));
+    return cell.isValid() ? UploadListDelegate::ButtonRect(cell, button) : QRect();
+}
+
+CListCtrlEx::ButtonHit CListCtrlEx::HitButton(const QPoint& pos) const {
+    const QModelIndex index = indexAt(pos);
+    if (!index.isValid() || index.column() != m_nOperationColumn) {
+        return {};
+    }
+    for (RowButton button : {RowButton::Pause, RowButton::Resume, RowButton::Cancel}) {
+        // A few pixels of slack around the small pictures.
+        if (ButtonRect(index.row(), button).adjusted(-3, -3, 3, 3).contains(pos)) {
+            return {index.row(), button};
+        }
+    }
+    return {};
+}
+
+bool CListCtrlEx::HoveredButton(int row, RowButton button) const {
+    return m_hovered.row == row && m_hovered.button == button;
+}
+
+void CListCtrlEx::SetHovered(ButtonHit hit) {
+    if (hit == m_hovered) {
+        return;
+    }
+    const ButtonHit old = m_hovered;
+    m_hovered = hit;
+    viewport()->setCursor(hit.Valid() ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    for (const ButtonHit& h : {old, hit}) {
+        if (h.Valid()) {
+            update(m_pModel->index(h.row, m_nOperationColumn));
+        }
+    }
+}
+
+void CListCtrlEx::mousePressEvent(QMouseEvent* e) {
+    m_pressed = e->button() == Qt::LeftButton ? HitButton(e->position().toPoint()) : ButtonHit{};
+    QTableView::mousePressEvent(e);
+}
+
+void CListCtrlEx::mouseReleaseEvent(QMouseEvent* e) {
+    const ButtonHit pressed = m_pressed;
+    m_pressed = {};
+    QTableView::mouseReleaseEvent(e);
+    if (!pressed.Valid() || e->button() != Qt::LeftButton ||
+        !(HitButton(e->position().toPoint()) == pressed)) {
+        return;
+    }
+    switch (pressed.button) {
+    case RowButton::Pause:
+        OnPauseButton(pressed.row);
+        break;
+    case RowButton::Resume:
+        OnResumeButton(pressed.row);
+        break;
+    case RowButton::Cancel:
+        OnCancelButton(pressed.row);
+        break;
+    }
+}
+
+void CListCtrlEx::mouseMoveEvent(QMouseEvent* e) {
+    SetHovered(HitButton(e->position().toPoint()));
+    QTableView::mouseMoveEvent(e);
+}
+
+void CListCtrlEx::leaveEvent(QEvent* e) {
+    SetHovered({});
+    QTableView::leaveEvent(e);
+}

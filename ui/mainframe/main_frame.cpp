@@ -1,0 +1,219 @@
+#include "ui/mainframe/main_frame.h"
+
+#include "media/open_with_shell.h"
+#include "net/hosts.h"
+#include "ui/check_version.h"
+#include "ui/mainframe/list_ctrl_ex.h"
+#include "ui/messages.h"
+#include "ui/skin/du_style.h"
+
+#include <QGuiApplication>
+#include <QIcon>
+#include <QResizeEvent>
+#include <QScreen>
+
+const std::array<DuEventRow<CMainFrame>, 8> CMainFrame::s_events = {{
+    {u"sysClose", kDuEventClick, &CMainFrame::OnSysClose},
+    {u"sysMax", kDuEventStateChange, &CMainFrame::OnSysMax},
+    {u"tab_predirview", kDuEventStateChange, &CMainFrame::OnPreviewTab},
+    {u"tab_uploadfile", kDuEventStateChange, &CMainFrame::OnUploadTab},
+    {u"btn_getmorememory", kDuEventClick, &CMainFrame::OnGetMoreMemory},
+    {u"sysMenu", kDuEventClick, &CMainFrame::OnSysMenu},
+    {u"btn_uploadDir", kDuEventClick, &CMainFrame::OnUploadDir},
+    {u"mainframe", kDuEventMaximizeToggle, &CMainFrame::OnMaximizeToggle},
+}};
+
+CMainFrame::CMainFrame() {
+    // The skin draws the frame and the caption; no system decoration, no background of
+    // the window's own.
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+}
+
+CMainFrame::~CMainFrame() {
+    StopAllWorkers();
+    DeleteListMemorySpace();
+    if (m_bBound) {
+        if (DuStyle* style = DuAppStyle()) {
+            style->Unbind(this);
+        }
+    }
+}
+
+void CMainFrame::StopAllWorkers() {
+    StopWorker(m_pUploadThread);
+    StopWorker(m_pFileListThread);
+    StopWorker(m_pLocalImgThread);
+    StopWorker(m_pImgBySizeThread);
+}
+
+DuWindow* CMainFrame::WindowObject() const {
+    DuStyle* style = DuAppStyle();
+    return style ? style->Window(const_cast<CMainFrame*>(this)) : nullptr;
+}
+
+bool CMainFrame::Create(const char16_t* title) {
+    setWindowTitle(QString::fromStdU16String(title ? title : u""));
+    setWindowIcon(QIcon(QStringLiteral(":/res/qumo.png")));
+
+    DuStyle* style = DuAppStyle();
+    if (!style || !style->Bind(this, u"mainframe")) {
+        return false;
+    }
+    m_bBound = true;
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+    DuWindow* window = style->Window(this);
+    if (!window) {
+        return false;
+    }
+    window->SetText(title ? title : u"");
+
+    CreateDirTrees(window);
+    ShowUserInfo();
+    CreateFloatUploadButton();
+    CreatePreviewList(window);
+
+    m_pUploadList = new CListCtrlEx();
+    m_pUploadList->setObjectName(QStringLiteral("listview_file_upload"));
+    m_pUploadList->CreateColumns();
+    m_pUploadList->SetNotifyTarget(this);
+    m_pUploadList->SetQueueLock(&m_queue.Lock());
+    if (DuControl* host = window->Control(u"listview_file_upload")) {
+        host->Adopt(m_pUploadList);
+    } else {
+        m_pUploadList->setParent(this);
+        m_pUploadList->hide();
+    }
+
+    CreatePreviewImageList();
+    m_pVersionText = window->Control(u"version_text");
+    m_pCopyrightText = window->Control(u"copyright_text");
+    m_pTabUploadFile = window->Control(u"tab_uploadfile");
+
+    LoadUpLoadTaskList();
+    return true;
+}
+
+void CMainFrame::SetControlText(const char16_t* name, const std::u16string& text) {
+    DuWindow* window = WindowObject();
+    if (DuControl* control = window ? window->Control(name) : nullptr) {
+        control->SetText(text);
+        control->Redraw();
+    }
+}
+
+void CMainFrame::OpenWebPage(const char* path) {
+    const std::string url = "http://" + hosts::Website() + (path && *path ? path : "/");
+    const std::u16string wide(url.begin(), url.end());
+    OpenWithShell(wide.c_str());
+}
+
+bool CMainFrame::OnCommand(int id) {
+    switch (id) {
+    case kCmdHomePage:
+        OpenWebPage("/");
+        return true;
+    case kCmdCheckUpdate:
+        CheckVersionUpdate(false);
+        return true;
+    case kCmdAbout:
+        OpenWebPage("/about/aboutus");
+        return true;
+    case kCmdLogout:
+        Logout();
+        return true;
+    case kCmdExit:
+        Exit();
+        return true;
+    case kCmdUploadFromLocalTree:
+        OnUploadFolder();
+        return true;
+    case kCmdUploadFromPreview:
+        OnUploadSelectedFiles();
+        return true;
+    case kCmdFloatUpload:
+        OnFloatUpload();
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool CMainFrame::event(QEvent* e) {
+    if (SkinEvent* skin = AsSkinEvent(e)) {
+        DuDispatchEvent<CMainFrame>(this, s_events, *skin);
+        return true;
+    }
+    const int type = static_cast<int>(e->type());
+    if (type >= ui::kMsgLocalDirClick && type <= ui::kMsgDeleteAllRows &&
+        (type == ui::kMsgLocalDirClick || type >= ui::kMsgUploadProgress)) {
+        auto* msg = dynamic_cast<ui::AppMessage*>(e);
+        if (!msg) {
+            return QWidget::event(e);
+        }
+        msg->result = 0;
+        switch (type) {
+        case ui::kMsgLocalDirClick:
+            OnLocalDirClick(msg->text);
+            return true;
+        case ui::kMsgUploadProgress:
+            OnUploadProgress(static_cast<int>(msg->wparam), msg->text);
+            return true;
+        case ui::kMsgRemoveWaitingTask:
+            OnRemoveWaitingTask(msg->text);
+            return true;
+        case ui::kMsgResumeTask:
+            OnResumeTask(msg->text);
+            return true;
+        case ui::kMsgPauseTask:
+            OnPauseTask(msg->text);
+            return true;
+        default:
+            break;
+        }
+    }
+    return QWidget::event(e);
+}
+
+void CMainFrame::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    OnPreviewResize(e->size().width(), e->size().height());
+}
+
+void CMainFrame::OnSysClose(DuControl*, std::intptr_t, std::intptr_t) {
+    Exit();
+}
+
+void CMainFrame::OnSysMax(DuControl*, std::intptr_t p1, std::intptr_t) {
+    if (DuStyle* style = DuAppStyle()) {
+        style->Show(this, p1 != 0 ? kDuShowMaximize : kDuShowRestore);
+    }
+}
+
+void CMainFrame::OnUploadTab(DuControl*, std::intptr_t, std::intptr_t) {}
+
+void CMainFrame::OnGetMoreMemory(DuControl*, std::intptr_t, std::intptr_t) {
+    OpenWebPage("/info/morespace/");
+}
+
+void CMainFrame::OnSysMenu(DuControl*, std::intptr_t, std::intptr_t) {
+    ShowSystemMenu();
+}
+
+void CMainFrame::OnUploadDir(DuControl*, std::intptr_t, std::intptr_t) {
+    OnUploadFolder();
+}
+
+void CMainFrame::OnMaximizeToggle(DuControl*, std::intptr_t, std::intptr_t) {
+    DuWindow* window = WindowObject();
+    DuStyle* style = DuAppStyle();
+    DuControl* max = window ? window->Control(u"sysMax") : nullptr;
+    if (!style || !max) {
+        return;
+    }
+    const bool maximize = !max->CheckState();
+    style->Show(this, maximize ? kDuShowMaximize : kDuShowRestore);
+    max->SetCheckState(maximize);
+    max->Redraw();
+}

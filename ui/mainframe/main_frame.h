@@ -1,0 +1,170 @@
+// The main window: bound to the skin window "mainframe", it shows the user panel, the two
+// folder trees, the preview and the upload queue, and owns the workers. One class, its
+// parts in separate files:
+//   main_frame.cpp          creation, skin events, caption buttons, messages, destruction
+//   main_frame_user.cpp     the user panel (nickname, storage use, avatar)
+//   main_frame_menu.cpp     the system menu, logout, exit, the end of the logged-in state
+//   main_frame_queue.cpp    the upload queue: messages 1525-1528, loading the saved queue,
+//                           the upload worker and its window interface
+//   main_frame_preview.cpp  the folder trees and the preview
+//   main_frame_add.cpp      adding uploads
+#pragma once
+
+#include "app/work_thread.h"
+#include "ui/skin/du_events.h"
+#include "upload/upload_queue.h"
+#include "upload/upload_thread.h"
+#include "upload/upload_view.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CHoverButton;
+class CListCtrlEx;
+class CLocalDirTree;
+class DuControl;
+class DuWindow;
+class QListWidget;
+class QMenu;
+class QTreeWidget;
+
+// Commands of the main window's menus and buttons.
+enum MainFrameCommand : int {
+    kCmdHomePage = 12772,
+    kCmdUploadFromLocalTree = 12776,
+    kCmdLogout = 12791,
+    kCmdExit = 12793,
+    kCmdAbout = 12796,
+    kCmdUploadFromPreview = 12799,
+    kCmdCheckUpdate = 32801,
+    kCmdFloatUpload = 2001,
+};
+
+// Control ids of the main window's children.
+inline constexpr int kServerDirTreeId = 6001;
+inline constexpr int kLocalDirTreeId = 6002;
+inline constexpr int kPreviewListId = 3001;
+inline constexpr int kUploadListId = 3002;
+inline constexpr int kFloatUploadButtonId = 2001;
+
+class CMainFrame : public QWidget, public IUploadView {
+public:
+    CMainFrame();
+    ~CMainFrame() override;
+    CMainFrame(const CMainFrame&) = delete;
+    CMainFrame& operator=(const CMainFrame&) = delete;
+
+    // Creates the window with `title`, in the creation order of the main window. False
+    // (and the window not created) without a skin window object.
+    bool Create(const char16_t* title);
+
+    // ---- Frame (main_frame.cpp) ----
+    DuWindow* WindowObject() const;
+    // Opens a page of the website ("" for its home page) in the default browser.
+    void OpenWebPage(const char* path);
+    // Menu and button commands; false for an unknown id.
+    bool OnCommand(int id);
+
+    // ---- User panel (main_frame_user.cpp) ----
+    void ShowUserInfo();
+
+    // ---- System menu, logout, exit (main_frame_menu.cpp) ----
+    // Fills `menu` with the system menu's items; each action's data is its command id.
+    void BuildSystemMenu(QMenu& menu);
+    void ShowSystemMenu();
+    void ResetLoginState();
+    void Logout();
+    void Exit();
+
+    // ---- Upload queue (main_frame_queue.cpp) ----
+    void LoadUpLoadTaskList();
+    void EnsureUploadWorker();
+    // IUploadView: may be called from the upload worker's thread.
+    void ShowQueueSummary(int n) override;
+    void AddUploadRow(const UpInfo& task) override;
+    void SetRowValue(const std::u16string& fullPath, int value) override;
+    void ShowNoSpaceMessage() override;
+    void PostProgress(int percent, const std::u16string& fullPath) override;
+    void PostAllPaused() override;
+    // Messages 1525 to 1528.
+    void OnUploadProgress(int percent, const std::u16string& fullPath);
+    bool OnRemoveWaitingTask(const std::u16string& fullPath);
+    void OnResumeTask(const std::u16string& fullPath);
+    void OnPauseTask(const std::u16string& fullPath);
+    // Waiting tasks plus the active count, under the queue lock.
+    int PendingTaskCount();
+
+    // ---- Trees and preview (main_frame_preview.cpp) ----
+    void CreateDirTrees(DuWindow* window);
+    void ReloadDirTrees();
+    void CreateFloatUploadButton();
+    void CreatePreviewList(DuWindow* window);
+    void CreatePreviewImageList();
+    void ClearPreview();
+    void DeleteListMemorySpace();
+    void OnLocalDirClick(const std::u16string& path);
+    void OnServerDirClick();
+    void OnPreviewResize(int width, int height);
+
+    // ---- Adding uploads (main_frame_add.cpp) ----
+    void OnUploadFolder();
+    void OnUploadSelectedFiles();
+    void OnFloatUpload();
+
+    // ---- State (the members of the main window, in order) ----
+    int m_nServerPreview = 0;
+    QTreeWidget* m_pServerDirTree = nullptr;  // 6001, in treectrl_serverdir
+    CLocalDirTree* m_pLocalDirTree = nullptr; // 6002, in treectrl_localdir
+    std::u16string m_strRequestedPreviewDir;
+    QListWidget* m_pPreviewList = nullptr; // 3001, in listview_preview_dir
+    CListCtrlEx* m_pUploadList = nullptr;  // 3002, in listview_file_upload
+    std::vector<std::u16string> m_vecPreviewFiles;
+    std::u16string m_strPreviewDir;
+    std::vector<UpInfo> m_vecServerFiles;
+    // Waiting tasks, active tasks, active count and the queue lock.
+    UploadQueue m_queue;
+    std::unique_ptr<CUploadThread> m_pUploadThread;
+    std::unique_ptr<CWorkThread> m_pFileListThread;  // server file listing
+    std::unique_ptr<CWorkThread> m_pLocalImgThread;  // local thumbnails
+    std::unique_ptr<CWorkThread> m_pImgBySizeThread; // preview re-layout
+    DuControl* m_pCopyrightText = nullptr;           // queue summary
+    DuControl* m_pVersionText = nullptr;             // preview count
+    int m_nLastPreviewWidth = -1;
+    CHoverButton* m_pFloatUploadBtn = nullptr; // 2001
+    int m_nPreviewTabActive = 1;
+    DuControl* m_pTabUploadFile = nullptr;
+
+    // Stops a worker that runs and deletes it; the slot ends empty.
+    template <class Worker> static void StopWorker(std::unique_ptr<Worker>& slot) {
+        if (slot && slot->IsRunning()) {
+            slot->Stop();
+        }
+        slot.reset();
+    }
+    void StopAllWorkers();
+
+protected:
+    bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void OnSysClose(DuControl* control, std::intptr_t p1, std::intptr_t p2);
+    void OnSysMax(DuControl* control, std::intptr_t p1, std::intptr_t p2);
+    void OnPreviewTab(DuControl* control, std::intptr_t p1, std::intptr_t p2);
+    void OnUploadTab(DuControl* control, std::intptr_t p1, std::intptr_t p2);
+    void OnGetMoreMemory(DuControl* control, std::intptr_t p1, std::intptr_t p2);
+    void OnSysMenu(DuControl* control, std::intptr_t p1, std::intptr_t p2);
+    void OnUploadDir(DuControl* control, std::intptr_t p1, std::intptr_t p2);
+    void OnMaximizeToggle(DuControl* control, std::intptr_t p1, std::intptr_t p2);
+    void SetControlText(const char16_t* name, const std::u16string& text);
+
+    bool m_bBound = false;
+
+    static const std::array<DuEventRow<CMainFrame>, 8> s_events;
+};

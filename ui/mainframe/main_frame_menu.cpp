@@ -1,0 +1,130 @@
+// The system menu and its commands, the end of the logged-in state, logout and exit.
+#include "ui/mainframe/main_frame.h"
+
+#include "app/global_var.h"
+#include "ui/mainframe/list_ctrl_ex.h"
+#include "ui/messages.h"
+#include "ui/show_msg_dlg.h"
+#include "ui/skin/du_style.h"
+#include "ui/user_login_dlg.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QListWidget>
+#include <QMenu>
+
+namespace {
+
+struct MenuItem {
+    int id; // 0 for a separator
+    const char16_t* text;
+};
+
+constexpr MenuItem kSystemMenu[] = {
+    {kCmdHomePage, u"进入酷摩岚网(&H)"},
+    {0, nullptr},
+    {kCmdCheckUpdate, u"检查更新(&U)"},
+    {kCmdAbout, u"关于(&A)"},
+    {kCmdLogout, u"注销(&Q)"},
+    {0, nullptr},
+    {kCmdExit, u"退出(&X)"},
+};
+
+} // namespace
+
+void CMainFrame::BuildSystemMenu(QMenu& menu) {
+    menu.setTitle(QStringLiteral("系统菜单"));
+    for (const MenuItem& item : kSystemMenu) {
+        if (item.id == 0) {
+            menu.addSeparator();
+            continue;
+        }
+        QAction* action = menu.addAction(QString::fromStdU16String(item.text));
+        action->setData(item.id);
+        action->setEnabled(true);
+    }
+}
+
+void CMainFrame::ShowSystemMenu() {
+    QMenu menu(this);
+    BuildSystemMenu(menu);
+    // Right-aligned to the cursor.
+    const QPoint at = QCursor::pos() - QPoint(menu.sizeHint().width(), 0);
+    if (QAction* chosen = menu.exec(at)) {
+        OnCommand(chosen->data().toInt());
+    }
+}
+
+void CMainFrame::ResetLoginState() {
+    // The workers go first: they read the account values while they run.
+    StopAllWorkers();
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_queue.Lock());
+        CGlobalVar::ClearUserState();
+    }
+    CGlobalVar::m_nUploadCtrl = 0;
+    m_vecPreviewFiles.clear();
+    m_vecServerFiles.clear();
+    std::lock_guard<std::recursive_mutex> lock(m_queue.Lock());
+    m_queue.waiting.clear();
+    m_queue.active.clear();
+    m_queue.activeCount = 0;
+}
+
+void CMainFrame::Exit() {
+    if (ShowMessageBox(this, u"确定退出系统吗,点[否]取消退出?", 0) != 1) {
+        return;
+    }
+    ResetLoginState();
+    if (DuStyle* style = DuAppStyle(); !style || !style->Close(this)) {
+        close();
+    }
+}
+
+void CMainFrame::Logout() {
+    DuStyle* style = DuAppStyle();
+    // Hiding the main window must not end the program while the login window runs.
+    const bool quitOnClose = QApplication::quitOnLastWindowClosed();
+    QApplication::setQuitOnLastWindowClosed(false);
+    hide();
+    if (style) {
+        style->Show(this, kDuShowHide);
+    }
+    ResetLoginState();
+
+    int loggedIn = 0;
+    {
+        CUserLoginDlg login(nullptr, 1);
+        login.DoModal();
+        loggedIn = login.m_nLoggedIn;
+    }
+    QApplication::setQuitOnLastWindowClosed(quitOnClose);
+    if (loggedIn == 0) {
+        if (!style || !style->Close(this)) {
+            close();
+        }
+        if (quitOnClose) {
+            QApplication::quit();
+        }
+        return;
+    }
+
+    DeleteListMemorySpace();
+    ClearPreview();
+    if (m_pUploadList) {
+        ui::AppMessage clear(ui::kMsgDeleteAllRows);
+        ui::SendAppMessage(m_pUploadList, clear);
+    }
+    SetControlText(u"tab_predirview", u"        预览目录");
+    ReloadDirTrees();
+    SetControlText(u"copyright_text", u"暂无上传任务");
+    SetControlText(u"version_text", u"0个文件");
+    SetControlText(u"tab_uploadfile", u"   文件上传进度");
+    if (style) {
+        style->Show(this, kDuShowNormal);
+    } else {
+        show();
+    }
+    ShowUserInfo();
+    LoadUpLoadTaskList();
+}

@@ -1,0 +1,14 @@
+# The main window and its views, added to qumo_ui (needs the upload engine).
+target_sources(qumo_ui PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/list_ctrl_ex.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/main_frame.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/main_frame_add.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/main_frame_menu.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/main_frame_preview.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/main_frame_queue.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/main_frame_user.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ui_thread_call.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upload_list_delegate.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/upload_list_model.cpp
+)
+target_link_libraries(qumo_ui PUBLIC qumo_upload)

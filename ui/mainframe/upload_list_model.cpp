@@ -1,0 +1,165 @@
+#include "ui/mainframe/upload_list_model.h"
+
+#include "base/format.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr const char16_t* kHeadings[UploadListModel::kColumnCount] = {
+    u"文件名", u"上传目录", u"上传进度", u"文件大小", u"操作", u"全路径", u"网络节点",
+};
+
+constexpr Qt::Alignment kAlign[UploadListModel::kColumnCount] = {
+    Qt::AlignHCenter, Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignRight,
+    Qt::AlignHCenter, Qt::AlignLeft, Qt::AlignLeft,
+};
+
+} // namespace
+
+const char16_t* UploadColumnHeading(int column) {
+    return column >= 0 && column < UploadListModel::kColumnCount ? kHeadings[column] : u"";
+}
+
+UploadListModel::UploadListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+int UploadListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : Count();
+}
+
+int UploadListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant UploadListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || !Valid(index.row()) || index.column() >= kColumnCount) {
+        return {};
+    }
+    const Row& row = At(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+        return QString::fromStdU16String(row.texts.columns[index.column()]);
+    case Qt::TextAlignmentRole:
+        return QVariant::fromValue(kAlign[index.column()] | Qt::AlignVCenter);
+    case kValueRole:
+        return row.value;
+    case kStateRole:
+        return row.state;
+    default:
+        return {};
+    }
+}
+
+QVariant UploadListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount) {
+        return {};
+    }
+    if (role == Qt::DisplayRole) {
+        return QString::fromStdU16String(kHeadings[section]);
+    }
+    if (role == Qt::TextAlignmentRole) {
+        return QVariant::fromValue(Qt::AlignCenter);
+    }
+    return {};
+}
+
+QString UploadListModel::PathKey(const std::u16string& fullPath) {
+    return QString::fromStdU16String(fullPath).toCaseFolded();
+}
+
+void UploadListModel::AppendRows(const std::vector<UploadRowTexts>& rows) {
+    if (rows.empty()) {
+        return;
+    }
+    const int first = Count();
+    beginInsertRows(QModelIndex(), first, first + static_cast<int>(rows.size()) - 1);
+    m_rows.reserve(m_rows.size() + rows.size());
+    for (const UploadRowTexts& texts : rows) {
+        Row row;
+        row.texts = texts;
+        row.texts.columns[kColProgress] = u"等待中...";
+        row.texts.columns[kColOperation].clear();
+        m_index.insert(PathKey(row.texts.columns[kColFullPath]), Count());
+        m_rows.push_back(std::move(row));
+    }
+    endInsertRows();
+}
+
+void UploadListModel::RemoveRow(int row) {
+    if (!Valid(row)) {
+        return;
+    }
+    beginRemoveRows(QModelIndex(), row, row);
+    m_rows.erase(m_rows.begin() + row);
+    RebuildIndex();
+    endRemoveRows();
+}
+
+void UploadListModel::Clear() {
+    beginResetModel();
+    m_rows.clear();
+    m_index.clear();
+    endResetModel();
+}
+
+void UploadListModel::RebuildIndex() {
+    m_index.clear();
+    m_index.reserve(Count());
+    for (int r = 0; r < Count(); ++r) {
+        m_index.insert(PathKey(At(r).texts.columns[kColFullPath]), r);
+    }
+}
+
+void UploadListModel::SetValue(int row, int value) {
+    if (!Valid(row)) {
+        return;
+    }
+    Row& r = m_rows[static_cast<std::size_t>(row)];
+    if (value == 100 || value == kValueUploaded) {
+        r.value = kValueUploaded;
+        r.texts.columns[kColProgress] = u"上传成功";
+    } else {
+        r.value = value;
+        if (value >= 1 && value < 100) {
+            r.texts.columns[kColProgress] = FormatText(u"%d%s", value, u"%");
+        }
+    }
+    emit dataChanged(index(row, 0), index(row, kColumnCount - 1));
+}
+
+bool UploadListModel::SetValueForPath(const std::u16string& fullPath, int value) {
+    const std::vector<int> rows = RowsWithPath(fullPath);
+    for (int r : rows) {
+        SetValue(r, value);
+    }
+    return !rows.empty();
+}
+
+void UploadListModel::SetState(int row, int state) {
+    if (!Valid(row)) {
+        return;
+    }
+    m_rows[static_cast<std::size_t>(row)].state = state;
+    emit dataChanged(index(row, kColOperation), index(row, kColOperation));
+}
+
+void UploadListModel::SetAllStates(int state) {
+    for (Row& r : m_rows) {
+        r.state = state;
+    }
+    if (!m_rows.empty()) {
+        emit dataChanged(index(0, kColOperation), index(Count() - 1, kColOperation));
+    }
+}
+
+std::vector<int> UploadListModel::RowsWithPath(const std::u16string& fullPath) const {
+    QList<int> found = m_index.values(PathKey(fullPath));
+    std::vector<int> rows(found.begin(), found.end());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+int UploadListModel::FirstRowWithPath(const std::u16string& fullPath) const {
+    const std::vector<int> rows = RowsWithPath(fullPath);
+    return rows.empty() ? -1 : rows.front();
+}

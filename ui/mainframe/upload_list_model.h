@@ -1,0 +1,77 @@
+// The rows of the upload list: one per upload task, with the texts of the seven columns,
+// the row value (0 waiting, 1 to 99 per cent sent, 200 uploaded) and the row state (1 the
+// transfer may run, 0 paused). Rows are found by full path without regard to case through
+// an index, so a list of ten thousand rows answers a lookup without a scan.
+#pragma once
+
+#include "upload/upload_view.h"
+
+#include <QAbstractTableModel>
+#include <QHash>
+#include <QString>
+
+#include <string>
+#include <vector>
+
+class UploadListModel : public QAbstractTableModel {
+public:
+    enum Column {
+        kColName = 0,
+        kColNetDir = 1,
+        kColProgress = 2,
+        kColSize = 3,
+        kColOperation = 4,
+        kColFullPath = 5,
+        kColNetDirId = 6,
+        kColumnCount = 7,
+    };
+    static constexpr int kValueRole = Qt::UserRole;
+    static constexpr int kStateRole = Qt::UserRole + 1;
+    static constexpr int kValueUploaded = 200;
+
+    struct Row {
+        UploadRowTexts texts;
+        int value = 0;
+        int state = 1;
+    };
+
+    explicit UploadListModel(QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    // Adds rows at the end with value 0, state 1 and "等待中..." as progress text.
+    void AppendRows(const std::vector<UploadRowTexts>& rows);
+    void AppendRow(const UploadRowTexts& texts) { AppendRows({texts}); }
+    void RemoveRow(int row);
+    void Clear();
+
+    int Count() const { return static_cast<int>(m_rows.size()); }
+    const Row& At(int row) const { return m_rows[static_cast<std::size_t>(row)]; }
+    bool Valid(int row) const { return row >= 0 && row < Count(); }
+
+    // 1..99 shows "%d%"; 100 and 200 make the row uploaded ("上传成功"); any other value
+    // is stored and keeps the progress text.
+    void SetValue(int row, int value);
+    // Every row with this full path; false when there is none.
+    bool SetValueForPath(const std::u16string& fullPath, int value);
+    void SetState(int row, int state);
+    void SetAllStates(int state);
+
+    // The rows whose full path equals `fullPath` without regard to case, ascending.
+    std::vector<int> RowsWithPath(const std::u16string& fullPath) const;
+    int FirstRowWithPath(const std::u16string& fullPath) const;
+
+    static QString PathKey(const std::u16string& fullPath);
+
+private:
+    void RebuildIndex();
+
+    std::vector<Row> m_rows;
+    QMultiHash<QString, int> m_index;
+};
+
+// The heading of a column ("文件名" ...), empty for another index.
+const char16_t* UploadColumnHeading(int column);
