@@ -104,15 +104,17 @@ int TakeControlFlag() {
 
 // The confirmation. Only an answer with status 200 finishes the upload; anything else is
 // tried again later (the service discards bytes that did not match, so they are sent
-// again). The upload server may still be closing the transfer when the confirmation
-// arrives (it answers 423 then), so a busy or missing answer is asked again shortly.
+// again). A confirmation that finds the upload server still busy with the upload (status
+// 423: it is closing the transfer, or still digesting a large file after an earlier
+// confirmation timed out) is asked again for up to a minute; a missing answer twice more.
 bool Confirm(const std::string& url, const std::u16string& name) {
-    for (int c = 0; c < 3; ++c) {
-        if (c > 0 && !platform::CancellableSleep(200))
-            return false;
+    int unanswered = 0;
+    for (int busy = 0; busy < 120;) {
         std::string body;
         if (!HttpModuleGet(url.c_str(), body)) {
             LogInfo(u"file %s uploadover.json error", name.c_str());
+            if (++unanswered >= 3 || !platform::CancellableSleep(200))
+                return false;
             continue;
         }
         LogInfo(u"uploadover.json success");
@@ -121,6 +123,9 @@ bool Confirm(const std::string& url, const std::u16string& name) {
             return true;
         LogInfo(u"file %s uploadover.json status %d", name.c_str(), ans.status);
         if (ans.status != 423)
+            return false;
+        ++busy;
+        if (!platform::CancellableSleep(busy < 5 ? 100 : 500))
             return false;
     }
     return false;

@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 
 #include "app/app_settings.h"
 #include "app/global_var.h"
+#include "base/file_sha1.h"
 #include "net/api_answer.h"
 #include "net/api_calls.h"
 #include "net/api_url.h"
@@ -65,6 +67,8 @@ bool MakeFile(const std::string& path, int mb) {
         if (::write(fd, block.data(), 1 << 20) != (1 << 20))
             return false;
     }
+    // On disk before any figure is taken, so write-back does not slow the first one.
+    ::fsync(fd);
     ::close(fd);
     return true;
 }
@@ -153,47 +157,55 @@ int main(int argc, char** argv) {
     }
     const long idleKb = RssKb();
     const uint64_t nonce = static_cast<uint64_t>(Clock::now().time_since_epoch().count());
+    const int rounds =
+        std::getenv("QUMO_BENCH_ROUNDS") ? std::atoi(std::getenv("QUMO_BENCH_ROUNDS")) : 2;
 
-    // 1. The transfer alone: PostFileData against curl -T, each on a fresh session.
-    Stamp(file, nonce + 1);
+    // 1. The transfer alone: PostFileData against curl -T, each on a fresh session,
+    // interleaved over `rounds` rounds; the best of each counts (the service's disk is
+    // shared with everything else on the machine).
     UpInfo t;
     t.m_strFilePath = platform::FromNarrow(file);
-    t.m_strFileName = u"bench-post.mp4";
     CopyToFixed(t.m_tcExt, u"mp4");
     t.m_nFileLen = static_cast<int64_t>(mb) << 20;
-    std::string server;
-    std::string path = OpenSession(t, Sha1Of(file), server);
-    if (path.empty()) {
-        std::fprintf(stderr, "allinone failed\n");
-        return 1;
-    }
-    auto t0 = Clock::now();
-    std::string reply = PostFileData(path.c_str(), t, file.c_str(), 0);
-    double postS = Seconds(t0);
-    if (reply == "0")
-        std::fprintf(stderr, "PostFileData failed\n");
+    std::string server, reply;
+    double postS = 1e9, curlS = 1e9;
+    uint64_t stamp = nonce;
+    for (int round = 0; round < rounds; ++round) {
+        Stamp(file, ++stamp);
+        t.m_strFileName = u"bench-post-" + platform::FromNarrow(std::to_string(round)) + u".mp4";
+        std::string path = OpenSession(t, Sha1Of(file), server);
+        if (path.empty()) {
+            std::fprintf(stderr, "allinone failed\n");
+            return 1;
+        }
+        auto t0 = Clock::now();
+        reply = PostFileData(path.c_str(), t, file.c_str(), 0);
+        postS = std::min(postS, Seconds(t0));
+        if (reply == "0")
+            std::fprintf(stderr, "PostFileData failed\n");
 
-    Stamp(file, nonce + 2);
-    UpInfo c = t;
-    c.m_strFileName = u"bench-curl.mp4";
-    std::string curlPath = OpenSession(c, Sha1Of(file), server);
-    double curlS = CurlSeconds(file, server + curlPath);
+        Stamp(file, ++stamp);
+        UpInfo c = t;
+        c.m_strFileName = u"bench-curl-" + platform::FromNarrow(std::to_string(round)) + u".mp4";
+        std::string curlPath = OpenSession(c, Sha1Of(file), server);
+        curlS = std::min(curlS, CurlSeconds(file, server + curlPath));
+    }
 
     // 2. The whole exchange: UploadOneFile (digest included) against openssl + curl.
-    Stamp(file, nonce + 3);
+    Stamp(file, ++stamp);
     UpInfo w;
     w.m_strFilePath = t.m_strFilePath;
     w.m_strFileName = u"bench-whole.mp4";
     CopyToFixed(w.m_tcExt, u"mp4");
     w.m_nFileLen = t.m_nFileLen;
     w.m_nNetDirId = 0;
-    t0 = Clock::now();
+    auto t0 = Clock::now();
     int r = UploadOneFile(w);
     double wholeS = Seconds(t0);
     if (r != kUploadDone)
         std::fprintf(stderr, "UploadOneFile returned %d\n", r);
 
-    Stamp(file, nonce + 4);
+    Stamp(file, ++stamp);
     UpInfo p = t;
     p.m_strFileName = u"bench-pair.mp4";
     t0 = Clock::now();
@@ -201,6 +213,25 @@ int main(int argc, char** argv) {
     double digestS = Seconds(t0);
     std::string pairPath = OpenSession(p, sha, server);
     double pairS = digestS + CurlSeconds(file, server + pairPath);
+    // UploadOneFile also waits for the confirmation, in which the service digests what it
+    // stored; the pair gets the same step for a like-for-like figure.
+    std::string over = server + pairPath;
+    over.replace(over.find("/v2/upload.json"), 15, "/v2/uploadover.json");
+    over += "&pname=&sha1=" + sha + "&size=" + std::to_string(p.m_nFileLen);
+    t0 = Clock::now();
+    std::string overBody;
+    bool confirmed = HttpModuleGet(over.c_str(), overBody);
+    double confirmS = Seconds(t0);
+    if (!confirmed)
+        std::fprintf(stderr, "uploadover of the curl upload failed\n");
+
+    // Our digest alone, for the split of the whole exchange.
+    t0 = Clock::now();
+    CFileSha1 ours;
+    bool digested = !ours.GetFileSha1(file.c_str()).empty();
+    double ourDigestS = Seconds(t0);
+    if (!digested)
+        std::fprintf(stderr, "CFileSha1 failed\n");
 
     const long peakKb = PeakRssKb();
     std::printf("file: %d MiB\n", mb);
@@ -211,6 +242,11 @@ int main(int argc, char** argv) {
     std::printf("whole     openssl + curl %8.1f MB/s  (%.2f s, digest %.2f s)\n", megabytes / pairS,
                 pairS, digestS);
     std::printf("whole     ratio ours/pair %7.2f\n", pairS / wholeS);
+    std::printf("whole     openssl + curl + uploadover %8.1f MB/s  (%.2f s, confirmation %.2f s)\n",
+                megabytes / (pairS + confirmS), pairS + confirmS, confirmS);
+    std::printf("whole     ratio ours/(pair + confirmation) %7.2f\n", (pairS + confirmS) / wholeS);
+    std::printf("digest    CFileSha1 %.2f s (%.1f MB/s), openssl %.2f s (%.1f MB/s)\n", ourDigestS,
+                megabytes / ourDigestS, digestS, megabytes / digestS);
     std::printf("memory    idle %ld KB, peak %ld KB, above idle %ld KB\n", idleKb, peakKb,
                 peakKb - idleKb);
     std::remove(file.c_str());
