@@ -79,20 +79,4 @@ TEST_F(ServerDirTree, AttributesAndElementsAsTheReaderTakesThem) {
                           "  junk=0\n");
 }
 
-TEST_F(ServerDirTree, DeepNestingKeepsEveryParent) {
-    // As deep as the parser takes documents.
-    const int depth = 250;
-    std::u16string xml = u"<ServerUserDir>";
-    for (int i = 0; i < depth; ++i)
-        xml += u"<BootDir name=\"d\" fid=\"" + platform::FromNarrow(std::to_string(i)) + u"\">";
-    for (int i = 0; i < depth; ++i)
-        xml += u"</BootDir>";
-    xml += u"</ServerUserDir>";
-    FakeTree tree;
-    LoadServerDirTree(&tree, Save(xml).c_str());
-    ASSERT_EQ(tree.nodes.size(), static_cast<std::size_t>(depth));
-    EXPECT_EQ(tree.nodes.back()->data, depth - 1);
-    EXPECT_EQ(tree.nodes.back()->parent, tree.nodes[depth - 2].get());
-}
-
 } // namespace
