@@ -6,6 +6,7 @@
 // request in progress at once.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -37,7 +38,7 @@ struct HttpTarget {
     int minorVersion = 1;
     bool cookiesEnabled = true;
     bool followRedirects = true;
-    int redirectBudget = 2;
+    std::atomic<int> redirectBudget{2}; // targets may be shared by threads
     struct HttpConnection* lastConnection = nullptr;
 };
 
@@ -53,10 +54,10 @@ struct HttpConnection {
     std::deque<Queued> queue; // sent and not yet answered, in order
     std::uint64_t ticketCounter = 0;
     int served = 0;
-    std::int64_t lastActivity = 0;
-    bool abandoned = false; // a queued sender gave up and shut the socket down
-    std::string leftover;   // bytes past the previous response
-    std::mutex lock;        // held while one response is read
+    std::atomic<std::int64_t> lastActivity{0}; // set by senders and the reader
+    bool abandoned = false;                    // a queued sender gave up and shut the socket down
+    std::string leftover;                      // bytes past the previous response
+    std::mutex lock;                           // held while one response is read
 };
 
 class HttpClient;

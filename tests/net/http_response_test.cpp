@@ -298,7 +298,7 @@ TEST(HttpResponse, LargeBodyGoesThroughTemporaryFileRemovedWithMessage) {
     std::string big;
     for (int i = 0; i < 300000; ++i)
         big += static_cast<char>('a' + i % 26);
-    srv.Add([&](ScriptConn& c) {
+    srv.Add([big](ScriptConn& c) {
         c.ReadRequest();
         c.Send(Reply(200, big));
         c.WaitClosed(2000);
@@ -356,7 +356,7 @@ TEST(HttpResponse, LargeChunkedBodyDecodesAcrossFile) {
         want += part;
     }
     wire += "0\r\n\r\n";
-    srv.Add([&](ScriptConn& c) {
+    srv.Add([wire](ScriptConn& c) {
         c.ReadRequest();
         c.Send(wire);
         c.WaitClosed(2000);
