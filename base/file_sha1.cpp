@@ -1,5 +1,6 @@
 #include "base/file_sha1.h"
 
+#include "base/file_sha1_reader.h"
 #include "base/log.h"
 #include "base/sha1.h"
 
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,18 +47,33 @@ struct FreeBuffer {
     void operator()(unsigned char* p) const { std::free(p); }
 };
 using Buffer = std::unique_ptr<unsigned char, FreeBuffer>;
-// The chunk and its spare byte, rounded up to whole cache lines as aligned_alloc needs.
-constexpr size_t kBufferAlloc = (CFileSha1::kChunkSize + 1 + 63) / 64 * 64;
+// One chunk and its spare byte, rounded up to whole cache lines as aligned_alloc needs.
+constexpr size_t kSlotSize = (CFileSha1::kChunkSize + 1 + 63) / 64 * 64;
+// The read-ahead ring; a small file uses its first slot only.
+constexpr size_t kBufferAlloc = kSlotSize * filesha1::ReadAhead::kSlots;
 
-ssize_t ReadSome(int fd, unsigned char* buffer, size_t n) {
-    for (;;) {
-        ssize_t got = ::read(fd, buffer, n);
-        if (got >= 0 || errno != EINTR)
-            return got;
-    }
+// Files larger than this are read on a second thread while hashed. Below it, starting
+// the thread costs about what the overlap saves.
+constexpr long long kReadAheadAbove = 1 << 20;
+
+ssize_t SystemRead(int fd, void* buffer, size_t n) {
+    return ::read(fd, buffer, n);
+}
+
+std::mutex g_hooksLock;
+filesha1::TestHooks g_hooks;
+
+filesha1::TestHooks CurrentHooks() {
+    std::lock_guard<std::mutex> lock(g_hooksLock);
+    return g_hooks;
 }
 
 } // namespace
+
+void filesha1::SetTestHooks(const TestHooks& hooks) {
+    std::lock_guard<std::mutex> lock(g_hooksLock);
+    g_hooks = hooks;
+}
 
 void CFileSha1::RequestStop() {
     m_stop.store(true, std::memory_order_relaxed);
@@ -64,8 +81,9 @@ void CFileSha1::RequestStop() {
 
 std::u16string CFileSha1::GetFileSha1(const char* path) {
     try {
-        // One chunk plus a spare byte, allocated per call so memory use does not grow
-        // with the file. Cache-line alignment makes the kernel's copy into it markedly
+        // A few chunk buffers (each one chunk plus a spare byte) for reading ahead,
+        // allocated per call so memory use does not grow with the file. Cache-line
+        // alignment makes the kernel's copy into it markedly
         // cheaper, which is a good part of the time spent on a cached file.
         Buffer buffer(static_cast<unsigned char*>(std::aligned_alloc(64, kBufferAlloc)));
         if (!buffer) {
@@ -101,9 +119,23 @@ std::u16string CFileSha1::Compute(const char* path, unsigned char* buffer) {
     }
     ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
+    const filesha1::TestHooks hooks = CurrentHooks();
+    const filesha1::ReadFn read = hooks.read ? hooks.read : &SystemRead;
+    const long long above = hooks.readAheadAbove >= 0 ? hooks.readAheadAbove : kReadAheadAbove;
+    // Only a regular file's reads are sure to end; a pipe or device may block for ever,
+    // and a stop could then not join the reader. Their size is not known anyway.
+    if (S_ISREG(st.st_mode) && st.st_size > above) {
+        filesha1::ReadAhead ahead(file.get(), read, buffer, kSlotSize, kChunkSize);
+        if (!hooks.noThread && ahead.Start())
+            return HashAhead(ahead);
+    }
+    return HashLoop(file.get(), read, buffer);
+}
+
+std::u16string CFileSha1::HashLoop(int fd, ReadFn read, unsigned char* buffer) {
     Sha1 sha;
     for (;;) {
-        ssize_t got = ReadSome(file.get(), buffer, kChunkSize);
+        ssize_t got = filesha1::ReadSome(read, fd, buffer, kChunkSize);
         if (got == 0)
             break;
         // A failed read is reported rather than taken for the end of the file: a digest
@@ -117,6 +149,30 @@ std::u16string CFileSha1::Compute(const char* path, unsigned char* buffer) {
             return std::u16string();
         }
         sha.Update(buffer, static_cast<size_t>(got));
+    }
+    std::string hex = sha.HexFinal();
+    return std::u16string(hex.begin(), hex.end());
+}
+
+// The same steps as HashLoop, on chunks the reader thread has already read. Returning
+// stops and joins the reader, so no thread outlives the call.
+std::u16string CFileSha1::HashAhead(filesha1::ReadAhead& ahead) {
+    Sha1 sha;
+    for (;;) {
+        const unsigned char* data = nullptr;
+        ssize_t got = ahead.Next(&data);
+        if (got == 0)
+            break;
+        if (got < 0) {
+            m_error = kUnknown;
+            return std::u16string();
+        }
+        if (m_stop.load(std::memory_order_relaxed)) {
+            m_error = kStopped;
+            return std::u16string();
+        }
+        sha.Update(data, static_cast<size_t>(got));
+        ahead.Done();
     }
     std::string hex = sha.HexFinal();
     return std::u16string(hex.begin(), hex.end());

@@ -6,6 +6,11 @@
 
 #include <atomic>
 #include <string>
+#include <sys/types.h>
+
+namespace filesha1 {
+class ReadAhead;
+}
 
 class CFileSha1 {
 public:
@@ -24,7 +29,11 @@ public:
     static constexpr size_t kChunkSize = 10240;
 
 private:
+    using ReadFn = ssize_t (*)(int fd, void* buffer, size_t n);
+
     std::u16string Compute(const char* path, unsigned char* buffer);
+    std::u16string HashLoop(int fd, ReadFn read, unsigned char* buffer);
+    std::u16string HashAhead(filesha1::ReadAhead& ahead);
 
     std::string m_error;
     std::atomic<bool> m_stop{false};

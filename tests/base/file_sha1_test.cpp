@@ -1,9 +1,14 @@
 #include "base/file_sha1.h"
+#include "base/file_sha1_reader.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <random>
@@ -259,6 +264,230 @@ TEST_F(FileSha1Test, IndependentObjectsOnSeveralThreads) {
     for (auto& t : threads)
         t.join();
     EXPECT_EQ(got, expect);
+}
+
+// Large files are read on a second thread while hashed. A read hook lets the tests
+// see which thread reads, make reads short or failing, and stop at an exact chunk.
+std::atomic<int> g_reads{0};
+std::atomic<int> g_failAt{0};         // this read fails with EIO (0: none)
+std::atomic<int> g_stopAt{0};         // this read requests a stop first (0: none)
+std::atomic<size_t> g_maxRead{0};     // reads ask for at most this much (0: as asked)
+std::atomic<bool> g_interrupt{false}; // every other read is interrupted by a signal
+std::atomic<bool> g_otherThread{false};
+std::thread::id g_caller;
+CFileSha1* g_target = nullptr;
+
+ssize_t HookRead(int fd, void* buffer, size_t n) {
+    int nth = ++g_reads;
+    if (std::this_thread::get_id() != g_caller)
+        g_otherThread = true;
+    if (g_interrupt && nth % 2 == 1) {
+        errno = EINTR;
+        return -1;
+    }
+    if (nth == g_stopAt)
+        g_target->RequestStop();
+    if (nth == g_failAt) {
+        errno = EIO;
+        return -1;
+    }
+    size_t cap = g_maxRead;
+    return ::read(fd, buffer, cap != 0 && cap < n ? cap : n);
+}
+
+size_t ThreadCount() {
+    size_t n = 0;
+    if (DIR* d = ::opendir("/proc/self/task")) {
+        while (dirent* e = ::readdir(d))
+            n += e->d_name[0] != '.';
+        ::closedir(d);
+    }
+    return n;
+}
+
+// A joined thread may linger in /proc for a moment after pthread_join returns while the
+// kernel finishes its exit; a reader still running would be there for good.
+bool ThreadCountSettlesAt(size_t n) {
+    for (int i = 0; i < 200 && ThreadCount() > n; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return ThreadCount() <= n;
+}
+
+class FileSha1AheadTest : public FileSha1Test {
+protected:
+    void SetUp() override {
+        FileSha1Test::SetUp();
+        g_reads = 0;
+        g_failAt = 0;
+        g_stopAt = 0;
+        g_maxRead = 0;
+        g_interrupt = false;
+        g_otherThread = false;
+        g_caller = std::this_thread::get_id();
+        g_target = nullptr;
+        // A sanitizer starts a helper thread along with the process's first thread; let
+        // that happen before any thread counting.
+        std::thread([] {}).join();
+    }
+    void TearDown() override {
+        filesha1::SetTestHooks({});
+        FileSha1Test::TearDown();
+    }
+    // Both ways of reading: ahead for every non-empty file, or never.
+    static void Hook(bool ahead, bool noThread = false) {
+        filesha1::TestHooks h;
+        h.read = &HookRead;
+        h.readAheadAbove = ahead ? 0 : LLONG_MAX;
+        h.noThread = noThread;
+        filesha1::SetTestHooks(h);
+    }
+    static constexpr size_t kChunk = CFileSha1::kChunkSize;
+    static constexpr size_t kSlots = filesha1::ReadAhead::kSlots;
+};
+
+TEST_F(FileSha1AheadTest, LargeFileIsReadAheadOnAnotherThread) {
+    // Above 1 MiB without any size override; the hook only watches.
+    filesha1::TestHooks h;
+    h.read = &HookRead;
+    filesha1::SetTestHooks(h);
+    std::string path = Write("large", RandomBytes(3 * (1 << 20) + 17, 5));
+    size_t threads = ThreadCount();
+    CFileSha1 sha;
+    EXPECT_EQ(sha.GetFileSha1(path.c_str()), SystemSha1(path));
+    EXPECT_TRUE(g_otherThread);
+    EXPECT_EQ(g_reads, int((3 * (1 << 20) + 17) / kChunk + 2)); // last part and the end
+    EXPECT_TRUE(ThreadCountSettlesAt(threads));
+
+    // Exactly 1 MiB stays on the calling thread.
+    g_otherThread = false;
+    path = Write("mib", RandomBytes(1 << 20, 6));
+    EXPECT_EQ(sha.GetFileSha1(path.c_str()), SystemSha1(path));
+    EXPECT_FALSE(g_otherThread);
+}
+
+TEST_F(FileSha1AheadTest, DigestsAtRingBoundaries) {
+    Hook(true);
+    std::vector<size_t> sizes = {1,
+                                 kChunk - 1,
+                                 kChunk,
+                                 kChunk + 1,
+                                 kSlots * kChunk - 1,
+                                 kSlots * kChunk,
+                                 kSlots * kChunk + 1,
+                                 2 * kSlots * kChunk + 5,
+                                 777777};
+    CFileSha1 sha;
+    for (size_t n : sizes) {
+        std::string path = Write("r" + std::to_string(n), RandomBytes(n, unsigned(n)));
+        g_reads = 0;
+        EXPECT_EQ(sha.GetFileSha1(path.c_str()), SystemSha1(path)) << "size " << n;
+        EXPECT_EQ(g_reads, int(n / kChunk + (n % kChunk != 0) + 1)) << "size " << n;
+    }
+    EXPECT_TRUE(g_otherThread);
+}
+
+TEST_F(FileSha1AheadTest, ShortAndInterruptedReadsBothWays) {
+    std::string path = Write("short", RandomBytes(5 * kChunk + 333, 7));
+    std::u16string expect = SystemSha1(path);
+    for (bool ahead : {false, true}) {
+        Hook(ahead);
+        g_maxRead = 1000;
+        CFileSha1 sha;
+        EXPECT_EQ(sha.GetFileSha1(path.c_str()), expect) << "ahead " << ahead;
+        g_maxRead = 0;
+        g_interrupt = true;
+        EXPECT_EQ(sha.GetFileSha1(path.c_str()), expect) << "ahead " << ahead;
+        g_interrupt = false;
+    }
+}
+
+TEST_F(FileSha1AheadTest, ReadErrorMidFileBothWays) {
+    std::string path = Write("eio", RandomBytes(40 * kChunk, 8));
+    for (bool ahead : {false, true}) {
+        Hook(ahead);
+        g_reads = 0;
+        g_failAt = 20;
+        size_t threads = ThreadCount();
+        CFileSha1 sha;
+        EXPECT_EQ(sha.GetFileSha1(path.c_str()), u"") << "ahead " << ahead;
+        EXPECT_EQ(sha.ErrorText(), "UnKnow error!");
+        // Reading ends at the failure; nothing after it is read.
+        EXPECT_EQ(g_reads, 20);
+        EXPECT_TRUE(ThreadCountSettlesAt(threads));
+    }
+}
+
+TEST_F(FileSha1AheadTest, StopEndsReadingWithinTheRing) {
+    std::string path = Write("stop", RandomBytes(3 * (1 << 20), 9));
+    for (bool ahead : {false, true}) {
+        for (int at : {1, 2, 50}) {
+            Hook(ahead);
+            g_reads = 0;
+            g_stopAt = at;
+            size_t threads = ThreadCount();
+            CFileSha1 sha;
+            g_target = &sha;
+            EXPECT_EQ(sha.GetFileSha1(path.c_str()), u"") << "ahead " << ahead << " at " << at;
+            EXPECT_EQ(sha.ErrorText(), "User terminate calculate!");
+            // The chunk read with the stop set is the last looked at; the reader has at
+            // most filled the rest of the ring and finished one read beyond it.
+            int limit = ahead ? at + int(kSlots) + 1 : at;
+            EXPECT_GE(g_reads, at);
+            EXPECT_LE(g_reads, limit) << "ahead " << ahead << " at " << at;
+            EXPECT_TRUE(ThreadCountSettlesAt(threads));
+            g_target = nullptr;
+        }
+    }
+}
+
+TEST_F(FileSha1AheadTest, NoThreadFallsBackToReadingInline) {
+    Hook(true, /*noThread=*/true);
+    std::string path = Write("inline", RandomBytes(3 * kChunk + 9, 10));
+    CFileSha1 sha;
+    EXPECT_EQ(sha.GetFileSha1(path.c_str()), SystemSha1(path));
+    EXPECT_FALSE(g_otherThread);
+    EXPECT_EQ(g_reads, 5);
+}
+
+// Several digests reading ahead at once, and stops arriving at any moment: each call
+// either finishes with the right digest or reports the stop, and leaves no thread.
+TEST_F(FileSha1AheadTest, ConcurrentDigestsAndRacingStops) {
+    filesha1::TestHooks h;
+    h.readAheadAbove = 0;
+    filesha1::SetTestHooks(h);
+    std::vector<std::string> paths;
+    for (int i = 0; i < 3; ++i)
+        paths.push_back(Write("a" + std::to_string(i), RandomBytes(300000 + 4099 * i, 20 + i)));
+    std::vector<std::u16string> expect;
+    for (auto& p : paths)
+        expect.push_back(SystemSha1(p));
+    size_t threads = ThreadCount();
+
+    std::vector<int> wrong(paths.size(), 0);
+    std::vector<std::thread> workers;
+    for (size_t i = 0; i < paths.size(); ++i)
+        workers.emplace_back([&, i] {
+            for (int round = 0; round < 4; ++round) {
+                CFileSha1 sha;
+                std::atomic<bool> done{false};
+                std::thread stopper([&] {
+                    for (int k = 0; k < round * 3 && !done; ++k)
+                        std::this_thread::yield();
+                    if (round % 2 == 1)
+                        sha.RequestStop();
+                });
+                std::u16string d = sha.GetFileSha1(paths[i].c_str());
+                done = true;
+                stopper.join();
+                bool stopped = d.empty() && sha.ErrorText() == "User terminate calculate!";
+                if (d != expect[i] && !stopped)
+                    ++wrong[i];
+            }
+        });
+    for (auto& t : workers)
+        t.join();
+    EXPECT_EQ(wrong, std::vector<int>(paths.size(), 0));
+    EXPECT_TRUE(ThreadCountSettlesAt(threads));
 }
 
 } // namespace
