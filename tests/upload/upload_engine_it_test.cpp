@@ -83,6 +83,10 @@ TEST_F(UploadEngine, FolderOfAwkwardSizesArrivesWhole) {
         ASSERT_TRUE(AddUploadTaskList(t));
         queue.Enqueue(t);
     }
+    std::vector<std::u16string> elements;
+    for (const std::string& p : paths)
+        elements.push_back(ListElement(MakeTask(p), false));
+    EXPECT_EQ(ReadBytes(listPath), ListWith(CGlobalVar::m_strUid, elements));
     RunWorkerToTheEnd(queue, view);
 
     // Every task finished and left the list file.

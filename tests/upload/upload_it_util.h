@@ -82,6 +82,33 @@ inline UpInfo MakeTask(const std::string& path, int folderId = 0) {
     return t;
 }
 
+// One task's element as the list file holds it, before or after its announcement.
+inline std::u16string ListElement(const UpInfo& t, bool announced) {
+    auto dec = [](long long v) { return platform::FromNarrow(std::to_string(v)); };
+    std::u16string upload =
+        announced
+            ? u"UploadStatus=\"1\" UploadId=\"" + std::u16string(t.m_tsUpID) + u"\" UploadMid=\"" +
+                  std::u16string(t.m_tcVid) + u"\" UploadIp=\"" + std::u16string(t.m_tcUploadIp) +
+                  u"\" UploadPort=\"" + dec(t.m_nUploadPort) + u"\" "
+            : u"UploadStatus=\"0\" UploadId=\"\" UploadMid=\"\" UploadIp=\"\" UploadPort=\"\" ";
+    return u"<QumoFileInfo FileName=\"" + t.m_strFileName + u"\" FileAllPath=\"" + t.m_strFilePath +
+           u"\" FileExt=\"" + std::u16string(t.m_tcExt) + u"\" FileSize=\"" + dec(t.m_nFileLen) +
+           u"\" NetDirId=\"" + dec(t.m_nNetDirId) + u"\" NetDirPath=\"" + t.m_strNetDirPath +
+           u"\" " + upload + u"/>";
+}
+
+// The whole list file with the user's group holding these elements.
+inline std::string ListWith(const std::u16string& uid,
+                            const std::vector<std::u16string>& elements) {
+    if (elements.empty())
+        return ListFileBytes(u"\r\n<QumoUploadList>\r\n\t<UserInfo UserName=\"" + uid +
+                             u"\" />\r\n</QumoUploadList>");
+    std::u16string text = u"\r\n<QumoUploadList>\r\n\t<UserInfo UserName=\"" + uid + u"\" >";
+    for (const std::u16string& e : elements)
+        text += u"\r\n\t\t" + e;
+    return ListFileBytes(text + u"\r\n\t</UserInfo>\r\n</QumoUploadList>");
+}
+
 inline bool WaitUntil(const std::function<bool()>& cond, int ms) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (std::chrono::steady_clock::now() < end) {
