@@ -5,6 +5,7 @@
 #include "ui/skin/skin_model.h"
 
 #include <QLineEdit>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QtTest/QTest>
 
@@ -174,6 +175,46 @@ TEST(SkinLoad, MissingUnreadableOrMalformedSkinGivesNull) {
     if (!QFile(QString::fromStdU16String(locked)).open(QIODevice::ReadOnly)) {
         EXPECT_EQ(duLoadStyleW(locked.c_str()), nullptr);
     }
+}
+
+TEST(SkinLoad, Utf16FilesDeepNestingAndHugeNumbers) {
+    QTemporaryDir dir;
+    // UTF-16LE with a byte order mark, as the program's own XML files are written.
+    const QString text =
+        QString::fromUtf8(kSmallSkin)
+            .replace(QStringLiteral("encoding=\"UTF-8\""), QStringLiteral("encoding=\"UTF-16\""));
+    QByteArray wide("\xFF\xFE", 2);
+    wide.append(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+    const std::u16string widePath = WriteFile(dir, QStringLiteral("wide.xml"), wide);
+    auto style = duLoadStyleW(widePath.c_str());
+    ASSERT_NE(style, nullptr);
+    QWidget w;
+    ASSERT_TRUE(style->Bind(&w, u"win"));
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("标题"));
+    EXPECT_NE(style->Window(&w)->Control(u"chk"), nullptr);
+
+    // Nesting deeper than any layout needs is cut off; numbers are clamped, not wrapped.
+    QByteArray deep = "<skin><window name=\"d\" width=\"99999999999\" height=\"100\">";
+    for (int i = 0; i < 40; ++i) {
+        deep += "<group name=\"g" + QByteArray::number(i) + "\" left=\"-2147483649\">";
+    }
+    for (int i = 0; i < 40; ++i) {
+        deep += "</group>";
+    }
+    deep += "</window></skin>";
+    const std::u16string deepPath = WriteFile(dir, QStringLiteral("deep.xml"), deep);
+    auto deepStyle = duLoadStyleW(deepPath.c_str());
+    // A width beyond any number the parser accepts makes the window invalid.
+    EXPECT_EQ(deepStyle, nullptr);
+    deep.replace("99999999999", "20000");
+    const std::u16string clampedPath = WriteFile(dir, QStringLiteral("clamped.xml"), deep);
+    deepStyle = duLoadStyleW(clampedPath.c_str());
+    ASSERT_NE(deepStyle, nullptr);
+    QWidget d;
+    ASSERT_TRUE(deepStyle->Bind(&d, u"d"));
+    EXPECT_NE(deepStyle->Window(&d)->Control(u"g16"), nullptr);
+    EXPECT_EQ(deepStyle->Window(&d)->Control(u"g17"), nullptr);
+    EXPECT_LE(d.width(), 10000);
 }
 
 TEST(SkinLoad, GeometryAndColoursParse) {
@@ -397,6 +438,39 @@ TEST_F(SmallSkin, TextVisibilityFocusAndWorkerThreadUpdates) {
     QCoreApplication::processEvents();
     EXPECT_EQ(a->Text().substr(0, 7), u"worker ");
     EXPECT_TRUE(a->Widget()->isVisible() == false || a->Widget()->isVisible() == true);
+}
+
+TEST_F(SmallSkin, UnbindRemovesTheSkinAndItsAdoptedWidgetsAndAllowsBindingAgain) {
+    m_window->show();
+    QPointer<QLineEdit> edit = new QLineEdit;
+    ASSERT_TRUE(C(u"area")->Adopt(edit));
+    QTest::mouseMove(C(u"btn_a")->Widget(), QPoint(5, 5)); // hovered while it goes
+    C(u"btn_a")->SetFocusedLook(true);
+    m_style->Unbind(m_window.get());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(m_style->Window(m_window.get()), nullptr);
+    EXPECT_TRUE(edit.isNull());
+    EXPECT_TRUE(m_window->findChildren<DuSurface*>().isEmpty());
+    m_style->Unbind(m_window.get()); // twice is harmless
+    ASSERT_TRUE(m_style->Bind(m_window.get(), u"win"));
+    m_object = m_style->Window(m_window.get());
+    ASSERT_NE(m_object, nullptr);
+    QTest::mouseClick(C(u"btn_a")->Widget(), Qt::LeftButton);
+    ASSERT_EQ(m_window->seen.size(), 1u);
+}
+
+TEST(SkinStyle, DestroyingTheStyleFirstLeavesWindowsUsable) {
+    QTemporaryDir dir;
+    const std::u16string path = WriteFile(dir, QStringLiteral("config.xml"), kSmallSkin);
+    auto style = duLoadStyleW(path.c_str());
+    ASSERT_NE(style, nullptr);
+    QWidget window;
+    ASSERT_TRUE(style->Bind(&window, u"win"));
+    style.reset(); // the window outlives the style: its skin goes, the window stays
+    EXPECT_TRUE(window.findChildren<DuSurface*>().isEmpty());
+    window.show();
+    window.resize(250, 180);
+    QCoreApplication::processEvents();
 }
 
 TEST(SkinImages, RemoveCreateLoadRegister) {

@@ -41,12 +41,14 @@ DuWindow::DuWindow(DuStyle* style, QWidget* host, const DuWindowDef* def)
 }
 
 DuWindow::~DuWindow() {
-    m_pFocused = nullptr;
-    m_byName.clear();
-    m_self.reset();
+    // Widgets first: while they go they may still report leave and hide to their controls.
+    // Adopted native widgets go with their areas.
     if (m_surface) {
         delete m_surface.data();
     }
+    m_pFocused = nullptr;
+    m_byName.clear();
+    m_self.reset();
 }
 
 const std::u16string& DuWindow::Name() const {
