@@ -87,6 +87,10 @@ bool CQumoApp::InitInstance() {
     return true;
 }
 
+QWidget* CQumoApp::MainWindow() const {
+    return m_pMainWnd.get();
+}
+
 int CQumoApp::ExitInstance() {
     m_pMainWnd.reset();
     return m_nExitCode;

@@ -5,6 +5,7 @@
 
 class CMainFrame;
 class DuStyle;
+class QWidget;
 
 class CQumoApp {
 public:
@@ -19,7 +20,8 @@ public:
     int ExitInstance();
 
     DuStyle* Style() const { return m_pStyle.get(); }
-    CMainFrame* MainWindow() const { return m_pMainWnd.get(); }
+    // The main window once it exists (its object is made early, its window after login).
+    QWidget* MainWindow() const;
 
 private:
     std::unique_ptr<DuStyle> m_pStyle;

@@ -9,6 +9,7 @@
 #include "net/hosts.h"
 #include "platform/files.h"
 #include "platform/lasterror.h"
+#include "serverdir/server_dir_info.h"
 #include "ui/check_version.h"
 #include "ui/show_msg_dlg.h"
 #include "ui/skin/du_style.h"
@@ -20,8 +21,6 @@
 #include <QScreen>
 
 namespace {
-
-ServerDirWriter g_serverDirWriter = nullptr;
 
 const char16_t* const kRefNames[] = {
     u"checkbox_loginwin_remeberpwd",
@@ -66,10 +65,6 @@ bool DiffersOnlyInCase(const std::u16string& a, const std::u16string& b) {
 }
 
 } // namespace
-
-void SetServerDirWriter(ServerDirWriter writer) {
-    g_serverDirWriter = writer;
-}
 
 const std::array<DuEventRow<CUserLoginDlg>, 11> CUserLoginDlg::s_events = {{
     {u"btn_login", kDuEventClick, &CUserLoginDlg::OnLogin},
@@ -276,8 +271,8 @@ void CUserLoginDlg::RunLogin() {
         ShowMessageBox(owner, failure, 1);
         return;
     }
-    if (folders.outcome == ApiOutcome::Ok && folders.hasList && g_serverDirWriter) {
-        g_serverDirWriter(folders.folders);
+    if (folders.outcome == ApiOutcome::Ok && folders.hasList) {
+        WriteServerDirInfo(folders.folders);
     }
 
     m_nLoggedIn = 1;

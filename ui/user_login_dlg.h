@@ -11,11 +11,9 @@
 #include <array>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 class DuControl;
 class DuWindow;
-struct ServerFolder;
 
 class CUserLoginDlg : public QDialog {
 public:
@@ -91,8 +89,3 @@ private:
 
     static const std::array<DuEventRow<CUserLoginDlg>, 11> s_events;
 };
-
-// The writer of the account's folder tree file, handed the folder list of a completed
-// login. Returns 1 when finished or nothing was to be done, 0 on failure.
-using ServerDirWriter = int (*)(const std::vector<ServerFolder>& folders);
-void SetServerDirWriter(ServerDirWriter writer);

@@ -1,14 +1,18 @@
 // Renders the program's windows offscreen into PNG files for the documentation.
 //   qumo_screenshots <repository root> <output folder>
 // Run through scripts/screenshots.
+#include "app/global_var.h"
 #include "ui/show_msg_dlg.h"
 #include "ui/skin/du_style.h"
 #include "ui/skin/skin_model.h"
+#include "ui/user_login_dlg.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QTemporaryDir>
 
 #include <cstdio>
 #include <functional>
@@ -44,6 +48,28 @@ bool MessageBox(const QString& path, const char16_t* text, int oneButton) {
     const bool ok = Save(box, path);
     box.hide();
     return ok;
+}
+
+// The login window as a returning user sees it: the account and the remembered password
+// filled in from a configuration file, the remember box set.
+bool LoginWindow(const QString& path) {
+    QTemporaryDir dir;
+    const QString config = dir.filePath(QStringLiteral("QumolanLocalConfig.xml"));
+    QFile file(config);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return false;
+    }
+    file.write("<QumolanLocalConfig><UserName>13800138000</UserName>"
+               "<UserPwd>cXVtbzIwMTI=</UserPwd><AutoLogin>false</AutoLogin>"
+               "<Version>1.0.0</Version></QumolanLocalConfig>");
+    file.close();
+    CGlobalVar::m_strLocalConfigPath = config.toStdU16String();
+    CUserLoginDlg login(nullptr, 1);
+    if (!login.OnInitDialog()) {
+        return false;
+    }
+    login.show();
+    return Save(login, path);
 }
 
 // Every skin window bare, with plain widgets in its host areas: for reviewing the skin.
@@ -96,6 +122,7 @@ int main(int argc, char** argv) {
         return SkinPreview(*style, out) ? 0 : 1;
     }
     bool ok = true;
+    ok &= LoginWindow(out + QStringLiteral("/login.png"));
     ok &= MessageBox(out + QStringLiteral("/msgbox_notice.png"), u"登录失败，请检查网络！", 1);
     ok &= MessageBox(out + QStringLiteral("/msgbox_question.png"),
                      u"确定退出系统吗,点[否]取消退出?", 0);
