@@ -12,3 +12,7 @@ target_sources(qumo_ui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/upload_list_model.cpp
 )
 target_link_libraries(qumo_ui PUBLIC qumo_upload)
+
+# Photographs the main window for docs/screenshots (scripts/screenshots).
+add_executable(qumo_mainframe_screenshots ${CMAKE_CURRENT_LIST_DIR}/tools/mainframe_screenshots.cpp)
+target_link_libraries(qumo_mainframe_screenshots PRIVATE qumo_ui qumo_flags)
