@@ -9,6 +9,8 @@
 #include <QMenu>
 #include <QTimer>
 
+#include <fstream>
+
 using namespace mftest;
 using ui::testing::MsgAnswer;
 using ui::testing::MsgBoxAnswerer;
@@ -167,6 +169,30 @@ TEST_F(MainFrameIt, SavedQueueShowsItsRowsAndUploads) {
     EXPECT_EQ(List()->GetItemCount(), 2);
 }
 
+TEST_F(MainFrameIt, EmptyOrBrokenSavedQueueStartsNoWorker) {
+    const std::u16string gone = NewFile("gone", 10);
+    SaveTasks({gone});
+    ASSERT_TRUE(DeleteUploadTaskList(gone));
+    const std::string emptyGroup = ListFile();
+    ASSERT_EQ(emptyGroup, EmptyGroupBytes());
+    ASSERT_NE(OpenFrame(), nullptr);
+    EXPECT_EQ(List()->GetItemCount(), 0);
+    EXPECT_EQ(m_frame->m_pUploadThread, nullptr);
+    EXPECT_EQ(Text(u"copyright_text"), u"暂无上传任务");
+    m_frame.reset();
+
+    // Not XML at all: the queue starts empty and the file is left as it was.
+    {
+        std::ofstream f(platform::ToNarrow(CGlobalVar::m_strUploadListPath), std::ios::binary);
+        f << "\xFF\xFE<<<not xml";
+    }
+    const std::string broken = ListFile();
+    ASSERT_NE(OpenFrame(), nullptr);
+    EXPECT_EQ(List()->GetItemCount(), 0);
+    EXPECT_EQ(m_frame->m_pUploadThread, nullptr);
+    EXPECT_EQ(ListFile(), broken);
+}
+
 TEST_F(MainFrameIt, PauseAndResumeTheFileBeingSentAndAWaitingOne) {
     const std::u16string sending = NewFile("sending", 12 << 20),
                          waiting = NewFile("waiting", 300000);
@@ -273,6 +299,11 @@ TEST_F(MainFrameIt, LackOfSpacePausesEveryRow) {
     ASSERT_NE(
         service->Admin("/admin/space?mobile=" + std::string(service->DemoMobile()) + "&mb=2048"),
         "");
+    // No file is being sent: the resume still reaches the task.
+    {
+        std::lock_guard<std::recursive_mutex> g(m_frame->m_queue.Lock());
+        CGlobalVar::m_strCurUploadPath.clear();
+    }
     Click(b, RowButton::Resume);
     ASSERT_TRUE(WaitUploaded(b));
     ExpectArrived(b);

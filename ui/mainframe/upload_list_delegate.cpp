@@ -81,7 +81,8 @@ void UploadListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     painter->save();
     // The first column's fill reaches 2 pixels further left, over the grid's edge.
     QRect fill = column == 0 ? cell.adjusted(-2, 0, 0, 0) : cell;
-    const bool selected = option.state & QStyle::State_Selected;
+    // The selection shows on the file name only.
+    const bool selected = (option.state & QStyle::State_Selected) && column == 0;
     painter->fillRect(fill, selected ? option.palette.color(QPalette::Highlight)
                                      : option.palette.color(QPalette::Base));
     painter->setPen(kRowLine);
