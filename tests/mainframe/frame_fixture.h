@@ -8,6 +8,7 @@
 #include "app/global_var.h"
 #include "app/program_paths.h"
 #include "net/api_calls.h"
+#include "net/hosts.h"
 #include "platform/codepage.h"
 #include "platform/event.h"
 #include "platform/shell.h"
@@ -82,6 +83,7 @@ protected:
     static void SetUpTestSuite() {
         service = new ServiceSession();
         ASSERT_TRUE(service->Start());
+        hosts::SetWebsite(service->ApiHost()); // the service serves the website's pages too
     }
     static void TearDownTestSuite() {
         delete service;

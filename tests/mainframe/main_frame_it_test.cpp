@@ -9,7 +9,9 @@
 #include <QMenu>
 #include <QTimer>
 
+#include <algorithm>
 #include <fstream>
+#include <sstream>
 
 using namespace mftest;
 using ui::testing::MsgAnswer;
@@ -108,6 +110,48 @@ TEST_F(MainFrameIt, UserPanelAvatarAndMenu) {
     frame->WindowObject()->SendEvent(self, kDuEventMaximizeToggle);
     EXPECT_FALSE(max->CheckState());
     EXPECT_FALSE(frame->isMaximized());
+
+    // The caption's maximise button.
+    frame->WindowObject()->SendEvent(max, kDuEventStateChange, 1);
+    EXPECT_TRUE(frame->isMaximized());
+    frame->WindowObject()->SendEvent(max, kDuEventStateChange, 0);
+    EXPECT_FALSE(frame->isMaximized());
+
+    // Pages of the website go to the desktop's opener with their full address.
+    const QString opened = m_root.path() + "/opened.txt";
+    const QString opener = m_root.path() + "/opener.sh";
+    {
+        QFile script(opener);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write(("#!/bin/sh\necho \"$1\" >> '" + opened + "'\n").toUtf8());
+    }
+    QFile::setPermissions(opener, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    platform::SetDesktopOpener(opener.toStdString());
+    EXPECT_TRUE(frame->OnCommand(kCmdHomePage));
+    frame->WindowObject()->SendEvent(frame->WindowObject()->Control(u"btn_getmorememory"),
+                                     kDuEventClick);
+    EXPECT_TRUE(frame->OnCommand(kCmdAbout));
+    const std::string site = "http://" + service->ApiHost();
+    const std::string expectedPages =
+        site + "/\n" + site + "/info/morespace/\n" + site + "/about/aboutus\n";
+    std::string pages;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            pages = upload_it::ReadBytes(opened.toStdString());
+            return pages.size() >= expectedPages.size();
+        },
+        10000));
+    // The opener runs detached: the order of three quick launches is not guaranteed.
+    auto sorted = [](std::string text) {
+        std::vector<std::string> lines;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        std::sort(lines.begin(), lines.end());
+        return lines;
+    };
+    EXPECT_EQ(sorted(pages), sorted(expectedPages));
+    platform::SetDesktopOpener("true");
 
     // Exit asks; declining keeps everything.
     MsgBoxAnswerer answerer(MsgAnswer::Decline);

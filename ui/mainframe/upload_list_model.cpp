@@ -39,6 +39,12 @@ QVariant UploadListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole:
         return QString::fromStdU16String(row.texts.columns[index.column()]);
+    case Qt::ToolTipRole:
+        // Names and folders are cut to their columns; the tip shows them whole.
+        if (index.column() == kColName || index.column() == kColNetDir) {
+            return QString::fromStdU16String(row.texts.columns[index.column()]);
+        }
+        return {};
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(kAlign[index.column()] | Qt::AlignVCenter);
     case kValueRole:
