@@ -1,5 +1,9 @@
 #include "base/sha1.h"
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#endif
+
 #include "base/sha1_blocks.h"
 
 #include <cstdlib>
@@ -67,9 +71,17 @@ void Sha1BlocksPortable(uint32_t state[5], const uint8_t* blocks, size_t count) 
 bool Sha1ShaNiAvailable() {
     static const bool available = [] {
 #if defined(__x86_64__) || defined(__i386__)
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1") &&
-               __builtin_cpu_supports("ssse3");
+        // cpuid directly: clang does not know the "sha" feature name of __builtin_cpu_supports.
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        if (!__get_cpuid(1, &a, &b, &c, &d))
+            return false;
+        const bool ssse3 = (c & bit_SSSE3) != 0;
+        const bool sse41 = (c & bit_SSE4_1) != 0;
+        if (__get_cpuid_max(0, nullptr) < 7)
+            return false;
+        __cpuid_count(7, 0, a, b, c, d);
+        const bool sha = (b & bit_SHA) != 0;
+        return sha && ssse3 && sse41;
 #else
         return false;
 #endif

@@ -15,6 +15,8 @@ include(${CMAKE_CURRENT_LIST_DIR}/mainframe/mainframe.cmake)
 if(TARGET qumo_serverdir)
   target_link_libraries(qumo_ui PUBLIC qumo_serverdir)
 endif()
+# The partner logins on the browser engine.
+include(${CMAKE_CURRENT_LIST_DIR}/partner/partner.cmake)
 
 add_executable(QumoClient ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 target_link_libraries(QumoClient PRIVATE qumo_ui qumo_flags)

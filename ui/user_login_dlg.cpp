@@ -11,6 +11,7 @@
 #include "platform/lasterror.h"
 #include "serverdir/server_dir_info.h"
 #include "ui/check_version.h"
+#include "ui/partner/partner_login.h"
 #include "ui/show_msg_dlg.h"
 #include "ui/skin/du_style.h"
 #include "ui/skin/skin_font.h"
@@ -459,6 +460,10 @@ void CUserLoginDlg::OnForgetPwd(DuControl*, std::intptr_t, std::intptr_t) {
     OpenPage("/user/repwd");
 }
 
-void CUserLoginDlg::OnPartner(DuControl*, std::intptr_t, std::intptr_t) {
-    // The partner sign-in window comes with its own window; until then nothing happens.
+void CUserLoginDlg::OnPartner(DuControl* control, std::intptr_t, std::intptr_t) {
+    const PartnerOutcome outcome = RunPartnerLogin(this, control ? control->Name() : u"");
+    if (outcome != PartnerOutcome::StayOpen) {
+        m_nLoggedIn = outcome == PartnerOutcome::CloseLoggedIn ? 1 : 0;
+        CloseThroughToolkit();
+    }
 }
