@@ -63,7 +63,7 @@ private:
 
 enum class Length { None, Hh, H, L, Ll, Big, Z, J, T, I64, I32 };
 
-struct Spec {
+struct Conv {
     bool left = false, plus = false, space = false, zero = false, alt = false;
     int width = 0;
     int precision = -1;
@@ -87,7 +87,7 @@ int ReadNumber(const char16_t*& p) {
 }
 
 // Pads `body` to the field width the way C does for strings.
-void PutPadded(Sink& out, const Spec& sp, std::u16string_view body) {
+void PutPadded(Sink& out, const Conv& sp, std::u16string_view body) {
     int pad =
         sp.width > static_cast<int>(body.size()) ? sp.width - static_cast<int>(body.size()) : 0;
     if (!sp.left)
@@ -99,7 +99,7 @@ void PutPadded(Sink& out, const Spec& sp, std::u16string_view body) {
 
 // Builds the narrow conversion for snprintf from the parsed flags (never with a length
 // modifier other than the one given, never with '*').
-std::string NarrowSpec(const Spec& sp, const char* length, char conv) {
+std::string NarrowConv(const Conv& sp, const char* length, char conv) {
     std::string f = "%";
     if (sp.left)
         f += '-';
@@ -137,7 +137,7 @@ template <typename T> void PutNumber(Sink& out, const std::string& fmt, T value)
     out.PutAscii(std::string_view(big.data(), static_cast<std::size_t>(n)));
 }
 
-void PutSigned(Sink& out, const Spec& sp, va_list& ap) {
+void PutSigned(Sink& out, const Conv& sp, va_list& ap) {
     long long v;
     switch (sp.length) {
     case Length::Hh:
@@ -164,10 +164,10 @@ void PutSigned(Sink& out, const Spec& sp, va_list& ap) {
         v = va_arg(ap, int);
         break;
     }
-    PutNumber(out, NarrowSpec(sp, "ll", 'd'), v);
+    PutNumber(out, NarrowConv(sp, "ll", 'd'), v);
 }
 
-void PutUnsigned(Sink& out, const Spec& sp, va_list& ap, char conv) {
+void PutUnsigned(Sink& out, const Conv& sp, va_list& ap, char conv) {
     unsigned long long v;
     switch (sp.length) {
     case Length::Hh:
@@ -194,17 +194,17 @@ void PutUnsigned(Sink& out, const Spec& sp, va_list& ap, char conv) {
         v = va_arg(ap, unsigned);
         break;
     }
-    PutNumber(out, NarrowSpec(sp, "ll", conv), v);
+    PutNumber(out, NarrowConv(sp, "ll", conv), v);
 }
 
-void PutFloat(Sink& out, const Spec& sp, va_list& ap, char conv) {
+void PutFloat(Sink& out, const Conv& sp, va_list& ap, char conv) {
     if (sp.length == Length::Big)
-        PutNumber(out, NarrowSpec(sp, "L", conv), va_arg(ap, long double));
+        PutNumber(out, NarrowConv(sp, "L", conv), va_arg(ap, long double));
     else
-        PutNumber(out, NarrowSpec(sp, "", conv), va_arg(ap, double));
+        PutNumber(out, NarrowConv(sp, "", conv), va_arg(ap, double));
 }
 
-void PutString(Sink& out, const Spec& sp, va_list& ap, bool wide) {
+void PutString(Sink& out, const Conv& sp, va_list& ap, bool wide) {
     std::u16string converted;
     std::u16string_view s;
     if (wide) {
@@ -241,7 +241,7 @@ void PutString(Sink& out, const Spec& sp, va_list& ap, bool wide) {
     PutPadded(out, sp, s);
 }
 
-void PutChar(Sink& out, const Spec& sp, va_list& ap, bool wide) {
+void PutChar(Sink& out, const Conv& sp, va_list& ap, bool wide) {
     int v = va_arg(ap, int);
     char16_t c =
         wide ? static_cast<char16_t>(v) : static_cast<char16_t>(static_cast<unsigned char>(v));
@@ -250,7 +250,7 @@ void PutChar(Sink& out, const Spec& sp, va_list& ap, bool wide) {
 
 // Reads flags, width, precision and length of one conversion; p points after the '%'.
 // Returns false for a conversion we do not understand.
-bool ParseSpec(const char16_t*& p, Spec& sp, va_list& ap) {
+bool ParseConv(const char16_t*& p, Conv& sp, va_list& ap) {
     for (;; ++p) {
         if (*p == u'-')
             sp.left = true;
@@ -364,8 +364,8 @@ void Format(Sink& out, const char16_t* fmt, va_list ap) {
             ++p;
             continue;
         }
-        Spec sp;
-        if (!ParseSpec(p, sp, args))
+        Conv sp;
+        if (!ParseConv(p, sp, args))
             break;
         bool ok = true;
         switch (sp.conv) {
@@ -408,11 +408,11 @@ void Format(Sink& out, const char16_t* fmt, va_list ap) {
             PutChar(out, sp, args, sp.length == Length::L);
             break;
         case u'p': {
-            Spec ps;
+            Conv ps;
             ps.width = sp.width;
             ps.left = sp.left;
             ps.precision = 2 * static_cast<int>(sizeof(void*));
-            PutNumber(out, NarrowSpec(ps, "ll", 'X'),
+            PutNumber(out, NarrowConv(ps, "ll", 'X'),
                       static_cast<unsigned long long>(
                           reinterpret_cast<std::uintptr_t>(va_arg(args, void*))));
             break;

@@ -135,31 +135,31 @@ bool CUserLoginDlg::CreateEdits(DuWindow* window) {
         QPointer<QLineEdit>* edit;
         const char* placeholder;
     };
-    const EditSpec specs[] = {
+    const EditSpec edits[] = {
         {u"edit_loginwin_username", kAccountEditId, &m_pAccountEdit, "手机号码"},
         {u"edit_loginwin_pwd", kPasswordEditId, &m_pPasswordEdit, "密码"},
     };
-    for (const EditSpec& spec : specs) {
-        DuControl* host = window->Control(spec.host);
+    for (const EditSpec& e : edits) {
+        DuControl* host = window->Control(e.host);
         if (!host) {
             return false;
         }
         auto* edit = new QLineEdit(this);
-        edit->setObjectName(QStringLiteral("edit_%1").arg(spec.id));
+        edit->setObjectName(QStringLiteral("edit_%1").arg(e.id));
         edit->setFrame(false);
         edit->setFocusPolicy(Qt::StrongFocus);
         edit->setGeometry(host->Rect());
         host->Adopt(edit);
         edit->setTextMargins(4, 0, 4, 0);
         edit->setFont(font);
-        edit->setPlaceholderText(QString::fromUtf8(spec.placeholder));
+        edit->setPlaceholderText(QString::fromUtf8(e.placeholder));
         // Transparent over the skin's field, text in the login window's grey-blue.
         edit->setStyleSheet(QStringLiteral(
             "QLineEdit { background: transparent; border: none; color: rgb(116, 130, 143);"
             " selection-background-color: rgb(47, 128, 208); selection-color: white;"
             " lineedit-password-character: 42; }"));
         edit->installEventFilter(this);
-        *spec.edit = edit;
+        *e.edit = edit;
         edit->update();
     }
     m_pPasswordEdit->setEchoMode(QLineEdit::Password);
