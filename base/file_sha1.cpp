@@ -5,6 +5,7 @@
 #include "base/sha1.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
@@ -52,9 +53,10 @@ constexpr size_t kSlotSize = (CFileSha1::kChunkSize + 1 + 63) / 64 * 64;
 // The read-ahead ring; a small file uses its first slot only.
 constexpr size_t kBufferAlloc = kSlotSize * filesha1::ReadAhead::kSlots;
 
-// Files larger than this are read on a second thread while hashed. Below it, starting
-// the thread costs about what the overlap saves.
-constexpr long long kReadAheadAbove = 1 << 20;
+// Files larger than this would be read on a second thread while hashed. Measured on an idle
+// two-core machine (1 GiB, warm cache) the hand-over between the threads cost more than the
+// overlap saved (0.94 s against 0.73 s wall), so the read-ahead is off until it wins.
+constexpr long long kReadAheadAbove = LLONG_MAX;
 
 ssize_t SystemRead(int fd, void* buffer, size_t n) {
     return ::read(fd, buffer, n);

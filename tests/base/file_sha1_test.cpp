@@ -345,10 +345,21 @@ protected:
     static constexpr size_t kSlots = filesha1::ReadAhead::kSlots;
 };
 
-TEST_F(FileSha1AheadTest, LargeFileIsReadAheadOnAnotherThread) {
-    // Above 1 MiB without any size override; the hook only watches.
+TEST_F(FileSha1AheadTest, LargeFileStaysOnCallingThreadByDefault) {
     filesha1::TestHooks h;
     h.read = &HookRead;
+    filesha1::SetTestHooks(h);
+    std::string path = Write("large", RandomBytes(3 * (1 << 20) + 17, 5));
+    CFileSha1 sha;
+    EXPECT_EQ(sha.GetFileSha1(path.c_str()), SystemSha1(path));
+    EXPECT_FALSE(g_otherThread);
+}
+
+TEST_F(FileSha1AheadTest, LargeFileIsReadAheadOnAnotherThread) {
+    // Above a 1 MiB threshold; the hook otherwise only watches.
+    filesha1::TestHooks h;
+    h.read = &HookRead;
+    h.readAheadAbove = 1 << 20;
     filesha1::SetTestHooks(h);
     std::string path = Write("large", RandomBytes(3 * (1 << 20) + 17, 5));
     size_t threads = ThreadCount();
