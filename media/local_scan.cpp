@@ -144,21 +144,33 @@ int CollectMedia(const char16_t* folder, std::vector<FoundFile>& found) {
 
 } // namespace
 
+UpInfo MakeUploadTask(std::u16string fullPath, std::u16string name, int64_t length, int netDirId) {
+    UpInfo task;
+    CopyToFixed(task.m_tcExt, PathExtension(fullPath));
+    task.m_strFilePath2 = fullPath;
+    task.m_strFilePath = std::move(fullPath);
+    task.m_strFileName = std::move(name);
+    task.m_nFileLen = length;
+    task.m_nFileType = 4;
+    task.m_nNetDirId = netDirId;
+    task.m_strNetDirPath = CGlobalVar::m_strNetDirPath;
+    return task;
+}
+
+UpInfo MakeFileUploadTask(const std::u16string& folder, const std::u16string& name, int netDirId) {
+    std::u16string full = JoinPath(folder, name);
+    int64_t len = 0;
+    if (CGlobalVar::GetFileLength(full.c_str(), &len) != 0)
+        len = 0;
+    return MakeUploadTask(std::move(full), name, len, netDirId);
+}
+
 int FindDirAndFiles(const char16_t* folder, std::vector<UpInfo>& tasks, int netDirId) {
     std::vector<FoundFile> found;
     int result = CollectMedia(folder, found);
     tasks.reserve(tasks.size() + found.size());
-    for (auto& f : found) {
-        UpInfo& task = tasks.emplace_back();
-        CopyToFixed(task.m_tcExt, PathExtension(f.path));
-        task.m_strFilePath2 = f.path;
-        task.m_strFilePath = std::move(f.path);
-        task.m_strFileName = std::move(f.name);
-        task.m_nFileLen = f.length;
-        task.m_nFileType = 4;
-        task.m_nNetDirId = netDirId;
-        task.m_strNetDirPath = CGlobalVar::m_strNetDirPath;
-    }
+    for (auto& f : found)
+        tasks.push_back(MakeUploadTask(std::move(f.path), std::move(f.name), f.length, netDirId));
     return result;
 }
 

@@ -20,6 +20,14 @@ int ListFolderMedia(const char16_t* folder, std::vector<std::u16string>& names);
 // exist: last error 3, returns 1 with nothing added. Another listing failure: 0.
 int FindDirAndFiles(const char16_t* folder, std::vector<UpInfo>& tasks, int netDirId);
 
+// An upload task for one local file: both paths the full path, the name, the extension
+// after the last "." in lower case (cut to its capacity), the length, the server folder id
+// and the chosen server folder path.
+UpInfo MakeUploadTask(std::u16string fullPath, std::u16string name, int64_t length, int netDirId);
+// The same for the file `name` in `folder`, its length read from the disk now (0 when it
+// cannot be read).
+UpInfo MakeFileUploadTask(const std::u16string& folder, const std::u16string& name, int netDirId);
+
 // Deletes every file directly inside `folder`; sub-folders (and links to folders) stay.
 // Same argument checks as FindDirAndFiles; a file that cannot be deleted stays and the
 // result is still 1.

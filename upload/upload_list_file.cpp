@@ -119,6 +119,10 @@ bool SameListKey(const std::u16string& a, const std::u16string& b) {
 }
 
 bool AddUploadTaskList(UpInfo record) {
+    return AddUploadTaskLists({record});
+}
+
+bool AddUploadTaskLists(const std::vector<UpInfo>& records) {
     std::lock_guard<std::mutex> guard(g_listFileLock);
     const std::u16string path = CGlobalVar::m_strUploadListPath;
     if (!FileExists(path)) {
@@ -133,21 +137,6 @@ bool AddUploadTaskList(UpInfo record) {
     if (!ReadList(path, root))
         return false;
 
-    auto task = std::make_unique<XmlNode>();
-    task->Load(u"<QumoFileInfo/>", &DefaultParseOptions);
-    Append(task.get(), u"FileName", record.m_strFileName);
-    Append(task.get(), u"FileAllPath", record.m_strFilePath);
-    Append(task.get(), u"FileExt", record.m_tcExt);
-    Append(task.get(), u"FileSize",
-           FormatText(u"%llu", static_cast<unsigned long long>(record.m_nFileLen)));
-    Append(task.get(), u"NetDirId", FormatText(u"%d", record.m_nNetDirId));
-    Append(task.get(), u"NetDirPath", record.m_strNetDirPath);
-    Append(task.get(), u"UploadStatus", u"0");
-    Append(task.get(), u"UploadId", u"");
-    Append(task.get(), u"UploadMid", u"");
-    Append(task.get(), u"UploadIp", u"");
-    Append(task.get(), u"UploadPort", u"");
-
     bool error = false;
     XmlNode* group = FindUserGroup(root, error);
     if (error) {
@@ -160,7 +149,23 @@ bool AddUploadTaskList(UpInfo record) {
         Append(user.get(), u"UserName", CGlobalVar::m_strUid);
         group = root.AppendChild(std::move(user));
     }
-    group->AppendChild(std::move(task));
+    for (const UpInfo& record : records) {
+        auto task = std::make_unique<XmlNode>();
+        task->Load(u"<QumoFileInfo/>", &DefaultParseOptions);
+        Append(task.get(), u"FileName", record.m_strFileName);
+        Append(task.get(), u"FileAllPath", record.m_strFilePath);
+        Append(task.get(), u"FileExt", record.m_tcExt);
+        Append(task.get(), u"FileSize",
+               FormatText(u"%llu", static_cast<unsigned long long>(record.m_nFileLen)));
+        Append(task.get(), u"NetDirId", FormatText(u"%d", record.m_nNetDirId));
+        Append(task.get(), u"NetDirPath", record.m_strNetDirPath);
+        Append(task.get(), u"UploadStatus", u"0");
+        Append(task.get(), u"UploadId", u"");
+        Append(task.get(), u"UploadMid", u"");
+        Append(task.get(), u"UploadIp", u"");
+        Append(task.get(), u"UploadPort", u"");
+        group->AppendChild(std::move(task));
+    }
     WriteList(path, root);
     return true;
 }

@@ -11,6 +11,9 @@
 // Adds the element of a new task (UploadStatus "0", empty Upload... values) to the
 // logged-in user's group, creating the file and the group when they are missing.
 bool AddUploadTaskList(UpInfo record);
+// The same for many tasks in one read-modify-write: the file ends as if each had been
+// added alone, in order.
+bool AddUploadTaskLists(const std::vector<UpInfo>& records);
 
 // Records the service's upload values of a task (UploadStatus "1"). True also when the
 // task has no element; false when the file is missing or unreadable or the user has no
