@@ -24,12 +24,14 @@ target_link_libraries(QumoClient PRIVATE qumo_ui qumo_flags)
 # The portable folder: bin/ holds the program, its configuration file and its log folder;
 # the install root beside it holds the skin and the thumbnail cache.
 install(TARGETS QumoClient RUNTIME DESTINATION bin COMPONENT client)
-# A configuration file already there holds the user's remembered account: keep it.
+# A configuration file already there holds the user's remembered account: keep it. The
+# shipped one is blank and readable by all, so a user can copy an installed folder; the
+# program writes it back readable by its owner only.
 install(CODE "
   if(NOT EXISTS \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/QumolanLocalConfig.xml\")
     file(INSTALL \"${PROJECT_SOURCE_DIR}/res/QumolanLocalConfig.xml\"
          DESTINATION \"\${CMAKE_INSTALL_PREFIX}/bin\"
-         PERMISSIONS OWNER_READ OWNER_WRITE)
+         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
   endif()
 " COMPONENT client)
 install(DIRECTORY DESTINATION bin/log COMPONENT client)

@@ -1,0 +1,13 @@
+# Read by cpack once per generator (CPACK_PROJECT_CONFIG_FILE).
+if(CPACK_GENERATOR STREQUAL "DEB")
+  # One package holding every component, the desktop integration included.
+  set(CPACK_COMPONENTS_ALL client service desktop)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+  set(CPACK_PACKAGING_INSTALL_PREFIX ${QUMO_CPACK_DEB_PREFIX})
+else()
+  # The portable folder, unpacked anywhere.
+  set(CPACK_COMPONENTS_ALL client service)
+  set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+endif()
