@@ -8,6 +8,9 @@
 #include <QHeaderView>
 #include <QPalette>
 #include <QStyle>
+#include <QStyledItemDelegate>
+
+#include <algorithm>
 
 namespace {
 
@@ -18,6 +21,17 @@ const QColor& TreeTextColour() {
     static const QColor colour(61, 88, 109);
     return colour;
 }
+
+// Rows a little taller than the font needs, so the tree reads comfortably.
+class RowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setHeight(std::max(size.height(), kRowHeight));
+        return size;
+    }
+};
 
 QIcon FolderIcon() {
     QIcon icon = QFileIconProvider().icon(QFileIconProvider::Folder);
@@ -47,6 +61,7 @@ CServerDirTree::CServerDirTree(QWidget* parent) : QTreeWidget(parent) {
     setIconSize(QSize(kIconSize, kIconSize));
     setIndentation(18);
     setFrameShape(QFrame::NoFrame);
+    setItemDelegate(new RowDelegate(this));
 
     QPalette colours = palette();
     colours.setColor(QPalette::Text, TreeTextColour());
@@ -63,7 +78,6 @@ TreeItemHandle CServerDirTree::InsertItem(TreeItemHandle parent, const std::u16s
     item->setToolTip(0, name); // long names are cut at the tree's edge
     item->setData(0, kFidRole, static_cast<int>(data));
     item->setIcon(0, folder);
-    item->setSizeHint(0, QSize(-1, kRowHeight));
     if (QTreeWidgetItem* above = Item(parent)) {
         above->addChild(item);
     } else {

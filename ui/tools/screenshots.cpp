@@ -2,6 +2,8 @@
 //   qumo_screenshots <repository root> <output folder>
 // Run through scripts/screenshots.
 #include "app/global_var.h"
+#include "serverdir/server_dir_info.h"
+#include "ui/sel_net_dir_dlg.h"
 #include "ui/show_msg_dlg.h"
 #include "ui/skin/du_style.h"
 #include "ui/skin/skin_model.h"
@@ -16,6 +18,8 @@
 
 #include <cstdio>
 #include <functional>
+#include <iterator>
+#include <string>
 #include <vector>
 
 namespace {
@@ -24,6 +28,19 @@ namespace {
 class ShownMsgDlg : public CShowMsgDlg {
 public:
     using CShowMsgDlg::CShowMsgDlg;
+    bool Open() {
+        if (!OnInitDialog()) {
+            return false;
+        }
+        show();
+        return true;
+    }
+};
+
+// Opens the picker's window without the modal run.
+class ShownSelNetDirDlg : public CSelNetDirDlg {
+public:
+    using CSelNetDirDlg::CSelNetDirDlg;
     bool Open() {
         if (!OnInitDialog()) {
             return false;
@@ -70,6 +87,41 @@ bool LoginWindow(const QString& path) {
     }
     login.show();
     return Save(login, path);
+}
+
+ServerFolder Folder(const char16_t* name, int fid, int parent) {
+    ServerFolder folder;
+    const std::u16string text(name);
+    text.copy(folder.name, std::size(folder.name) - 1);
+    folder.fid = fid;
+    folder.parenterid = parent;
+    return folder;
+}
+
+// The picker on an account with a few years of albums, opened on the folder chosen last.
+bool Picker(const QString& path) {
+    QTemporaryDir dir;
+    const std::u16string savedRoot = CGlobalVar::m_strInstallRoot;
+    CGlobalVar::m_strInstallRoot = (dir.path() + QStringLiteral("/")).toStdU16String();
+    const std::vector<ServerFolder> folders = {
+        Folder(u"我的相册", 0, -1),   Folder(u"旅行", 11, 0),        Folder(u"家人", 12, 0),
+        Folder(u"同学聚会", 13, 0),   Folder(u"视频", 14, 0),        Folder(u"2012 春节", 21, 11),
+        Folder(u"2013 三亚", 22, 11), Folder(u"宝宝成长记", 23, 12), Folder(u"婚礼录像", 24, 14),
+        Folder(u"手机相册", 15, 0),
+    };
+    WriteServerDirInfo(folders);
+    CGlobalVar::m_strNetDirPath = u"我的相册/旅行/2012 春节";
+    bool ok = false;
+    {
+        ShownSelNetDirDlg picker;
+        if (picker.Open()) {
+            ok = Save(picker, path);
+            picker.hide();
+        }
+    }
+    CGlobalVar::m_strNetDirPath.clear();
+    CGlobalVar::m_strInstallRoot = savedRoot;
+    return ok;
 }
 
 // Every skin window bare, with plain widgets in its host areas: for reviewing the skin.
@@ -126,6 +178,7 @@ int main(int argc, char** argv) {
     ok &= MessageBox(out + QStringLiteral("/msgbox_notice.png"), u"登录失败，请检查网络！", 1);
     ok &= MessageBox(out + QStringLiteral("/msgbox_question.png"),
                      u"确定退出系统吗,点[否]取消退出?", 0);
+    ok &= Picker(out + QStringLiteral("/picker.png"));
     DuSetAppStyle(nullptr);
     return ok ? 0 : 1;
 }
