@@ -56,6 +56,9 @@ int CSelNetDirDlg::DoModal() {
 }
 
 bool CSelNetDirDlg::OnInitDialog() {
+    if (m_bBound) {
+        return true; // a second run of the same picker keeps its window and tree
+    }
     DuStyle* style = DuAppStyle();
     if (!style || !style->Bind(this, u"SelNetDirDlg_win")) {
         LogError(u"[Qumolan] Failed to bind the window SelNetDirDlg_win.");
@@ -63,9 +66,7 @@ bool CSelNetDirDlg::OnInitDialog() {
     }
     m_bBound = true;
     CentreOn(this, m_pOwner);
-    if (!m_pTree) {
-        CreateTree();
-    }
+    CreateTree();
     return true;
 }
 
