@@ -33,10 +33,11 @@ set(CPACK_PACKAGE_NAME qumoclient)
 set(CPACK_PACKAGE_VENDOR "QumoClient developers")
 set(CPACK_PACKAGE_CONTACT "QumoClient developers <qumoclient@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Desktop client of the Qumo photo and video service")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Uploads folders of photos and videos into the private folders of a Qumo account, with "
-    "instant upload of known content, resumable transfers and a queue that survives restarts. "
-    "Ships the reference service qumo-service as a demo back end (qumoclient --demo).")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "Uploads folders of photos and videos into the private folders of a Qumo account, "
+       "with instant upload of known content, resumable transfers and a queue that survives "
+       "restarts. Ships the reference service qumo-service as a demo back end "
+       "(qumoclient --demo).")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_FILE_NAME qumoclient-${PROJECT_VERSION}-${CMAKE_SYSTEM_PROCESSOR})
 set(CPACK_GENERATOR TGZ DEB)
@@ -49,7 +50,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Chinese text needs a CJK font; the website's pages open in the desktop's browser.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk, xdg-utils")
 
-# Per generator (read by cpack): which components and where.
+# Per generator (read by cpack): which components and where. Only CPACK_* variables
+# reach cpack, hence the name of the .deb's prefix.
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/QumoCPackOptions.cmake)
-set(QUMO_CPACK_DEB_PREFIX ${QUMO_DEB_PREFIX})
+set(CPACK_QUMO_DEB_PREFIX ${QUMO_DEB_PREFIX})
 include(CPack)
