@@ -33,6 +33,12 @@ struct XmlEntityTable {
 // "&amp;" "&quot;" "&apos;" "&lt;" "&gt;", in that order.
 extern const XmlEntityTable DefaultEntities;
 
+// The reference a writer puts in place of a value's last backslash when that backslash
+// would hide the closing quote or "<" from the parser (a value ending in an odd run of
+// backslashes). Every other backslash is written as it is, so files without such a
+// value keep their bytes. A parse that decodes entities turns it back into "\".
+inline constexpr char16_t kXmlBackslashReference[] = u"&#92;";
+
 struct XmlParseOptions {
     bool trimValues = true;
     bool decodeEntities = true;

@@ -3,6 +3,7 @@
 #include "base/format.h"
 #include "base/xml_node.h"
 
+#include <iterator>
 #include <mutex>
 #include <string_view>
 
@@ -98,6 +99,12 @@ void DecodeEntities(std::u16string& s, const XmlEntityTable& table) {
                 replaced = true;
                 break;
             }
+        }
+        if (!replaced &&
+            s.compare(i, std::size(kXmlBackslashReference) - 1, kXmlBackslashReference) == 0) {
+            out.push_back(u'\\');
+            i += std::size(kXmlBackslashReference) - 1;
+            replaced = true;
         }
         if (!replaced) {
             out.push_back(s[i++]);

@@ -45,7 +45,16 @@ private:
             return;
         }
         const XmlEntityTable& table = *m_opt.entities;
-        for (char16_t c : text) {
+        // The parser steps over the character after a backslash: a value ending in an odd
+        // run of backslashes would swallow its closing quote or "<". Its last backslash is
+        // written as a reference instead.
+        std::size_t run = 0;
+        while (run < text.size() && text[text.size() - 1 - run] == u'\\') {
+            ++run;
+        }
+        const std::size_t raw = run % 2 == 1 ? text.size() - 1 : text.size();
+        for (std::size_t i = 0; i < raw; ++i) {
+            const char16_t c = text[i];
             const XmlEntity* hit = nullptr;
             for (std::size_t e = 0; e < table.count && !hit; ++e) {
                 if (table.entries[e].character == c) {
@@ -58,6 +67,9 @@ private:
             } else {
                 m_out += c;
             }
+        }
+        if (raw < text.size()) {
+            m_out += kXmlBackslashReference;
         }
     }
 
