@@ -107,6 +107,7 @@ int CUploadThread::Pass(bool& finishedAny, bool& failedAny) {
         UpInfo* task;
         {
             Guard g(m_queue.Lock());
+            TakeLateControl();
             task = &m_queue.active[i];
             if (task->m_nStatus == kTaskDone || task->m_nStatus == kTaskPaused)
                 continue;
@@ -174,6 +175,33 @@ int CUploadThread::Pass(bool& finishedAny, bool& failedAny) {
             m_queue.active.erase(m_queue.active.begin() + static_cast<std::ptrdiff_t>(i));
     }
     return 1;
+}
+
+void CUploadThread::TakeLateControl() {
+    // The window sets the flag for the file named by the current-upload path, under the
+    // queue lock. A flag still set here arrived after that file's transfer had ended: it
+    // must not stop the file that starts next. It still applies to its own file when that
+    // one waits for another attempt.
+    const int flag = CGlobalVar::m_nUploadCtrl.exchange(0);
+    if (flag != 1 && flag != 2)
+        return;
+    const std::u16string& path = CGlobalVar::m_strCurUploadPath;
+    if (path.empty())
+        return;
+    for (UpInfo& t : m_queue.active) {
+        if (!SameListKey(t.m_strFilePath, path))
+            continue;
+        if (!Unfinished(t))
+            return;
+        if (flag == 2) {
+            t.m_nStatus = kTaskPaused;
+        } else {
+            // Cancelled: the list already dropped its row and its list-file element.
+            t.m_nStatus = kTaskDone;
+            --m_queue.activeCount;
+        }
+        return;
+    }
 }
 
 void CUploadThread::OnNoSpace(int& endResult) {

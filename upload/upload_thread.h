@@ -24,6 +24,9 @@ private:
     // One pass; 1 to go on, 0 or -1 to end the run with that result.
     int Pass(bool& finishedAny, bool& failedAny);
     void OnNoSpace(int& endResult);
+    // At the start of each file, under the queue lock: clears the control flag, applying a
+    // pause or cancel that arrived late to the file it was meant for.
+    void TakeLateControl();
 
     UploadQueue& m_queue;
     IUploadView& m_view;

@@ -1,0 +1,179 @@
+// A pause or cancel that reaches the worker just after the file it was meant for has left
+// the transfer: the next file is sent whole, and the command still applies to its own file
+// when that one waits for another attempt.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "app/global_var.h"
+#include "fake_upload_view.h"
+#include "tests/api/service_session.h"
+#include "upload/upload_list_file.h"
+#include "upload/upload_thread.h"
+#include "upload_it_util.h"
+
+using namespace upload_it;
+
+namespace {
+
+// Runs `afterFirstFile` on the worker's thread when it reports the queue after its first
+// file, which is when the window's command lands "just after" that file.
+class HookedView : public FakeUploadView {
+public:
+    void ShowQueueSummary(int n) override {
+        FakeUploadView::ShowQueueSummary(n);
+        if (++calls == 1 && afterFirstFile)
+            afterFirstFile();
+    }
+    std::atomic<int> calls{0};
+    std::function<void()> afterFirstFile;
+};
+
+class UploadControl : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        service = new ServiceSession();
+        ASSERT_TRUE(service->Start());
+        ASSERT_TRUE(service->Login());
+    }
+    static void TearDownTestSuite() {
+        delete service;
+        service = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_NE(service, nullptr);
+        char tmpl[] = "/tmp/qumo_upctl_XXXXXX";
+        dir = mkdtemp(tmpl);
+        listPath = dir + "/QumolanUploadList.xml";
+        CGlobalVar::m_strUploadListPath = platform::FromNarrow(listPath);
+        CGlobalVar::m_nUploadCtrl = 0;
+        CGlobalVar::m_strCurUploadPath.clear();
+    }
+    void TearDown() override {
+        CGlobalVar::m_nUploadCtrl = 0;
+        EXPECT_EQ(std::system(("rm -rf " + dir).c_str()), 0);
+    }
+    // Two fresh files queued and listed: a (sent first) and b.
+    void QueueTwo(const std::string& tag, int64_t sizeB) {
+        std::string stamp = tag + "_" + std::to_string(::getpid());
+        a = dir + "/first_" + stamp + ".jpg";
+        b = dir + "/second_" + stamp + ".mp4";
+        WriteFreshFile(a, 40000);
+        WriteFreshFile(b, sizeB);
+        for (const std::string& p : {a, b}) {
+            UpInfo t = MakeTask(p);
+            ASSERT_TRUE(AddUploadTaskList(t));
+            queue.Enqueue(t);
+        }
+    }
+    // What the window does for the pause or cancel button of the file being sent.
+    void PressForCurrentFile(int flag, const std::string& expectedCurrent) {
+        std::lock_guard<std::recursive_mutex> g(queue.Lock());
+        EXPECT_EQ(CGlobalVar::m_strCurUploadPath, platform::FromNarrow(expectedCurrent));
+        CGlobalVar::m_nUploadCtrl = flag;
+    }
+    std::map<std::string, std::string> Stored() {
+        std::map<std::string, std::string> m;
+        for (const ServerFileEntry& e : service->ListFolder(0))
+            m[platform::ToNarrow(e.name)] = StoredSha1(e.mobilepic);
+        return m;
+    }
+    static std::string Name(const std::string& p) { return p.substr(p.rfind('/') + 1); }
+    int StatusOf(const std::string& p) {
+        std::lock_guard<std::recursive_mutex> g(queue.Lock());
+        for (const UpInfo& t : queue.active)
+            if (t.m_strFilePath == platform::FromNarrow(p))
+                return t.m_nStatus;
+        return -1;
+    }
+
+    static ServiceSession* service;
+    std::string dir, listPath, a, b;
+    UploadQueue queue;
+    HookedView view;
+};
+
+ServiceSession* UploadControl::service = nullptr;
+
+TEST_F(UploadControl, CommandAfterAFinishedFileDoesNotStopTheNextOne) {
+    for (int flag : {2, 1}) {
+        SCOPED_TRACE(flag);
+        queue.waiting.clear();
+        queue.active.clear();
+        view.calls = 0;
+        QueueTwo("late" + std::to_string(flag), 300000);
+        view.afterFirstFile = [&] { PressForCurrentFile(flag, a); };
+        auto worker = std::make_unique<CUploadThread>(queue, view);
+        ASSERT_TRUE(worker->Start());
+        // A paused second file would leave the worker waiting for a resume.
+        EXPECT_TRUE(WaitUntil([&] { return !worker->IsRunning(); }, 60000));
+        worker.reset();
+
+        auto stored = Stored();
+        EXPECT_EQ(stored[Name(a)], FileSha1(a));
+        EXPECT_EQ(stored[Name(b)], FileSha1(b));
+        std::vector<int> progressB = view.Progress(platform::FromNarrow(b));
+        ASSERT_FALSE(progressB.empty());
+        EXPECT_EQ(progressB.back(), 100);
+        EXPECT_EQ(CGlobalVar::m_nUploadCtrl.load(), 0);
+        std::vector<UpInfo> left;
+        ASSERT_TRUE(ReadUploadTaskList(left));
+        EXPECT_TRUE(left.empty());
+        std::lock_guard<std::recursive_mutex> g(queue.Lock());
+        EXPECT_TRUE(queue.active.empty());
+        EXPECT_EQ(queue.activeCount, 0);
+    }
+}
+
+TEST_F(UploadControl, LatePauseOfAFailedFilePausesIt) {
+    QueueTwo("failedpause", 20000);
+    // The three announcements of the first file fail; the second file's go through.
+    ASSERT_NE(service->Admin("/admin/faults?fail_next=3"), "");
+    view.afterFirstFile = [&] { PressForCurrentFile(2, a); };
+    auto worker = std::make_unique<CUploadThread>(queue, view);
+    ASSERT_TRUE(worker->Start());
+
+    // The second file arrives; the first stays paused and the worker waits for a resume.
+    // (No listing before then: its API calls would use up the failures meant for it.)
+    ASSERT_TRUE(WaitUntil([&] { return view.calls >= 2 && StatusOf(b) == -1; }, 60000));
+    EXPECT_EQ(Stored()[Name(b)], FileSha1(b));
+    EXPECT_EQ(StatusOf(a), kTaskPaused);
+    EXPECT_TRUE(worker->IsRunning());
+    EXPECT_EQ(CGlobalVar::m_nUploadCtrl.load(), 0);
+    {
+        std::lock_guard<std::recursive_mutex> g(queue.Lock());
+        EXPECT_EQ(queue.activeCount, 1);
+    }
+    // Still queued in the list file, never announced.
+    EXPECT_EQ(ReadBytes(listPath),
+              ListWith(CGlobalVar::m_strUid, {ListElement(MakeTask(a), false)}));
+    EXPECT_EQ(Stored().count(Name(a)), 0u);
+    worker.reset();
+}
+
+TEST_F(UploadControl, LateCancelOfAFailedFileDropsIt) {
+    QueueTwo("failedcancel", 20000);
+    ASSERT_NE(service->Admin("/admin/faults?fail_next=3"), "");
+    // The list removes the row and the element itself before it sets the flag.
+    view.afterFirstFile = [&] {
+        DeleteUploadTaskList(platform::FromNarrow(a));
+        PressForCurrentFile(1, a);
+    };
+    auto worker = std::make_unique<CUploadThread>(queue, view);
+    ASSERT_TRUE(worker->Start());
+    EXPECT_TRUE(WaitUntil([&] { return !worker->IsRunning(); }, 60000));
+    worker.reset();
+
+    auto stored = Stored();
+    EXPECT_EQ(stored.count(Name(a)), 0u);
+    EXPECT_EQ(stored[Name(b)], FileSha1(b));
+    EXPECT_EQ(CGlobalVar::m_nUploadCtrl.load(), 0);
+    std::lock_guard<std::recursive_mutex> g(queue.Lock());
+    EXPECT_TRUE(queue.active.empty());
+    EXPECT_EQ(queue.activeCount, 0);
+}
+
+} // namespace
