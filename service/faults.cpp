@@ -41,12 +41,35 @@ void Faults::Load(const Options& o) {
     chunked_ = o.chunked;
     close_ = o.closeAfterAnswer;
     delayMs_ = o.delayMs;
+    dropPercent_ = o.dropUploadPercent;
+    failPercent_ = o.failApiPercent;
+    seed_ = o.faultSeed;
+    std::lock_guard<std::mutex> lock(rngMu_);
+    rng_.seed(o.faultSeed);
 }
 
-int64_t Faults::TakeDropBudget() {
+bool Faults::Roll(int percent, int64_t below, int64_t* drawn) {
+    if (percent <= 0)
+        return false;
+    // One generator for every connection's thread: the lock keeps its state sound.
+    std::lock_guard<std::mutex> lock(rngMu_);
+    if (rng_() % 100 >= static_cast<uint64_t>(percent))
+        return false;
+    if (drawn)
+        *drawn = below > 0 ? static_cast<int64_t>(rng_() % static_cast<uint64_t>(below)) : 0;
+    return true;
+}
+
+int64_t Faults::TakeDropBudget(int64_t bodyLength) {
     if (dropAlways_.load())
         return dropAfter_.load();
-    return dropAfter_.exchange(-1);
+    int64_t once = dropAfter_.exchange(-1);
+    if (once >= 0)
+        return once;
+    int64_t budget = -1;
+    if (bodyLength > 0 && Roll(dropPercent_.load(), bodyLength, &budget))
+        return budget;
+    return -1;
 }
 
 bool Faults::TakeFailure() {
@@ -55,7 +78,7 @@ bool Faults::TakeFailure() {
         if (failNext_.compare_exchange_weak(n, n - 1))
             return true;
     }
-    return false;
+    return Roll(failPercent_.load(), 0, nullptr);
 }
 
 bool Faults::Set(const std::string& key, const std::string& value, std::string& err) {
@@ -72,6 +95,14 @@ bool Faults::Set(const std::string& key, const std::string& value, std::string& 
         close_ = v == 1;
     } else if (key == "delay_ms" && ToInt(value, 0, 60000, v)) {
         delayMs_ = static_cast<int>(v);
+    } else if (key == "drop_upload_percent" && ToInt(value, 0, 100, v)) {
+        dropPercent_ = static_cast<int>(v);
+    } else if (key == "fail_api_percent" && ToInt(value, 0, 100, v)) {
+        failPercent_ = static_cast<int>(v);
+    } else if (key == "fault_seed" && ToInt(value, 0, INT64_MAX, v)) {
+        seed_ = static_cast<uint64_t>(v);
+        std::lock_guard<std::mutex> lock(rngMu_);
+        rng_.seed(static_cast<uint64_t>(v));
     } else {
         err = "bad fault setting " + key + "=" + value;
         return false;
@@ -84,6 +115,8 @@ std::string Faults::Json() const {
     o.Int("drop_after", dropAfter_).Int("drop_always", dropAlways_ ? 1 : 0);
     o.Int("fail_next", failNext_).Int("chunked", chunked_ ? 1 : 0);
     o.Int("close", close_ ? 1 : 0).Int("delay_ms", delayMs_);
+    o.Int("drop_upload_percent", dropPercent_).Int("fail_api_percent", failPercent_);
+    o.Int("fault_seed", static_cast<int64_t>(seed_.load()));
     return o.Done();
 }
 

@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <random>
 #include <string>
 
 namespace qumo_service {
@@ -20,17 +22,20 @@ class Faults {
 public:
     void Load(const Options& o);
 
-    // Upload server: returns the byte budget for this upload's body before the connection is
-    // dropped, or -1 for none. A one-time drop is used up by this call.
-    int64_t TakeDropBudget();
-    // API listener: true when this call must fail with HTTP 500 (uses up one).
+    // Upload server: returns the byte budget for an upload body of `bodyLength` bytes before
+    // the connection is dropped, or -1 for none. A one-time drop is used up by this call;
+    // without one, drop_upload_percent of the bodies get a random budget below their length.
+    int64_t TakeDropBudget(int64_t bodyLength);
+    // API listener: true when this call must fail with HTTP 500 (uses up one of fail_next;
+    // without those, fail_api_percent of the calls fail).
     bool TakeFailure();
     bool Chunked() const { return chunked_.load(); }
     bool CloseAfterAnswer() const { return close_.load(); }
     int DelayMs() const { return delayMs_.load(); }
 
     // Applies "key=value" settings of the admin call; false with err on a bad one.
-    // Keys: drop_after (-1 off), drop_always (0/1), fail_next, chunked, close, delay_ms.
+    // Keys: drop_after (-1 off), drop_always (0/1), fail_next, chunked, close, delay_ms,
+    // drop_upload_percent and fail_api_percent (0-100), fault_seed (starts the chances anew).
     bool Set(const std::string& key, const std::string& value, std::string& err);
     std::string Json() const;
 
@@ -40,6 +45,13 @@ private:
     std::atomic<int> failNext_{0};
     std::atomic<bool> chunked_{false}, close_{false};
     std::atomic<int> delayMs_{0};
+    std::atomic<int> dropPercent_{0}, failPercent_{0};
+    std::atomic<uint64_t> seed_{1};
+
+    // True with `percent` % chance; `below` (when > 0) also draws a number under it.
+    bool Roll(int percent, int64_t below, int64_t* drawn);
+    std::mutex rngMu_;
+    std::mt19937_64 rng_{1};
 };
 
 } // namespace qumo_service

@@ -27,6 +27,7 @@ const char* UsageText() {
            "                    [--latest-version V] [--site-host HOST:PORT] [--admin]\n"
            "  fault options: [--drop-upload-after N] [--drop-always] [--fail-api N]\n"
            "                 [--chunked] [--close-after-answer] [--delay-ms N]\n"
+           "                 [--drop-upload-percent P] [--fail-api-percent P] [--fault-seed S]\n"
            "                 [--set-space MOBILE=MEGABYTES]...\n";
 }
 
@@ -94,6 +95,18 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& err) {
             if (!needInt(0, 60000))
                 return false;
             out.delayMs = static_cast<int>(v);
+        } else if (a == "--drop-upload-percent") {
+            if (!needInt(0, 100))
+                return false;
+            out.dropUploadPercent = static_cast<int>(v);
+        } else if (a == "--fail-api-percent") {
+            if (!needInt(0, 100))
+                return false;
+            out.failApiPercent = static_cast<int>(v);
+        } else if (a == "--fault-seed") {
+            if (!needInt(0, INT64_MAX))
+                return false;
+            out.faultSeed = static_cast<uint64_t>(v);
         } else if (a == "--set-space") {
             const char* eq = next ? std::strchr(next, '=') : nullptr;
             if (!eq || eq == next || !ParseInt(eq + 1, 0, INT64_MAX / (1 << 20), v)) {

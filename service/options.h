@@ -23,6 +23,11 @@ struct Options {
     bool chunked = false;         // API answers with chunked bodies
     bool closeAfterAnswer = false;
     int delayMs = 0;
+    // Faults by chance, for soak runs: the share (0-100) of upload bodies dropped at a random
+    // byte and of API calls answered with HTTP 500; the seed makes a run repeatable.
+    int dropUploadPercent = 0;
+    int failApiPercent = 0;
+    uint64_t faultSeed = 1;
     std::vector<std::pair<std::string, int64_t>> setSpace; // mobile, total megabytes
 };
 

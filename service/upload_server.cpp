@@ -255,7 +255,7 @@ bool UploadServer::Post(MiniConn& c, const MiniRequest& r) {
         c.SendJson(200, Answer(500, "服务器存储错误！", "{}"), true);
         return false;
     }
-    int64_t budget = r.contentLength > 0 ? ctx_.faults.TakeDropBudget() : -1;
+    int64_t budget = r.contentLength > 0 ? ctx_.faults.TakeDropBudget(r.contentLength) : -1;
     std::vector<char> buf(kChunk);
     int64_t got = 0;
     bool complete = true, dropped = false, diskError = false;
