@@ -9,6 +9,7 @@
 // (1), QUMO_SOAK_MAX_MINUTES (45), QUMO_SOAK_KEEP (keep the folders when set).
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -413,6 +414,15 @@ TEST(UploadSoak, EveryFileArrivesOnceThroughKillsAndFaults) {
     }
     EXPECT_LE(lateMax, earlyMax + 16 * 1024) << "the client's peak memory grew across restarts";
 
+    // Temporary files of list-file writes that a kill cut short stay beside the list.
+    int strays = 0;
+    if (DIR* d = ::opendir(program.c_str())) {
+        while (dirent* e = ::readdir(d))
+            if (std::string(e->d_name).rfind(".QumolanUploadList.xml.", 0) == 0)
+                ++strays;
+        ::closedir(d);
+    }
+
     int kills = 0;
     for (const ClientRun& r : history)
         kills += r.killed ? 1 : 0;
@@ -434,6 +444,8 @@ TEST(UploadSoak, EveryFileArrivesOnceThroughKillsAndFaults) {
                 static_cast<double>(svc.Counter("upload_bytes")) / static_cast<double>(totalBytes));
     std::printf("  result           %d missing, %d duplicated, %d wrong content, %d foreign\n",
                 missing, duplicates, wrong, foreign);
+    std::printf("  left behind      %d unfinished list-file writes in the program folder\n",
+                strays);
     std::printf("  client memory    VmHWM first half max %ld kB, second half max %ld kB\n",
                 earlyMax, lateMax);
     std::fflush(stdout);
