@@ -412,7 +412,11 @@ TEST(UploadSoak, EveryFileArrivesOnceThroughKillsAndFaults) {
         long& m = k < half ? earlyMax : lateMax;
         m = std::max(m, hwm[k]);
     }
-    EXPECT_LE(lateMax, earlyMax + 16 * 1024) << "the client's peak memory grew across restarts";
+    // Too few kills (a fast machine finishes within a couple of intervals) say nothing.
+    if (hwm.size() >= 4)
+        EXPECT_LE(lateMax, earlyMax + 16 * 1024) << "the client's peak memory grew across restarts";
+    else
+        std::printf("(only %zu measured starts: memory not compared)\n", hwm.size());
 
     // Temporary files of list-file writes that a kill cut short stay beside the list.
     int strays = 0;
