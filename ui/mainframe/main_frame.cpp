@@ -4,7 +4,10 @@
 #include "net/hosts.h"
 #include "ui/check_version.h"
 #include "ui/mainframe/list_ctrl_ex.h"
+#include "ui/mainframe/preview_list.h"
+#include "ui/mainframe/preview_sink_adapter.h"
 #include "ui/messages.h"
+#include "ui/server_dir_tree.h"
 #include "ui/skin/du_style.h"
 
 #include <QGuiApplication>
@@ -23,7 +26,7 @@ const std::array<DuEventRow<CMainFrame>, 8> CMainFrame::s_events = {{
     {u"mainframe", kDuEventMaximizeToggle, &CMainFrame::OnMaximizeToggle},
 }};
 
-CMainFrame::CMainFrame() {
+CMainFrame::CMainFrame() : m_pPreviewSink(std::make_unique<CFramePreviewSink>(*this)) {
     // The skin draws the frame and the caption; no system decoration, no background of
     // the window's own.
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
@@ -32,6 +35,14 @@ CMainFrame::CMainFrame() {
 CMainFrame::~CMainFrame() {
     StopAllWorkers();
     DeleteListMemorySpace();
+    // The children go with the skin window below; their last events must not reach a
+    // window that is half gone.
+    if (m_pPreviewList) {
+        m_pPreviewList->viewport()->removeEventFilter(this);
+    }
+    if (m_pServerDirTree) {
+        m_pServerDirTree->viewport()->removeEventFilter(this);
+    }
     if (m_bBound) {
         if (DuStyle* style = DuAppStyle()) {
             style->Unbind(this);

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "app/work_thread.h"
+#include "media/preview_sink.h"
 #include "ui/skin/du_events.h"
 #include "upload/upload_queue.h"
 #include "upload/upload_thread.h"
@@ -25,14 +26,15 @@
 #include <string>
 #include <vector>
 
+class CFramePreviewSink;
 class CHoverButton;
 class CListCtrlEx;
 class CLocalDirTree;
+class CPreviewList;
+class CServerDirTree;
 class DuControl;
 class DuWindow;
-class QListWidget;
 class QMenu;
-class QTreeWidget;
 
 // Commands of the main window's menus and buttons.
 enum MainFrameCommand : int {
@@ -108,25 +110,56 @@ public:
     void CreatePreviewImageList();
     void ClearPreview();
     void DeleteListMemorySpace();
+    void StopPreviewWorkers();
+    bool PreviewWorkerRunning() const;
+    // Selects the preview tab and shows `caption` on it.
+    void ShowPreviewTab(const std::u16string& caption);
     void OnLocalDirClick(const std::u16string& path);
-    void OnServerDirClick();
+    // A left click on the server folder tree at a position of its viewport.
+    void OnServerDirClick(const QPoint& viewportPos);
     void OnPreviewResize(int width, int height);
+    void OnPreviewRightClick(const QPoint& viewportPos);
+    void OnLocalTreeRightClick(const QPoint& viewportPos);
+    void OnPreviewDoubleClick(int row);
+    void BuildPreviewMenu(QMenu& menu);
+    void BuildLocalTreeMenu(QMenu& menu);
+    // Shows the floating upload button over the thumbnail at a position of the preview's
+    // viewport, or hides it.
+    void PlaceFloatUploadButton(const QPoint& viewportPos);
+    // The button's place over preview item `row`, in window coordinates.
+    QPoint FloatButtonPosition(int row) const;
+    // The preview item the floating button stands over; -1 when none.
+    int FloatButtonItem() const;
 
     // ---- Adding uploads (main_frame_add.cpp) ----
     void OnUploadFolder();
     void OnUploadSelectedFiles();
     void OnFloatUpload();
+    // The selected local folder's path; empty when none is selected.
+    std::u16string SelectedLocalFolder() const;
+    // Runs the server folder picker; true with the chosen folder id when confirmed.
+    bool ChooseUploadTarget(int& fid);
+    // The duplicate message for a file named by `text` against a row of `value`.
+    static std::u16string DuplicateMessage(const std::u16string& text, int value);
+    // Shows the message and returns true when a row among the first `rows` has this path.
+    bool ReportDuplicate(const std::u16string& fullPath, const std::u16string& text, int rows);
+    // Appends `task` as a row and to the waiting tasks and the list file.
+    void AppendUploadTask(UpInfo& task);
+    // A task for one local file as the folder scan makes it.
+    static UpInfo MakeFileTask(const std::u16string& folder, const std::u16string& name, int fid);
+
+    void SetControlText(const char16_t* name, const std::u16string& text);
 
     // ---- State (the members of the main window, in order) ----
     int m_nServerPreview = 0;
-    QTreeWidget* m_pServerDirTree = nullptr;  // 6001, in treectrl_serverdir
-    CLocalDirTree* m_pLocalDirTree = nullptr; // 6002, in treectrl_localdir
+    CServerDirTree* m_pServerDirTree = nullptr; // 6001, in treectrl_serverdir
+    CLocalDirTree* m_pLocalDirTree = nullptr;   // 6002, in treectrl_localdir
     std::u16string m_strRequestedPreviewDir;
-    QListWidget* m_pPreviewList = nullptr; // 3001, in listview_preview_dir
-    CListCtrlEx* m_pUploadList = nullptr;  // 3002, in listview_file_upload
-    std::vector<std::u16string> m_vecPreviewFiles;
-    std::u16string m_strPreviewDir;
-    std::vector<UpInfo> m_vecServerFiles;
+    CPreviewList* m_pPreviewList = nullptr; // 3001, in listview_preview_dir, with its images
+    CListCtrlEx* m_pUploadList = nullptr;   // 3002, in listview_file_upload
+    // The preview's file names, folder and server file records.
+    PreviewState m_preview;
+    std::unique_ptr<CFramePreviewSink> m_pPreviewSink;
     // Waiting tasks, active tasks, active count and the queue lock.
     UploadQueue m_queue;
     std::unique_ptr<CUploadThread> m_pUploadThread;
@@ -151,6 +184,7 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
@@ -162,7 +196,7 @@ private:
     void OnSysMenu(DuControl* control, std::intptr_t p1, std::intptr_t p2);
     void OnUploadDir(DuControl* control, std::intptr_t p1, std::intptr_t p2);
     void OnMaximizeToggle(DuControl* control, std::intptr_t p1, std::intptr_t p2);
-    void SetControlText(const char16_t* name, const std::u16string& text);
+    void PopupCommandMenu(QMenu& menu, const QPoint& globalPos);
 
     bool m_bBound = false;
 

@@ -2,11 +2,222 @@
 // file under the floating upload button, each into a server folder chosen in the picker.
 #include "ui/mainframe/main_frame.h"
 
-// The upload-folder button and "上传" of the local tree's menu.
-void CMainFrame::OnUploadFolder() {}
+#include "app/global_var.h"
+#include "base/log.h"
+#include "media/local_scan.h"
+#include "ui/local_dir_tree.h"
+#include "ui/mainframe/list_ctrl_ex.h"
+#include "ui/mainframe/preview_list.h"
+#include "ui/sel_net_dir_dlg.h"
+#include "ui/show_msg_dlg.h"
+#include "upload/upload_list_file.h"
 
-// "上传" of the preview's menu.
-void CMainFrame::OnUploadSelectedFiles() {}
+#include <QString>
 
-// The floating upload button over a thumbnail.
-void CMainFrame::OnFloatUpload() {}
+namespace {
+
+using QueueGuard = std::lock_guard<std::recursive_mutex>;
+
+constexpr char16_t kNoLocalFolder[] = u"请选择本地待上传的目录后再上传！";
+constexpr char16_t kNothingToUpload[] = u"本地待上传目录中无符合的文件！";
+
+std::u16string Trimmed(const std::u16string& text) {
+    return QString::fromStdU16String(text).trimmed().toStdU16String();
+}
+
+// The first `n` characters of `text` when it is longer, with "..." after them.
+std::u16string Named(const std::u16string& text, std::size_t n) {
+    return text.size() > n ? text.substr(0, n) + u"..." : text;
+}
+
+} // namespace
+
+std::u16string CMainFrame::DuplicateMessage(const std::u16string& text, int value) {
+    if (value == UploadListModel::kValueUploaded) {
+        return u"[" + Named(text, 12) + u"]已上传完毕";
+    }
+    return u"[" + Named(text, 11) + u"]已在上传任务中";
+}
+
+std::u16string CMainFrame::SelectedLocalFolder() const {
+    if (!m_pLocalDirTree) {
+        return {};
+    }
+    const QList<QTreeWidgetItem*> selected = m_pLocalDirTree->selectedItems();
+    if (selected.isEmpty()) {
+        return {};
+    }
+    return CLocalDirTree::ItemPath(selected.front()).toStdU16String();
+}
+
+bool CMainFrame::ChooseUploadTarget(int& fid) {
+    CSelNetDirDlg picker(this);
+    picker.DoModal();
+    if (picker.m_nResult != 1) {
+        return false;
+    }
+    fid = picker.m_nChosenFid;
+    return true;
+}
+
+bool CMainFrame::ReportDuplicate(const std::u16string& fullPath, const std::u16string& text,
+                                 int rows) {
+    if (!m_pUploadList) {
+        return false;
+    }
+    for (int row : m_pUploadList->Model()->RowsWithPath(fullPath)) {
+        if (row < rows) {
+            ShowMessageBox(this, DuplicateMessage(text, m_pUploadList->GetItemData(row)), 1);
+            return true;
+        }
+    }
+    return false;
+}
+
+void CMainFrame::AppendUploadTask(UpInfo& task) {
+    task.m_bListed = 1;
+    if (m_pUploadList) {
+        m_pUploadList->AddTaskRow(task);
+    }
+    QueueGuard lock(m_queue.Lock());
+    m_queue.waiting.push_back(task);
+    if (!AddUploadTaskList(task)) {
+        LogError(u"Failed to save the upload task of %s.", task.m_strFilePath.c_str());
+    }
+}
+
+UpInfo CMainFrame::MakeFileTask(const std::u16string& folder, const std::u16string& name, int fid) {
+    return MakeFileUploadTask(folder, name, fid);
+}
+
+void CMainFrame::OnUploadFolder() {
+    const std::u16string folder = SelectedLocalFolder();
+    if (folder.empty()) {
+        ShowMessageBox(this, kNoLocalFolder, 1);
+        return;
+    }
+    int fid = 0;
+    if (!ChooseUploadTarget(fid)) {
+        return;
+    }
+    int added = 0;
+    {
+        // Held across the walk, message boxes included: the worker waits meanwhile.
+        QueueGuard lock(m_queue.Lock());
+        std::vector<UpInfo> tasks;
+        FindDirAndFiles(folder.c_str(), tasks, fid);
+        const int rows = m_pUploadList ? m_pUploadList->GetItemCount() : 0;
+        // New rows are shown and the list file is written once per run of new tasks, not
+        // once per task: a folder of ten thousand files would otherwise rewrite the whole
+        // file ten thousand times. The file ends the same.
+        std::vector<UpInfo> pending;
+        auto flush = [&]() {
+            if (pending.empty()) {
+                return;
+            }
+            if (m_pUploadList) {
+                m_pUploadList->AddTaskRows(pending);
+            }
+            m_queue.waiting.insert(m_queue.waiting.end(), pending.begin(), pending.end());
+            if (!AddUploadTaskLists(pending)) {
+                LogError(u"Failed to save %d upload tasks.", static_cast<int>(pending.size()));
+            }
+            pending.clear();
+        };
+        for (auto it = tasks.rbegin(); it != tasks.rend(); ++it) {
+            if (m_pUploadList && !m_pUploadList->Model()->RowsWithPath(it->m_strFilePath).empty()) {
+                flush(); // the rows so far are on screen before the message
+                if (ReportDuplicate(it->m_strFilePath, it->m_strFilePath, rows)) {
+                    continue;
+                }
+            }
+            it->m_bListed = 1;
+            pending.push_back(std::move(*it));
+            ++added;
+        }
+        flush();
+    }
+    if (added == 0) {
+        ShowMessageBox(this, kNothingToUpload, 1);
+        return;
+    }
+    {
+        QueueGuard lock(m_queue.Lock());
+        ShowQueueSummary(PendingTaskCount());
+    }
+    m_queue.NotifyChanged();
+    EnsureUploadWorker();
+}
+
+void CMainFrame::OnUploadSelectedFiles() {
+    if (!m_pPreviewList || m_pPreviewList->SelectedRows().empty()) {
+        return;
+    }
+    const std::u16string folder = SelectedLocalFolder();
+    if (folder.empty()) {
+        ShowMessageBox(this, kNoLocalFolder, 1);
+        return;
+    }
+    int fid = 0;
+    if (!ChooseUploadTarget(fid)) {
+        return;
+    }
+    const std::vector<int> rows = m_pPreviewList->SelectedRows();
+    if (rows.empty()) {
+        LogError(u"No items were selected!");
+        return;
+    }
+    for (int row : rows) {
+        const std::u16string name = Trimmed(m_pPreviewList->ItemText(row));
+        if (name.empty()) {
+            continue;
+        }
+        UpInfo task = MakeFileTask(folder, name, fid);
+        if (ReportDuplicate(task.m_strFilePath, name, m_pUploadList->GetItemCount())) {
+            continue;
+        }
+        AppendUploadTask(task);
+    }
+    {
+        QueueGuard lock(m_queue.Lock());
+        if (!m_queue.waiting.empty()) {
+            ShowQueueSummary(PendingTaskCount());
+        }
+    }
+    m_queue.NotifyChanged();
+    EnsureUploadWorker();
+}
+
+void CMainFrame::OnFloatUpload() {
+    const int row = FloatButtonItem();
+    if (row < 0 || !m_pPreviewList) {
+        return;
+    }
+    const std::u16string name = Trimmed(m_pPreviewList->ItemText(row));
+    if (name.empty()) {
+        return;
+    }
+    const std::u16string folder = SelectedLocalFolder();
+    if (folder.empty()) {
+        ShowMessageBox(this, kNoLocalFolder, 1);
+        return;
+    }
+    int fid = 0;
+    if (!ChooseUploadTarget(fid)) {
+        return;
+    }
+    UpInfo task = MakeFileTask(folder, name, fid);
+    if (ReportDuplicate(task.m_strFilePath, name,
+                        m_pUploadList ? m_pUploadList->GetItemCount() : 0)) {
+        return;
+    }
+    AppendUploadTask(task);
+    {
+        QueueGuard lock(m_queue.Lock());
+        if (!m_queue.waiting.empty()) {
+            ShowQueueSummary(PendingTaskCount());
+        }
+    }
+    m_queue.NotifyChanged();
+    EnsureUploadWorker();
+}

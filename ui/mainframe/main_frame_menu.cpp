@@ -63,8 +63,8 @@ void CMainFrame::ResetLoginState() {
         CGlobalVar::ClearUserState();
     }
     CGlobalVar::m_nUploadCtrl = 0;
-    m_vecPreviewFiles.clear();
-    m_vecServerFiles.clear();
+    m_preview.names.clear();
+    m_preview.records.clear();
     std::lock_guard<std::recursive_mutex> lock(m_queue.Lock());
     m_queue.waiting.clear();
     m_queue.active.clear();

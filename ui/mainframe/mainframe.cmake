@@ -7,11 +7,13 @@ target_sources(qumo_ui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/main_frame_preview.cpp
   ${CMAKE_CURRENT_LIST_DIR}/main_frame_queue.cpp
   ${CMAKE_CURRENT_LIST_DIR}/main_frame_user.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/preview_list.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/preview_sink_adapter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ui_thread_call.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upload_list_delegate.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upload_list_model.cpp
 )
-target_link_libraries(qumo_ui PUBLIC qumo_upload)
+target_link_libraries(qumo_ui PUBLIC qumo_upload qumo_media qumo_serverdir)
 
 # Photographs the main window for docs/screenshots (scripts/screenshots).
 add_executable(qumo_mainframe_screenshots ${CMAKE_CURRENT_LIST_DIR}/tools/mainframe_screenshots.cpp)

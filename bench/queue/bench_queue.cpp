@@ -1,0 +1,178 @@
+// Queues a folder of media files (100 sub-folders) from the main window as a user does:
+// the folder selected in the local tree, the upload command, the picker confirmed. Prints
+// the time until every row is listed and the list file holds every task, the same for
+// one list-file write per task (what queueing cost before the batch write), and the
+// upload list's repaint time per scroll frame with every row in it.
+//   bench_queue <work dir> [files]   (QT_QPA_PLATFORM=offscreen)
+#include "app/global_var.h"
+#include "app/program_paths.h"
+#include "net/api_calls.h"
+#include "net/hosts.h"
+#include "serverdir/server_dir_info.h"
+#include "ui/local_dir_tree.h"
+#include "ui/mainframe/list_ctrl_ex.h"
+#include "ui/mainframe/main_frame.h"
+#include "ui/server_dir_tree.h"
+#include "ui/skin/du_style.h"
+#include "ui/test_hooks_picker.h"
+#include "upload/upload_list_file.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QScrollBar>
+#include <QtTest/QTest>
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+bool CopyTree(const QString& from, const QString& to) {
+    if (!QDir().mkpath(to))
+        return false;
+    for (const QFileInfo& e : QDir(from).entryInfoList(QDir::NoDotAndDotDot | QDir::AllEntries)) {
+        const QString target = to + "/" + e.fileName();
+        if (e.isDir() ? !CopyTree(e.filePath(), target) : !QFile::copy(e.filePath(), target))
+            return false;
+    }
+    return true;
+}
+
+// `files` small JPEG-named files spread over 100 sub-folders.
+bool MakeFolder(const QString& folder, int files) {
+    for (int i = 0; i < files; ++i) {
+        const QString dir = folder + QString::asprintf("/d%03d", i % 100);
+        if (i < 100 && !QDir().mkpath(dir))
+            return false;
+        QFile f(dir + QString::asprintf("/photo_%05d.jpg", i));
+        if (!f.open(QIODevice::WriteOnly))
+            return false;
+        f.write(QByteArray(64 + i % 512, static_cast<char>(i)));
+    }
+    return true;
+}
+
+double Seconds(const QElapsedTimer& t) {
+    return static_cast<double>(t.nsecsElapsed()) / 1e9;
+}
+
+// One list-file write per task for the first `n` tasks, into a fresh file.
+double PerTaskWrites(const std::vector<UpInfo>& tasks, std::size_t n) {
+    QFile::remove(QString::fromStdU16String(CGlobalVar::m_strUploadListPath));
+    QElapsedTimer t;
+    t.start();
+    for (std::size_t i = 0; i < n && i < tasks.size(); ++i)
+        AddUploadTaskList(tasks[i]);
+    return Seconds(t);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: bench_queue <work dir> [files]\n");
+        return 2;
+    }
+    const QString work = QString::fromLocal8Bit(argv[1]);
+    const int files = argc > 2 ? std::atoi(argv[2]) : 10000;
+    QDir(work).removeRecursively();
+    const QString home = work + "/home";
+    if (!QDir().mkpath(work + "/bin/log") || !QDir().mkpath(work + "/lib/tmp") ||
+        !CopyTree(QStringLiteral(QUMO_SOURCE_DIR) + "/skin/blue", work + "/skin/blue") ||
+        !QFile::copy(QStringLiteral(QUMO_SOURCE_DIR) + "/res/QumolanLocalConfig.xml",
+                     work + "/bin/QumolanLocalConfig.xml") ||
+        !MakeFolder(home + "/photos", files)) {
+        std::fprintf(stderr, "cannot prepare %s\n", argv[1]);
+        return 1;
+    }
+    qputenv("HOME", home.toUtf8());
+    ComputeProgramPaths((work + "/bin/QumoClient").toStdU16String());
+    CGlobalVar::m_strUid = u"1001";
+    // Nothing answers here: the upload worker's calls fail at once and change no row.
+    hosts::SetAllServiceHosts("127.0.0.1:9");
+    std::vector<ServerFolder> folders(2);
+    folders[0].fid = 0;
+    folders[0].parenterid = -1;
+    CopyToFixed(folders[0].name, u"我的私人目录");
+    folders[1].fid = 2;
+    folders[1].parenterid = 0;
+    CopyToFixed(folders[1].name, u"相册");
+    WriteServerDirInfo(folders);
+    auto style = duLoadStyleW(CGlobalVar::m_strSkinPath.c_str());
+    DuSetAppStyle(style.get());
+
+    double windowSeconds = 0;
+    double frameMs = 0;
+    int rows = 0;
+    std::size_t saved = 0;
+    std::vector<UpInfo> tasks;
+    {
+        CMainFrame frame;
+        if (!frame.Create(u"QumoClient")) {
+            std::fprintf(stderr, "the main window did not open\n");
+            return 1;
+        }
+        frame.resize(1100, 720);
+        frame.show();
+        if (!QTest::qWaitForWindowExposed(&frame))
+            std::fprintf(stderr, "the window was not exposed\n");
+        CLocalDirTree* tree = frame.m_pLocalDirTree;
+        QTreeWidgetItem* home_item = nullptr;
+        tree->RootItem()->setExpanded(true);
+        for (int i = 0; i < tree->RootItem()->childCount(); ++i)
+            if (CLocalDirTree::ItemPath(tree->RootItem()->child(i)) == home)
+                home_item = tree->RootItem()->child(i);
+        if (!home_item) {
+            std::fprintf(stderr, "no home folder in the local tree\n");
+            return 1;
+        }
+        home_item->setExpanded(true);
+        QTreeWidgetItem* photos = home_item->childCount() ? home_item->child(0) : nullptr;
+        if (!photos || CLocalDirTree::ItemPath(photos) != home + "/photos") {
+            std::fprintf(stderr, "no photos folder in the local tree\n");
+            return 1;
+        }
+        tree->setCurrentItem(photos);
+        photos->setSelected(true);
+
+        ui::testing::PickerAnswerer picker;
+        picker.QueueChoose(u"我的私人目录/相册");
+        QElapsedTimer t;
+        t.start();
+        frame.OnUploadFolder();
+        windowSeconds = Seconds(t);
+        rows = frame.m_pUploadList->GetItemCount();
+        ReadUploadTaskList(tasks);
+        saved = tasks.size();
+        frame.StopAllWorkers();
+
+        // Scrolling through the full list, one repaint per step.
+        CListCtrlEx* list = frame.m_pUploadList;
+        QScrollBar* bar = list->verticalScrollBar();
+        const int steps = 200;
+        QElapsedTimer s;
+        s.start();
+        for (int i = 0; i < steps; ++i) {
+            bar->setValue(bar->maximum() * i / steps);
+            list->viewport()->repaint();
+        }
+        frameMs = Seconds(s) * 1000.0 / steps;
+    }
+
+    const double per1000 = PerTaskWrites(tasks, 1000);
+    const double per2000 = PerTaskWrites(tasks, 2000);
+    // Each write rewrites the whole file: the time grows with the square of the count.
+    const double projected =
+        per2000 * (static_cast<double>(files) / 2000.0) * (static_cast<double>(files) / 2000.0);
+    std::printf("files %d rows %d saved %zu\n", files, rows, saved);
+    std::printf("queue_window_s %.3f\n", windowSeconds);
+    std::printf("per_task_writes_1000_s %.3f\n", per1000);
+    std::printf("per_task_writes_2000_s %.3f\n", per2000);
+    std::printf("per_task_writes_projected_s %.1f\n", projected);
+    std::printf("scroll_frame_ms %.2f\n", frameMs);
+    DuSetAppStyle(nullptr);
+    return rows == files && static_cast<int>(saved) == files ? 0 : 1;
+}
