@@ -13,7 +13,9 @@
 #include "ui/mainframe/list_ctrl_ex.h"
 #include "ui/mainframe/main_frame.h"
 #include "ui/server_dir_tree.h"
+#include "ui/skin/du_control.h"
 #include "ui/skin/du_style.h"
+#include "ui/skin/du_window.h"
 #include "ui/test_hooks_picker.h"
 #include "upload/upload_list_file.h"
 
@@ -76,7 +78,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: bench_queue <work dir> [files]\n");
         return 2;
     }
-    const QString work = QString::fromLocal8Bit(argv[1]);
+    const QString work = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     const int files = argc > 2 ? std::atoi(argv[2]) : 10000;
     QDir(work).removeRecursively();
     const QString home = work + "/home";
@@ -130,9 +132,14 @@ int main(int argc, char** argv) {
             return 1;
         }
         home_item->setExpanded(true);
-        QTreeWidgetItem* photos = home_item->childCount() ? home_item->child(0) : nullptr;
-        if (!photos || CLocalDirTree::ItemPath(photos) != home + "/photos") {
-            std::fprintf(stderr, "no photos folder in the local tree\n");
+        QTreeWidgetItem* photos = nullptr;
+        for (int i = 0; i < home_item->childCount(); ++i)
+            if (CLocalDirTree::ItemPath(home_item->child(i)) == home + "/photos")
+                photos = home_item->child(i);
+        if (!photos) {
+            std::fprintf(stderr, "no photos folder in the local tree (%d items below %s)\n",
+                         home_item->childCount(),
+                         CLocalDirTree::ItemPath(home_item).toLocal8Bit().constData());
             return 1;
         }
         tree->setCurrentItem(photos);
@@ -149,8 +156,12 @@ int main(int argc, char** argv) {
         saved = tasks.size();
         frame.StopAllWorkers();
 
-        // Scrolling through the full list, one repaint per step.
+        // Scrolling through the full list on the queue tab, one repaint per step.
+        if (DuControl* tab = frame.WindowObject()->Control(u"tab_uploadfile"))
+            QTest::mouseClick(tab->Widget(), Qt::LeftButton);
         CListCtrlEx* list = frame.m_pUploadList;
+        if (!list->isVisible())
+            std::fprintf(stderr, "the upload list is not visible\n");
         QScrollBar* bar = list->verticalScrollBar();
         const int steps = 200;
         QElapsedTimer s;
