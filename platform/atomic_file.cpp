@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -90,6 +92,31 @@ void SyncFolder(const std::string& folder) {
     }
 }
 
+// Temporaries of `base` that a process killed mid-write left in `folder`. Only names of
+// exactly our pattern and only files untouched for a while go: a write in progress
+// elsewhere takes milliseconds, not minutes.
+void RemoveStaleTemporaries(const std::string& folder, const std::string& base) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) {
+        return;
+    }
+    const std::string prefix = "." + base + ".";
+    const std::time_t now = std::time(nullptr);
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) {
+            continue;
+        }
+        const std::string path = folder + "/" + name;
+        struct stat st;
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            now - st.st_mtime > kStaleTemporarySeconds) {
+            ::unlink(path.c_str());
+        }
+    }
+    ::closedir(dir);
+}
+
 } // namespace
 
 void SetAtomicWriteHook(AtomicWriteHook hook) {
@@ -159,6 +186,7 @@ bool WriteFileAtomic(const std::u16string& path, const void* data, std::size_t n
     }
     temp.Keep();
     SyncFolder(folder);
+    RemoveStaleTemporaries(folder, base);
     return true;
 }
 

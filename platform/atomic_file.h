@@ -14,7 +14,10 @@ namespace platform {
 // holding a password) is given to the new file before it becomes visible. On failure the
 // old file is untouched, the temporary file is removed, the last error says why and the
 // result is false. A symbolic link is written through to the file it names.
+// After a successful write, temporaries of the same file that a killed process left behind
+// (older than kStaleTemporarySeconds) are removed.
 bool WriteFileAtomic(const std::u16string& path, const void* data, std::size_t n, int mode = -1);
+inline constexpr long kStaleTemporarySeconds = 120;
 
 // Test seam: replaces the write system call used for the temporary file (nullptr restores
 // it), so tests can simulate a full disk or a short write.

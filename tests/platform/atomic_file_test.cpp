@@ -7,7 +7,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -198,3 +200,25 @@ TEST_F(AtomicFile, ReadersNeverSeeAPartialFile) {
 }
 
 } // namespace
+
+// A process killed between creating its temporary file and the rename leaves the file
+// behind; the next successful write of the same file clears such leftovers once they are
+// old, and leaves young ones (a write in progress), other files' and odd names alone.
+TEST_F(AtomicFile, OldLeftoversOfAKilledWriterGoWithTheNextWrite) {
+    const std::string stale = Path(".list.xml.aB3xQ9");
+    const std::string young = Path(".list.xml.Zz0000");
+    const std::string other = Path(".other.xml.aB3xQ9");
+    const std::string longer = Path(".list.xml.aB3xQ9x");
+    for (const std::string& p : {stale, young, other, longer})
+        WriteRaw(p, "half");
+    const time_t old = ::time(nullptr) - platform::kStaleTemporarySeconds - 60;
+    for (const std::string& p : {stale, other, longer}) {
+        struct timespec times[2] = {{old, 0}, {old, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
+    }
+    ASSERT_TRUE(platform::WriteFileAtomic(Path16("list.xml"), "new", 3));
+    EXPECT_EQ(Read(Path("list.xml")), "new");
+    EXPECT_NE(::access(stale.c_str(), F_OK), 0);
+    for (const std::string& p : {young, other, longer})
+        EXPECT_EQ(::access(p.c_str(), F_OK), 0) << p;
+}

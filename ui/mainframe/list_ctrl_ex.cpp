@@ -147,12 +147,21 @@ void CListCtrlEx::OnCancelButton(int row) {
         }
         // Only the transfer of this very file is stopped; any other task of the row
         // (waiting, paused, or between attempts) leaves the queue through message 1526.
+        // The check and the flag under one hold of the queue lock: the worker cannot
+        // start the next file in between and take the cancel for its own.
+        std::unique_lock<std::recursive_mutex> queue;
+        if (m_pQueueLock) {
+            queue = std::unique_lock<std::recursive_mutex>(*m_pQueueLock);
+        }
         const bool sending = value != 0 && IsBeingSent(path);
         if (sending) {
             std::lock_guard<std::mutex> lock(m_listLock);
             CGlobalVar::m_nUploadCtrl = 1;
             m_pModel->RemoveRow(row);
         } else {
+            if (queue.owns_lock()) {
+                queue.unlock();
+            }
             DeleteRow(row);
             Notify(ui::kMsgRemoveWaitingTask, path);
         }
