@@ -1,21 +1,35 @@
-// Photographs the main window offscreen for the documentation: the frame with its user
-// panel, and the upload queue in the middle of an upload (bars, percentages, a paused row,
-// an uploaded row, waiting rows, the row buttons).
-//   qumo_mainframe_screenshots <repository root> <output folder>
+// Photographs the main window offscreen for the documentation: a local folder's preview
+// full of thumbnails with the floating upload button, a server folder's preview (from a
+// qumo-service started with its demo account), and the upload queue in the middle of an
+// upload (bars, percentages, a paused row, an uploaded row, waiting rows, the row buttons).
+//   qumo_mainframe_screenshots <repository root> <output folder> [service port]
 // Run through scripts/screenshots.
+#include "app/app_settings.h"
 #include "app/global_var.h"
+#include "net/api_calls.h"
+#include "net/hosts.h"
+#include "serverdir/server_dir_info.h"
+#include "ui/local_dir_tree.h"
 #include "ui/mainframe/list_ctrl_ex.h"
 #include "ui/mainframe/main_frame.h"
+#include "ui/mainframe/preview_list.h"
 #include "ui/qumo_app.h"
+#include "ui/server_dir_tree.h"
 #include "ui/skin/du_control.h"
 #include "ui/skin/du_style.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPixmap>
 #include <QTemporaryDir>
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -39,6 +53,72 @@ bool CopyTree(const QString& from, const QString& to) {
         }
     }
     return true;
+}
+
+// Lets the window's workers run until `done` holds (at most 30 s).
+template <class Done> void RunUntil(Done done) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < 30000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    for (int i = 0; i < 10; ++i) {
+        QCoreApplication::processEvents();
+    }
+}
+
+// A landscape photograph of our own: sky, sun, hills and water in colours of `seed`.
+bool WritePhoto(const QString& path, int seed) {
+    const int w = 1600, h = 1200;
+    QImage img(w, h, QImage::Format_RGB32);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    const int hue = (seed * 47) % 360;
+    QLinearGradient sky(0, 0, 0, h * 0.6);
+    sky.setColorAt(0, QColor::fromHsv((hue + 200) % 360, 120, 250));
+    sky.setColorAt(1, QColor::fromHsv((hue + 20) % 360, 70, 255));
+    p.fillRect(img.rect(), sky);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor::fromHsv((hue + 40) % 360, 90, 255));
+    p.drawEllipse(QPointF(w * (0.2 + (seed % 5) * 0.14), h * 0.25), 110, 110);
+    for (int layer = 0; layer < 3; ++layer) {
+        QPainterPath hills;
+        const double base = h * (0.5 + layer * 0.1);
+        hills.moveTo(0, h);
+        for (int x = 0; x <= w; x += 40) {
+            const double y = base - 120 * (1.0 - layer * 0.25) *
+                                        std::abs(std::sin((x + seed * 97 + layer * 300) / 260.0));
+            hills.lineTo(x, y);
+        }
+        hills.lineTo(w, h);
+        hills.closeSubpath();
+        p.setBrush(
+            QColor::fromHsv((hue + 90 + layer * 12) % 360, 110 + layer * 30, 170 - layer * 35));
+        p.drawPath(hills);
+    }
+    if (seed % 3 == 0) {
+        QLinearGradient sea(0, h * 0.78, 0, h);
+        sea.setColorAt(0, QColor::fromHsv((hue + 190) % 360, 140, 210));
+        sea.setColorAt(1, QColor::fromHsv((hue + 210) % 360, 180, 140));
+        p.fillRect(QRectF(0, h * 0.78, w, h * 0.22), sea);
+    }
+    p.end();
+    return img.save(path, "JPEG", 88);
+}
+
+// The demo account logged in on the service at `port`, its folder tree file written.
+bool LogIntoDemo(int port) {
+    hosts::SetAllServiceHosts("127.0.0.1:" + std::to_string(port));
+    hosts::SetWebsite("127.0.0.1:" + std::to_string(port));
+    const LoginAnswer login = ApiLogin(u"13800138000", u"qumo2012");
+    if (login.outcome != ApiOutcome::Ok) {
+        return false;
+    }
+    GetAppSettings().SetUserInfo(login.uid.c_str(), login.token.c_str(), login.nick.c_str(),
+                                 login.headface.c_str(), static_cast<int>(login.usedSpace),
+                                 static_cast<int>(login.totalSpace));
+    const FolderListAnswer folders = ApiGetFolderList(LoginKind::Account);
+    return !folders.folders.empty() && WriteServerDirInfo(folders.folders) == 1;
 }
 
 UpInfo Task(const char16_t* name, const char16_t* folder, std::int64_t size) {
@@ -74,6 +154,23 @@ int main(int argc, char** argv) {
     CGlobalVar::m_strNick = u"酷摩小岚";
     CGlobalVar::m_nTotalSpace = 2048;
     CGlobalVar::m_nUsedSpace = 737;
+    QDir().mkpath(root.path() + "/lib/tmp");
+    const int port = argc > 3 ? std::atoi(argv[3]) : 0;
+    if (port > 0 && !LogIntoDemo(port)) {
+        std::fprintf(stderr, "cannot log into the demo account on port %d\n", port);
+        return 1;
+    }
+    // A home folder with an album of photographs for the local preview.
+    const QString home = root.path() + "/home";
+    const QString album = home + "/图片/2012春节旅行";
+    QDir().mkpath(album);
+    QDir().mkpath(home + "/文档");
+    QDir().mkpath(home + "/视频");
+    for (int i = 0; i < 15; ++i) {
+        WritePhoto(album + QString::asprintf("/IMG_201201%02d_%04d.jpg", 20 + i / 5, 1015 + i * 37),
+                   i + 3);
+    }
+    qputenv("HOME", home.toUtf8());
     std::unique_ptr<DuStyle> style =
         duLoadStyleW((root.path() + "/skin/blue/config.xml").toStdU16String().c_str());
     if (!style) {
@@ -88,17 +185,56 @@ int main(int argc, char** argv) {
             return 1;
         }
         frame.show();
+
+        // The album selected in the local tree and previewed, the pointer over a photo.
+        CLocalDirTree* tree = frame.m_pLocalDirTree;
+        QTreeWidgetItem* item = tree->RootItem();
+        while (item && CLocalDirTree::ItemPath(item) != album) {
+            item->setExpanded(true);
+            QTreeWidgetItem* next = nullptr;
+            for (int i = 0; i < item->childCount() && !next; ++i) {
+                const QString p = CLocalDirTree::ItemPath(item->child(i));
+                if (!p.isEmpty() && (album == p || album.startsWith(p + "/"))) {
+                    next = item->child(i);
+                }
+            }
+            item = next;
+        }
+        if (item) {
+            tree->setCurrentItem(item);
+            tree->scrollToItem(item);
+        }
+        frame.OnLocalDirClick(album.toStdU16String());
+        RunUntil([&] { return !frame.PreviewWorkerRunning(); });
+        CPreviewList* preview = frame.m_pPreviewList;
+        if (preview->count() > 1) {
+            preview->item(1)->setSelected(true);
+            frame.PlaceFloatUploadButton(preview->visualItemRect(preview->item(1)).center());
+        }
         ok = Save(frame, out + "/main_window.png") && ok;
+
+        // A server folder of the demo account.
+        if (port > 0) {
+            const auto found = frame.m_pServerDirTree->findItems(
+                QStringLiteral("2012年春节"), Qt::MatchExactly | Qt::MatchRecursive);
+            if (!found.isEmpty()) {
+                CServerDirTree* server = frame.m_pServerDirTree;
+                server->scrollToItem(found.front());
+                frame.OnServerDirClick(server->visualItemRect(found.front()).center());
+                RunUntil([&] { return !frame.PreviewWorkerRunning(); });
+                ok = Save(frame, out + "/main_window_server.png") && ok;
+            }
+        }
 
         CListCtrlEx* list = frame.m_pUploadList;
         list->AddTaskRows({
-            Task(u"IMG_20120123_101512.jpg", u"我的酷摩岚\\旅行照片", 3276800),
-            Task(u"IMG_20120123_101748.jpg", u"我的酷摩岚\\旅行照片", 2936012),
-            Task(u"庙会_舞狮.mp4", u"我的酷摩岚\\旅行照片\\2012年春节", 48234496),
-            Task(u"DSC_0042.JPG", u"我的酷摩岚\\家庭相册", 4194304),
-            Task(u"宝宝第一次走路.mov", u"我的酷摩岚\\家庭相册\\宝宝成长", 125829120),
-            Task(u"DSC_0043.JPG", u"我的酷摩岚\\家庭相册", 3984588),
-            Task(u"DSC_0044.JPG", u"我的酷摩岚\\家庭相册", 1048576),
+            Task(u"IMG_20120123_101512.jpg", u"我的酷摩岚/旅行照片", 3276800),
+            Task(u"IMG_20120123_101748.jpg", u"我的酷摩岚/旅行照片", 2936012),
+            Task(u"庙会_舞狮.mp4", u"我的酷摩岚/旅行照片/2012年春节", 48234496),
+            Task(u"DSC_0042.JPG", u"我的酷摩岚/家庭相册", 4194304),
+            Task(u"宝宝第一次走路.mov", u"我的酷摩岚/家庭相册/宝宝成长", 125829120),
+            Task(u"DSC_0043.JPG", u"我的酷摩岚/家庭相册", 3984588),
+            Task(u"DSC_0044.JPG", u"我的酷摩岚/家庭相册", 1048576),
         });
         UploadListModel* model = list->Model();
         model->SetValue(0, 100);
