@@ -77,8 +77,15 @@ TEST_F(PreviewIt, ServerFolderListsRecordsThenLocalPreviewFreesThem) {
         files += e.type != 100 ? 1 : 0;
     ASSERT_GT(files, 0);
 
+    // From the queue tab: the click brings the preview back.
+    DuControl* queueTab = m_frame->WindowObject()->Control(u"tab_uploadfile");
+    QTest::mouseClick(queueTab->Widget(), Qt::LeftButton);
+    ASSERT_EQ(m_frame->m_nPreviewTabActive, 0);
     ClickItem(m_frame->m_pServerDirTree, family);
     EXPECT_EQ(m_frame->m_nServerPreview, 1);
+    EXPECT_TRUE(m_frame->WindowObject()->Control(u"tab_predirview")->IsSelected());
+    EXPECT_EQ(m_frame->m_nPreviewTabActive, 1);
+    EXPECT_TRUE(Preview()->isVisible());
     ASSERT_TRUE(QTest::qWaitFor([&] { return Preview()->RecordCount() >= files; }, 60000));
     ASSERT_TRUE(WaitPreviewDone());
     EXPECT_EQ(Text(u"tab_predirview"), u"        " + m_frame->m_pServerDirTree->ItemPath(family));

@@ -101,6 +101,9 @@ bool CMainFrame::Create(const char16_t* title) {
     m_pVersionText = window->Control(u"version_text");
     m_pCopyrightText = window->Control(u"copyright_text");
     m_pTabUploadFile = window->Control(u"tab_uploadfile");
+    // The skin file cannot keep the captions' leading blanks; they are the tabs' indent.
+    SetControlText(u"tab_predirview", u"        预览目录");
+    SetControlText(u"tab_uploadfile", u"   文件上传进度");
 
     LoadUpLoadTaskList();
     return true;

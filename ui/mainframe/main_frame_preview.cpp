@@ -159,8 +159,8 @@ void CMainFrame::ShowPreviewTab(const std::u16string& caption) {
     if (!tab) {
         return;
     }
-    if (!tab->CheckState()) {
-        tab->SetCheckState(true);
+    if (!tab->IsSelected()) {
+        tab->Select(); // shows its page and reports the change like a click
     }
     tab->SetText(u"        " + caption);
     tab->Redraw();
