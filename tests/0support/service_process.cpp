@@ -6,6 +6,7 @@
 #include <ftw.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -87,6 +88,7 @@ bool ServiceProcess::Launch(const std::vector<std::string>& extraArgs) {
     }
     std::string log = m_dataDir + "/service.log";
     auto t0 = std::chrono::steady_clock::now();
+    const pid_t parent = ::getpid();
     pid_t pid = ::fork();
     if (pid < 0) {
         ::close(fds[0]);
@@ -95,6 +97,10 @@ bool ServiceProcess::Launch(const std::vector<std::string>& extraArgs) {
         return false;
     }
     if (pid == 0) {
+        // A test that crashes takes its service with it instead of leaving it running.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
         ::dup2(fds[1], 1);
         int err = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         if (err >= 0)
