@@ -12,22 +12,6 @@
 #include <QScreen>
 #include <QTreeWidgetItemIterator>
 
-namespace {
-
-void CentreOn(QWidget* window, QWidget* owner) {
-    QRect area;
-    if (owner && owner->isVisible()) {
-        area = owner->window()->frameGeometry();
-    } else if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        area = screen->availableGeometry();
-    }
-    if (area.isValid()) {
-        window->move(area.center() - window->rect().center());
-    }
-}
-
-} // namespace
-
 const std::array<DuEventRow<CSelNetDirDlg>, 2> CSelNetDirDlg::s_events = {{
     {u"btn_true", kDuEventClick, &CSelNetDirDlg::OnTrue},
     {u"btn_winclose", kDuEventClick, &CSelNetDirDlg::OnClose},
@@ -65,7 +49,7 @@ bool CSelNetDirDlg::OnInitDialog() {
         return false;
     }
     m_bBound = true;
-    CentreOn(this, m_pOwner);
+    CentreWindowOn(this, m_pOwner);
     CreateTree();
     return true;
 }

@@ -7,9 +7,7 @@
 #include <QScreen>
 #include <QThread>
 
-namespace {
-
-void CentreOn(QWidget* window, QWidget* owner) {
+void CentreWindowOn(QWidget* window, QWidget* owner) {
     QRect area;
     if (owner && owner->isVisible()) {
         area = owner->window()->frameGeometry();
@@ -20,8 +18,6 @@ void CentreOn(QWidget* window, QWidget* owner) {
         window->move(area.center() - window->rect().center());
     }
 }
-
-} // namespace
 
 const std::array<DuEventRow<CShowMsgDlg>, 3> CShowMsgDlg::s_events = {{
     {u"btn_yes", kDuEventClick, &CShowMsgDlg::OnYes},
@@ -48,7 +44,7 @@ bool CShowMsgDlg::OnInitDialog() {
         return false;
     }
     m_bBound = true;
-    CentreOn(this, m_pOwner);
+    CentreWindowOn(this, m_pOwner);
     DuWindow* window = style->Window(this);
     if (!window) {
         return false;

@@ -47,3 +47,6 @@ private:
 // Shows a message box and returns its result. From a worker thread the box is shown on the
 // user-interface thread while the worker waits for the answer.
 int ShowMessageBox(QWidget* owner, std::u16string_view text, int oneButton);
+
+// Centres a dialog on its owner's window, or on the screen without a visible owner.
+void CentreWindowOn(QWidget* window, QWidget* owner);

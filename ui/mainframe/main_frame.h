@@ -145,6 +145,8 @@ public:
     bool ReportDuplicate(const std::u16string& fullPath, const std::u16string& text, int rows);
     // Appends `task` as a row and to the waiting tasks and the list file.
     void AppendUploadTask(UpInfo& task);
+    // After files were added: the queue summary when tasks wait, then the worker.
+    void StartAddedUploads();
     // A task for one local file as the folder scan makes it.
     static UpInfo MakeFileTask(const std::u16string& folder, const std::u16string& name, int fid);
 

@@ -86,6 +86,17 @@ void CMainFrame::AppendUploadTask(UpInfo& task) {
     }
 }
 
+void CMainFrame::StartAddedUploads() {
+    {
+        QueueGuard lock(m_queue.Lock());
+        if (!m_queue.waiting.empty()) {
+            ShowQueueSummary(PendingTaskCount());
+        }
+    }
+    m_queue.NotifyChanged();
+    EnsureUploadWorker();
+}
+
 UpInfo CMainFrame::MakeFileTask(const std::u16string& folder, const std::u16string& name, int fid) {
     return MakeFileUploadTask(folder, name, fid);
 }
@@ -178,14 +189,7 @@ void CMainFrame::OnUploadSelectedFiles() {
         }
         AppendUploadTask(task);
     }
-    {
-        QueueGuard lock(m_queue.Lock());
-        if (!m_queue.waiting.empty()) {
-            ShowQueueSummary(PendingTaskCount());
-        }
-    }
-    m_queue.NotifyChanged();
-    EnsureUploadWorker();
+    StartAddedUploads();
 }
 
 void CMainFrame::OnFloatUpload() {
@@ -212,12 +216,5 @@ void CMainFrame::OnFloatUpload() {
         return;
     }
     AppendUploadTask(task);
-    {
-        QueueGuard lock(m_queue.Lock());
-        if (!m_queue.waiting.empty()) {
-            ShowQueueSummary(PendingTaskCount());
-        }
-    }
-    m_queue.NotifyChanged();
-    EnsureUploadWorker();
+    StartAddedUploads();
 }
