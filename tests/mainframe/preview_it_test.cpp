@@ -6,7 +6,9 @@
 #include "media/show_img_by_size_thread.h"
 
 #include <QFile>
+#include <QMenu>
 #include <QTextStream>
+#include <QTimer>
 
 using namespace mftest;
 
@@ -227,6 +229,85 @@ TEST_F(PreviewIt, ResizeRuleAndFloatingButton) {
     EXPECT_FALSE(m_frame->m_pFloatUploadBtn->isVisible());
     m_frame->PlaceFloatUploadButton(centre);
     EXPECT_FALSE(m_frame->m_pFloatUploadBtn->isVisible());
+}
+
+} // namespace
+
+namespace {
+
+// The actions of the next popup menu, which is then closed without a choice.
+class PopupRecorder : public QObject {
+public:
+    PopupRecorder() { Arm(); }
+    void Arm() {
+        QTimer::singleShot(50, this, [this] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                for (QAction* a : menu->actions())
+                    actions.push_back({a->text(), a->data().toInt(), a->isEnabled()});
+                ++shown;
+                menu->close();
+            } else if (++polls < 40) {
+                Arm();
+            }
+        });
+    }
+    struct Item {
+        QString text;
+        int command;
+        bool enabled;
+    };
+    std::vector<Item> actions;
+    int shown = 0;
+    int polls = 0;
+};
+
+TEST_F(PreviewIt, RightClickMenusOfTheLocalPreviewAndTree) {
+    Pictures(m_home + "/相册", "菜单", 3);
+    ASSERT_NE(OpenFrame(), nullptr);
+    ClickLocalFolder(m_home + "/相册");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Preview()->count() == 3; }, 30000));
+    ASSERT_TRUE(WaitPreviewDone());
+
+    // On a thumbnail: "上传" of the preview.
+    {
+        PopupRecorder popup;
+        m_frame->OnPreviewRightClick(Preview()->visualItemRect(Preview()->item(1)).center());
+        ASSERT_EQ(popup.shown, 1);
+        ASSERT_EQ(popup.actions.size(), 1u);
+        EXPECT_EQ(popup.actions[0].text, QStringLiteral("上传"));
+        EXPECT_EQ(popup.actions[0].command, kCmdUploadFromPreview);
+        EXPECT_TRUE(popup.actions[0].enabled);
+    }
+    // Beside every thumbnail: no menu.
+    {
+        PopupRecorder popup;
+        m_frame->OnPreviewRightClick(QPoint(3, Preview()->viewport()->height() - 3));
+        QTest::qWait(300);
+        EXPECT_EQ(popup.shown, 0);
+    }
+    // On a local folder: it becomes the current item and "上传" of the tree is offered.
+    {
+        QTreeWidgetItem* home = LocalItem(m_home);
+        ASSERT_NE(home, nullptr);
+        CLocalDirTree* tree = m_frame->m_pLocalDirTree;
+        PopupRecorder popup;
+        m_frame->OnLocalTreeRightClick(tree->visualItemRect(home).center());
+        ASSERT_EQ(popup.shown, 1);
+        EXPECT_EQ(tree->currentItem(), home);
+        ASSERT_EQ(popup.actions.size(), 1u);
+        EXPECT_EQ(popup.actions[0].command, kCmdUploadFromLocalTree);
+    }
+    // A server preview offers no menu.
+    QTreeWidgetItem* family = ServerItem("家庭相册");
+    ClickItem(m_frame->m_pServerDirTree, family);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Preview()->RecordCount() > 0; }, 60000));
+    ASSERT_TRUE(WaitPreviewDone());
+    {
+        PopupRecorder popup;
+        m_frame->OnPreviewRightClick(Preview()->visualItemRect(Preview()->item(0)).center());
+        QTest::qWait(300);
+        EXPECT_EQ(popup.shown, 0);
+    }
 }
 
 } // namespace
