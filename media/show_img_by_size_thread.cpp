@@ -1,13 +1,11 @@
 #include "media/show_img_by_size_thread.h"
 
-#include <algorithm>
-
 #include "media/preview_grid.h"
 
 ShowImgBySizeThread::ShowImgBySizeThread(IPreviewSink& sink)
-    : CWorkThread(u"Global/ShowImgBySizeThread"), m_sink(sink) {}
+    : PreviewBatchWorker(u"Global/ShowImgBySizeThread", sink, kBatch, 0, false) {}
 
-// Run works on our members, so the thread must be gone before they are.
+// PlaceBatch runs on the thread: it must be gone before this object is.
 ShowImgBySizeThread::~ShowImgBySizeThread() {
     StopAndJoin();
 }
@@ -19,41 +17,12 @@ int ShowImgBySizeThread::Run(CWorkThread*) {
     m_sink.DeleteAllItems();
     m_sink.SetRedraw(true);
     m_sink.InvalidateList();
-
-    m_layoutWidth = LayoutWidthOf(m_sink.OuterSize().width());
-    const std::size_t total = m_sink.Preview().names.size();
-    std::size_t first = 0;
-    while (first < total) {
-        std::size_t n = std::min<std::size_t>(kBatch, total - first);
-        if (!Batch(first, n))
-            return 0;
-        first += n;
-        if (m_restart) {
-            m_restart = false;
-            first = 0;
-        }
-        if (!Wait(0))
-            return 0;
-    }
-    m_sink.InvalidateList();
+    RunBatches();
     return 0;
 }
 
-bool ShowImgBySizeThread::Batch(std::size_t first, std::size_t count) {
+bool ShowImgBySizeThread::PlaceBatch(std::size_t first, std::size_t count, int columns) {
     const PreviewState& preview = m_sink.Preview();
-    m_sink.SetImageCount(static_cast<int>(preview.names.size()));
-
-    int width = LayoutWidthOf(m_sink.OuterSize().width());
-    if (LayoutNeedsRestart(m_layoutWidth, width)) {
-        m_sink.FreeItemRecords();
-        m_sink.DeleteAllItems();
-        m_restart = true;
-        m_layoutWidth = width;
-        return true;
-    }
-
-    const int columns = GridColumns(m_layoutWidth);
-    m_sink.SetRedraw(true);
     for (std::size_t i = first; i < first + count; ++i) {
         if (!Wait(0))
             return false;

@@ -2,10 +2,9 @@
 // already in the image list are reused.
 #pragma once
 
-#include "app/work_thread.h"
-#include "media/preview_sink.h"
+#include "media/preview_batch_worker.h"
 
-class ShowImgBySizeThread : public CWorkThread {
+class ShowImgBySizeThread : public PreviewBatchWorker {
 public:
     static constexpr int kBatch = 30;
 
@@ -14,12 +13,5 @@ public:
 
 protected:
     int Run(CWorkThread* worker) override;
-
-private:
-    // false when the worker was stopped during the batch.
-    bool Batch(std::size_t first, std::size_t count);
-
-    IPreviewSink& m_sink;
-    int m_layoutWidth = 0;
-    bool m_restart = false;
+    bool PlaceBatch(std::size_t first, std::size_t count, int columns) override;
 };

@@ -1,7 +1,5 @@
 #include "media/show_local_img_thread.h"
 
-#include <algorithm>
-
 #include "app/global_var.h"
 #include "media/media_ext.h"
 #include "media/preview_grid.h"
@@ -22,50 +20,20 @@ std::u16string VideoPlaceholder() {
 } // namespace
 
 ShowLocalImgThread::ShowLocalImgThread(IPreviewSink& sink)
-    : CWorkThread(u"Global/ShowLocalImgThread"), m_sink(sink) {}
+    : PreviewBatchWorker(u"Global/ShowLocalImgThread", sink, kBatch, 2, true) {}
 
-// Run works on our members, so the thread must be gone before they are.
+// PlaceBatch runs on the thread: it must be gone before this object is.
 ShowLocalImgThread::~ShowLocalImgThread() {
     StopAndJoin();
 }
 
 int ShowLocalImgThread::Run(CWorkThread*) {
-    m_layoutWidth = LayoutWidthOf(m_sink.OuterSize().width());
-    const std::size_t total = m_sink.Preview().names.size();
-    std::size_t first = 0;
-    while (first < total) {
-        std::size_t n = std::min<std::size_t>(kBatch, total - first);
-        if (!Batch(first, n))
-            return 0;
-        first += n;
-        if (m_restart) {
-            m_restart = false;
-            first = 0;
-        }
-        if (!Wait(2))
-            return 0;
-    }
-    m_sink.InvalidateList();
+    RunBatches();
     return 0;
 }
 
-bool ShowLocalImgThread::Batch(std::size_t first, std::size_t count) {
+bool ShowLocalImgThread::PlaceBatch(std::size_t first, std::size_t count, int columns) {
     const PreviewState& preview = m_sink.Preview();
-    m_sink.SetImageCount(static_cast<int>(preview.names.size()));
-
-    int width = LayoutWidthOf(m_sink.OuterSize().width());
-    if (LayoutNeedsRestart(m_layoutWidth, width)) {
-        // The window changed too much for the running layout: start over.
-        m_sink.FreeItemRecords();
-        m_sink.DeleteAllItems();
-        m_sink.RemoveAllImages();
-        m_restart = true;
-        m_layoutWidth = width;
-        return true;
-    }
-
-    const int columns = GridColumns(m_layoutWidth);
-    m_sink.SetRedraw(true);
     for (std::size_t i = first; i < first + count; ++i) {
         const std::u16string& name = preview.names[i];
         std::u16string file = PreviewFilePath(preview.folder, name);
