@@ -139,6 +139,11 @@ public:
     std::u16string SelectedLocalFolder() const;
     // Runs the server folder picker; true with the chosen folder id when confirmed.
     bool ChooseUploadTarget(int& fid);
+    // The selected local folder (else the message, false), then the picker.
+    bool ChooseFolderAndTarget(std::u16string& folder, int& fid);
+    // One file of `folder` as a new task unless a row already has it (then its message);
+    // true when it was added.
+    bool AddFileUpload(const std::u16string& folder, const std::u16string& name, int fid);
     // The duplicate message for a file named by `text` against a row of `value`.
     static std::u16string DuplicateMessage(const std::u16string& text, int value);
     // Shows the message and returns true when a row among the first `rows` has this path.

@@ -97,18 +97,33 @@ void CMainFrame::StartAddedUploads() {
     EnsureUploadWorker();
 }
 
+bool CMainFrame::ChooseFolderAndTarget(std::u16string& folder, int& fid) {
+    folder = SelectedLocalFolder();
+    if (folder.empty()) {
+        ShowMessageBox(this, kNoLocalFolder, 1);
+        return false;
+    }
+    return ChooseUploadTarget(fid);
+}
+
+bool CMainFrame::AddFileUpload(const std::u16string& folder, const std::u16string& name, int fid) {
+    UpInfo task = MakeFileTask(folder, name, fid);
+    const int rows = m_pUploadList ? m_pUploadList->GetItemCount() : 0;
+    if (ReportDuplicate(task.m_strFilePath, name, rows)) {
+        return false;
+    }
+    AppendUploadTask(task);
+    return true;
+}
+
 UpInfo CMainFrame::MakeFileTask(const std::u16string& folder, const std::u16string& name, int fid) {
     return MakeFileUploadTask(folder, name, fid);
 }
 
 void CMainFrame::OnUploadFolder() {
-    const std::u16string folder = SelectedLocalFolder();
-    if (folder.empty()) {
-        ShowMessageBox(this, kNoLocalFolder, 1);
-        return;
-    }
+    std::u16string folder;
     int fid = 0;
-    if (!ChooseUploadTarget(fid)) {
+    if (!ChooseFolderAndTarget(folder, fid)) {
         return;
     }
     int added = 0;
@@ -164,13 +179,9 @@ void CMainFrame::OnUploadSelectedFiles() {
     if (!m_pPreviewList || m_pPreviewList->SelectedRows().empty()) {
         return;
     }
-    const std::u16string folder = SelectedLocalFolder();
-    if (folder.empty()) {
-        ShowMessageBox(this, kNoLocalFolder, 1);
-        return;
-    }
+    std::u16string folder;
     int fid = 0;
-    if (!ChooseUploadTarget(fid)) {
+    if (!ChooseFolderAndTarget(folder, fid)) {
         return;
     }
     const std::vector<int> rows = m_pPreviewList->SelectedRows();
@@ -183,11 +194,7 @@ void CMainFrame::OnUploadSelectedFiles() {
         if (name.empty()) {
             continue;
         }
-        UpInfo task = MakeFileTask(folder, name, fid);
-        if (ReportDuplicate(task.m_strFilePath, name, m_pUploadList->GetItemCount())) {
-            continue;
-        }
-        AppendUploadTask(task);
+        AddFileUpload(folder, name, fid);
     }
     StartAddedUploads();
 }
@@ -201,20 +208,12 @@ void CMainFrame::OnFloatUpload() {
     if (name.empty()) {
         return;
     }
-    const std::u16string folder = SelectedLocalFolder();
-    if (folder.empty()) {
-        ShowMessageBox(this, kNoLocalFolder, 1);
-        return;
-    }
+    std::u16string folder;
     int fid = 0;
-    if (!ChooseUploadTarget(fid)) {
+    if (!ChooseFolderAndTarget(folder, fid)) {
         return;
     }
-    UpInfo task = MakeFileTask(folder, name, fid);
-    if (ReportDuplicate(task.m_strFilePath, name,
-                        m_pUploadList ? m_pUploadList->GetItemCount() : 0)) {
-        return;
+    if (AddFileUpload(folder, name, fid)) {
+        StartAddedUploads();
     }
-    AppendUploadTask(task);
-    StartAddedUploads();
 }
