@@ -61,7 +61,7 @@ long long ServiceSession::Counter(const std::string& name) const {
     return m_proc->Counter(name);
 }
 
-std::vector<ServerFileEntry> ServiceSession::ListFolder(int fid) const {
+std::vector<ServerFileEntry> ListServerFolder(int fid) {
     std::vector<ServerFileEntry> all;
     int mid = -1, failures = 0;
     while (true) {
@@ -75,4 +75,8 @@ std::vector<ServerFileEntry> ServiceSession::ListFolder(int fid) const {
         mid = api_json::AtoiText(platform::ToNarrow(page.entries.back().id));
     }
     return all;
+}
+
+std::vector<ServerFileEntry> ServiceSession::ListFolder(int fid) const {
+    return ListServerFolder(fid);
 }

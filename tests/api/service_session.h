@@ -11,6 +11,10 @@
 
 class ServiceProcess;
 
+// Every entry of a server folder, through the file list pages, as the logged-in account
+// sees it.
+std::vector<ServerFileEntry> ListServerFolder(int fid);
+
 class ServiceSession {
 public:
     ServiceSession();

@@ -35,6 +35,7 @@
 #include "net/hosts.h"
 #include "platform/codepage.h"
 #include "tests/0support/service_process.h"
+#include "tests/api/service_session.h"
 #include "tests/upload/upload_it_util.h"
 
 namespace {
@@ -108,22 +109,6 @@ std::vector<LocalFile> MakeMediaFolder(const std::string& folder, int count, uin
         files.push_back(f);
     }
     return files;
-}
-
-std::vector<ServerFileEntry> ListFolder(int fid) {
-    std::vector<ServerFileEntry> all;
-    int mid = -1, failures = 0;
-    while (true) {
-        FileListPage page;
-        if (ApiGetFileListPage(mid, fid, 30, failures, page) != ApiOutcome::Ok ||
-            page.entries.empty())
-            break;
-        all.insert(all.end(), page.entries.begin(), page.entries.end());
-        if (static_cast<int>(all.size()) >= page.total)
-            break;
-        mid = std::atoi(platform::ToNarrow(page.entries.back().id).c_str());
-    }
-    return all;
 }
 
 // VmRSS and VmHWM of a process, in kB.
@@ -279,7 +264,7 @@ TEST(UploadSoak, EveryFileArrivesOnceThroughKillsAndFaults) {
     const int fid = chosen->fid;
     const std::string folderPath = platform::ToNarrow(rootName + u"/" + chosen->name);
     std::set<std::u16string> before;
-    for (const ServerFileEntry& e : ListFolder(fid))
+    for (const ServerFileEntry& e : ListServerFolder(fid))
         before.insert(e.id);
 
     auto t0 = Clock::now();
@@ -364,7 +349,7 @@ TEST(UploadSoak, EveryFileArrivesOnceThroughKillsAndFaults) {
     std::map<std::string, std::vector<ServerFileEntry>> byName;
     std::set<std::string> blobs;
     int duplicates = 0, wrong = 0, missing = 0, foreign = 0, sameBlob = 0;
-    for (const ServerFileEntry& e : ListFolder(fid)) {
+    for (const ServerFileEntry& e : ListServerFolder(fid)) {
         if (before.count(e.id))
             continue;
         byName[platform::ToNarrow(e.name)].push_back(e);
@@ -398,7 +383,7 @@ TEST(UploadSoak, EveryFileArrivesOnceThroughKillsAndFaults) {
         }
     EXPECT_EQ(sameBlob, 0);
     // None of them went to the root folder instead.
-    for (const ServerFileEntry& e : ListFolder(0))
+    for (const ServerFileEntry& e : ListServerFolder(0))
         EXPECT_EQ(names.count(platform::ToNarrow(e.name)), 0u) << platform::ToNarrow(e.name);
 
     // Memory: the later starts use no more than the earlier ones (plus some slack).
