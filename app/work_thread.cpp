@@ -59,9 +59,13 @@ bool CWorkThread::Stop() {
 
 bool CWorkThread::Wait(int ms) {
     if (!m_stopEvent.Valid()) {
-        // A private event nobody signals: the wait is a plain sleep.
-        platform::CancellableSleep(ms < 0 ? 0 : ms);
-        return true;
+        // No stop event could be made: wait on a private one nobody signals, so a wait
+        // without limit stays one.
+        if (!m_privateEvent.Valid())
+            m_privateEvent = platform::EventHandle::Create();
+        if (!m_privateEvent.Valid())
+            return true;
+        return !m_privateEvent.WaitFor(ms);
     }
     return !m_stopEvent.WaitFor(ms);
 }

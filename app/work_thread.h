@@ -84,6 +84,7 @@ private:
     static void ThreadProc(CWorkThread* worker);
 
     platform::EventHandle m_stopEvent;
+    platform::EventHandle m_privateEvent; // Wait's, when there is no stop event
     std::u16string m_eventName;
     std::thread m_thread;
     std::thread::id m_threadId;

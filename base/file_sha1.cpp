@@ -3,6 +3,7 @@
 #include "base/file_sha1_reader.h"
 #include "base/log.h"
 #include "base/sha1.h"
+#include "platform/event.h"
 
 #include <cerrno>
 #include <climits>
@@ -81,6 +82,11 @@ void CFileSha1::RequestStop() {
     m_stop.store(true, std::memory_order_relaxed);
 }
 
+bool CFileSha1::Stopped() const {
+    return m_stop.load(std::memory_order_relaxed) || platform::ThreadCancelRequested() ||
+           (m_abort != nullptr && m_abort());
+}
+
 std::u16string CFileSha1::GetFileSha1(const char* path) {
     try {
         // A few chunk buffers (each one chunk plus a spare byte) for reading ahead,
@@ -108,13 +114,17 @@ std::u16string CFileSha1::Compute(const char* path, unsigned char* buffer) {
         m_error = kCannotOpen;
         return std::u16string();
     }
-    Fd file(::open(path, O_RDONLY | O_CLOEXEC));
+    // Opening a named pipe blocks until a writer comes; without blocking it cannot hang.
+    Fd file(::open(path, O_RDONLY | O_CLOEXEC | (m_regularOnly ? O_NONBLOCK : 0)));
     struct stat st;
     // A folder opens for reading here but is not a file that can be read.
-    if (file.get() < 0 || ::fstat(file.get(), &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (file.get() < 0 || ::fstat(file.get(), &st) != 0 || S_ISDIR(st.st_mode) ||
+        (m_regularOnly && !S_ISREG(st.st_mode))) {
         m_error = kCannotOpen;
         return std::u16string();
     }
+    if (m_regularOnly)
+        ::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK);
     if (!CanQuerySize(path)) {
         m_error = kNoSize;
         return std::u16string();
@@ -146,7 +156,7 @@ std::u16string CFileSha1::HashLoop(int fd, ReadFn read, unsigned char* buffer) {
             m_error = kUnknown;
             return std::u16string();
         }
-        if (m_stop.load(std::memory_order_relaxed)) {
+        if (Stopped()) {
             m_error = kStopped;
             return std::u16string();
         }
@@ -169,7 +179,7 @@ std::u16string CFileSha1::HashAhead(filesha1::ReadAhead& ahead) {
             m_error = kUnknown;
             return std::u16string();
         }
-        if (m_stop.load(std::memory_order_relaxed)) {
+        if (Stopped()) {
             m_error = kStopped;
             return std::u16string();
         }

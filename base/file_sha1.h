@@ -1,7 +1,9 @@
 // SHA-1 digest of a file's whole content, read in fixed 10240-byte chunks.
 //
 // One object is used by one thread at a time; only RequestStop may be called from
-// another thread, and the running computation notices it at its next chunk.
+// another thread, and the running computation notices it at its next chunk. The calling
+// thread's cancel event (a worker's stop) and the abort check end it the same way, so a
+// digest of a large file never holds up a stop.
 #pragma once
 
 #include <atomic>
@@ -22,6 +24,14 @@ public:
     // Ends a running GetFileSha1 at its next chunk with "User terminate calculate!".
     void RequestStop();
 
+    // A check made between chunks, on the computing thread: true ends the digest as a
+    // stop does. Null (the default) checks only the stop flag and the thread's stop.
+    void SetAbortCheck(bool (*check)()) { m_abort = check; }
+
+    // Refuses anything but a regular file ("The file can't be opened!") without ever
+    // blocking in the open: a named pipe in an upload queue must not hold the worker.
+    void SetRegularFilesOnly(bool on) { m_regularOnly = on; }
+
     // The last failure's message. Only failures assign it; a success leaves it as it was.
     const std::string& ErrorText() const { return m_error; }
 
@@ -35,6 +45,10 @@ private:
     std::u16string HashLoop(int fd, ReadFn read, unsigned char* buffer);
     std::u16string HashAhead(filesha1::ReadAhead& ahead);
 
+    bool Stopped() const;
+
     std::string m_error;
     std::atomic<bool> m_stop{false};
+    bool (*m_abort)() = nullptr;
+    bool m_regularOnly = false;
 };

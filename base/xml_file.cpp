@@ -1,5 +1,6 @@
 #include "base/xml_file.h"
 
+#include "base/log.h"
 #include "platform/atomic_file.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -11,9 +12,9 @@
 
 namespace {
 
-// Larger documents are refused rather than read: the program's files are far smaller,
-// and a runaway file must not take the memory of the whole machine.
-constexpr std::uint64_t kMaxDocumentBytes = 256u << 20;
+// Larger documents are refused rather than read (kMaxXmlFileBytes): the program's files are
+// far smaller, and a runaway file must not take the memory of the whole machine.
+constexpr std::uint64_t kMaxDocumentBytes = kMaxXmlFileBytes;
 
 constexpr char16_t kDeclaration[] = u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>";
 
@@ -82,8 +83,16 @@ bool SaveFile(const char16_t* text, const char16_t* path, int mode) {
         return false;
     }
     const std::size_t len = platform::U16Len(text);
+    const std::size_t total = 2 + 2 * (std::size(kDeclaration) - 1) + 2 * len;
+    if (total > kMaxXmlFileBytes) {
+        // Written, it could never be read again; the old file stays as it is.
+        LogError(u"Refused to write %s: %llu bytes are more than can be read back", path,
+                 static_cast<unsigned long long>(total));
+        platform::SetLastErrorCode(platform::kErrFileTooLarge);
+        return false;
+    }
     std::string bytes;
-    bytes.reserve(2 + 2 * (std::size(kDeclaration) - 1) + 2 * len);
+    bytes.reserve(total);
     bytes += "\xFF\xFE";
     AppendUtf16Le(bytes, kDeclaration, std::size(kDeclaration) - 1);
     AppendUtf16Le(bytes, text, len);

@@ -37,6 +37,10 @@ extern const XmlEntityTable DefaultEntities;
 // would hide the closing quote or "<" from the parser (a value ending in an odd run of
 // backslashes). Every other backslash is written as it is, so files without such a
 // value keep their bytes. A parse that decodes entities turns it back into "\".
+// The deepest nesting the parser reads: an element with more enclosing elements than this
+// fails to load. Writers of documents meant to be read back stay within it.
+inline constexpr int kMaxXmlDepth = 256;
+
 inline constexpr char16_t kXmlBackslashReference[] = u"&#92;";
 
 struct XmlParseOptions {

@@ -11,7 +11,7 @@ namespace {
 
 // Deeper documents are refused: recursion (parse, destruction, writing) must not be able
 // to exhaust the stack on a hostile file. The program's own files are a few levels deep.
-constexpr int kMaxDepth = 256;
+constexpr int kMaxDepth = kMaxXmlDepth;
 
 // The error report is shared by parses on every thread; recording it is rare, so one lock.
 std::mutex g_errorMutex;

@@ -3,7 +3,7 @@
 #include "media/preview_grid.h"
 
 ShowImgBySizeThread::ShowImgBySizeThread(IPreviewSink& sink)
-    : PreviewBatchWorker(u"Global/ShowImgBySizeThread", sink, kBatch, 0, false) {}
+    : PreviewBatchWorker(u"Global\\ShowImgBySizeThread", sink, kBatch, 0, false) {}
 
 // PlaceBatch runs on the thread: it must be gone before this object is.
 ShowImgBySizeThread::~ShowImgBySizeThread() {

@@ -20,7 +20,7 @@ std::u16string VideoPlaceholder() {
 } // namespace
 
 ShowLocalImgThread::ShowLocalImgThread(IPreviewSink& sink)
-    : PreviewBatchWorker(u"Global/ShowLocalImgThread", sink, kBatch, 2, true) {}
+    : PreviewBatchWorker(u"Global\\ShowLocalImgThread", sink, kBatch, 2, true) {}
 
 // PlaceBatch runs on the thread: it must be gone before this object is.
 ShowLocalImgThread::~ShowLocalImgThread() {

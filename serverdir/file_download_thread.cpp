@@ -33,7 +33,7 @@ bool IsSendablePath(const char16_t* path) {
 
 FileDownLoadThread::FileDownLoadThread(IPreviewSink& sink, IControlTextSink& controls, int fid,
                                        std::u16string cacheDir)
-    : CWorkThread(u"Global/FileDownLoadEvent"), m_sink(sink), m_controls(controls), m_fid(fid),
+    : CWorkThread(u"Global\\FileDownLoadEvent"), m_sink(sink), m_controls(controls), m_fid(fid),
       m_cacheDir(std::move(cacheDir)) {}
 
 FileDownLoadThread::~FileDownLoadThread() {

@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "app/global_var.h"
+#include "base/log.h"
 #include "base/xml.h"
 #include "platform/files.h"
 #include "serverdir/safe_name.h"
@@ -15,8 +16,10 @@ namespace {
 constexpr const char16_t* kFileName = u"ServerDirInfo.xml";
 constexpr const char16_t* kRootElement = u"ServerUserDir";
 constexpr const char16_t* kFolderElement = u"BootDir";
-// Deeper trees cannot be mirrored anyway: their paths outgrow what the system accepts.
-constexpr int kMaxDepth = 2048;
+// Folders below this depth are left out: the file must stay readable, and the parser refuses
+// deeper nesting. Counted from the root folder's children; two elements (the document's
+// and the root folder's) enclose them.
+constexpr int kMaxDepth = kMaxXmlDepth - 2;
 
 std::u16string Decimal(int v) {
     std::string s = std::to_string(v);
@@ -60,8 +63,14 @@ public:
         if (depth == 0)
             m_visited.insert(parentFid);
         auto it = m_children.find(parentFid);
-        if (it == m_children.end() || depth >= kMaxDepth)
+        if (it == m_children.end())
             return true;
+        if (depth >= kMaxDepth) {
+            LogError(u"ServerDirInfo.xml: the folders below fid %d are deeper than %d levels and "
+                     u"are left out",
+                     parentFid, kMaxDepth);
+            return true;
+        }
         for (std::size_t index : it->second) {
             const ServerFolder& f = m_folders[index];
             // A fid met before means the list is not a tree; one visit per fid ends it.

@@ -1,6 +1,7 @@
 #include "base/xml.h"
 #include "platform/atomic_file.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "platform/lasterror.h"
 
 #include <gtest/gtest.h>
@@ -137,6 +138,12 @@ TEST_F(XmlFile, FailedSaveLeavesTheOldFileIntact) {
     ASSERT_EQ(::mkdir(Path("dir.xml").c_str(), 0755), 0);
     EXPECT_FALSE(SaveFile(u"<a/>", Path16("dir.xml").c_str()));
     EXPECT_EQ(platform::GetLastErrorCode(), platform::kErrAccessDenied);
+
+    // A document too large to be read back is not written at all.
+    const std::u16string huge(kMaxXmlFileBytes / 2, u'a');
+    EXPECT_FALSE(SaveFile(huge, Path16("f.xml")));
+    EXPECT_EQ(platform::GetLastErrorCode(), platform::kErrFileTooLarge);
+    EXPECT_EQ(Read(Path("f.xml")), old);
 
     // No temporary file is left behind.
     std::string cmd = "test $(ls -A '" + m_dir + "' | wc -l) -eq 2";

@@ -118,7 +118,7 @@ TEST(ShowImgBySize, RestartKeepsTheImages) {
 TEST(ShowImgBySize, StopEndsBeforeTheNextPlacement) {
     FakePreview sink;
     Names(sink, 60);
-    platform::EventHandle stopEvent = platform::EventHandle::Create(u"Global/ShowImgBySizeThread");
+    platform::EventHandle stopEvent = platform::EventHandle::Create(u"Global\\ShowImgBySizeThread");
     std::atomic<bool> held{false};
     sink.hook = [&](const std::string& e) {
         if (e.rfind("insert 3 ", 0) == 0) {

@@ -181,7 +181,7 @@ TEST_F(LocalWorkerTest, StopDuringABatchEndsAtTheNextItem) {
     Pictures(45);
     // The worker is held inside the sixth image request until the stop is signalled, so
     // the stop is sure to arrive in the middle of the first batch.
-    platform::EventHandle stopEvent = platform::EventHandle::Create(u"Global/ShowLocalImgThread");
+    platform::EventHandle stopEvent = platform::EventHandle::Create(u"Global\\ShowLocalImgThread");
     std::atomic<bool> held{false};
     sink_.hook = [&](const std::string& e) {
         if (e == "image 5") {

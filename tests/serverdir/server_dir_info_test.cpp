@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "tests/serverdir/serverdir_test_util.h"
@@ -260,6 +261,23 @@ TEST(ServerDirInfo, AListThatIsNotATreeVisitsEveryFidOnce) {
                             u"\r\n\t</BootDir>"
                             u"\r\n</ServerUserDir>"));
     EXPECT_TRUE(Names(ir.Tmp() / "r" / "a" / "b").empty());
+}
+
+// A tree deeper than the parser reads is cut where the reader's limit is: the file stays
+// readable and shows every folder down to there.
+TEST(ServerDirInfo, ATreeTooDeepToReadIsCutAtTheReadersLimit) {
+    InstallRoot ir;
+    std::vector<ServerFolder> list = {Folder(u"r", 0, -1)};
+    for (int fid = 1; fid <= 300; ++fid)
+        list.push_back(Folder(u"d", fid, fid - 1));
+    ASSERT_EQ(WriteServerDirInfo(list), 1);
+
+    FakeTree tree;
+    LoadServerDirTree(&tree, ServerDirInfoPath().c_str());
+    const std::string outline = tree.Outline();
+    const auto levels = std::count(outline.begin(), outline.end(), '\n');
+    EXPECT_GE(levels, 250);
+    EXPECT_LT(levels, 300);
 }
 
 } // namespace
