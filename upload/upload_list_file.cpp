@@ -1,7 +1,10 @@
 #include "upload/upload_list_file.h"
 
+#include <cstring>
+#include <ctime>
 #include <cwctype>
 #include <mutex>
+#include <utility>
 
 #include "app/global_var.h"
 #include "base/format.h"
@@ -19,15 +22,6 @@ const char16_t kNewListText[] = u"\t\t\t\t\t\t<QumoUploadList>\t\t\t\t\t\t</Qumo
 
 bool IsSpace16(char16_t c) {
     return std::iswspace(static_cast<wint_t>(c)) != 0;
-}
-
-std::u16string Trim16(const std::u16string& s) {
-    std::size_t b = 0, e = s.size();
-    while (b < e && IsSpace16(s[b]))
-        ++b;
-    while (e > b && IsSpace16(s[e - 1]))
-        --e;
-    return s.substr(b, e - b);
 }
 
 char16_t Fold(char16_t c) {
@@ -57,6 +51,9 @@ bool FileExists(const std::u16string& path) {
     return !path.empty() && platform::GetFileAttributesEx(path, fa) && !fa.isDirectory;
 }
 
+// The name of the last list file set aside, until the window has told the user.
+std::u16string g_setAside;
+
 bool ReadList(const std::u16string& path, XmlNode& root) {
     if (LoadFile(path.c_str(), &root))
         return true;
@@ -64,9 +61,54 @@ bool ReadList(const std::u16string& path, XmlNode& root) {
     return false;
 }
 
-void WriteList(const std::u16string& path, const XmlNode& root) {
-    // A failed save is logged by the file layer; the operation still counts as done.
-    SaveFile(WriteXml(root, DefaultWriteOptions).c_str(), path.c_str());
+// Whether the existing file at `path` holds bytes that are no list: too large to read,
+// empty, or not a document. A file that only cannot be opened now is not.
+bool HoldsNoList(const std::u16string& path) {
+    platform::FileAttributes fa;
+    if (!platform::GetFileAttributesEx(path, fa) || fa.isDirectory)
+        return false;
+    if (fa.size == 0 || fa.size > kMaxXmlFileBytes)
+        return true;
+    std::string bytes;
+    if (!platform::ReadWholeFile(path, bytes, kMaxXmlFileBytes))
+        return false;
+    XmlNode root;
+    return !LoadXmlBytes(bytes.data(), bytes.size(), &root);
+}
+
+std::u16string AsideName(const std::u16string& path) {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
+    std::u16string name =
+        path + u".unreadable-" + std::u16string(stamp, stamp + std::strlen(stamp));
+    platform::FileAttributes fa;
+    for (int n = 2; platform::GetFileAttributesEx(name, fa) && n < 100; ++n)
+        name = path + u".unreadable-" + std::u16string(stamp, stamp + std::strlen(stamp)) +
+               FormatText(u"-%d", n);
+    return name;
+}
+
+// A list file that cannot be read is never overwritten: it is renamed beside itself so a
+// fresh list can start and nothing in it is lost. True when it was set aside.
+bool SetAsideUnreadable(const std::u16string& path) {
+    if (!HoldsNoList(path))
+        return false;
+    const std::u16string aside = AsideName(path);
+    if (!platform::MoveFileReplace(path, aside)) {
+        LogError(u"The unreadable upload list %s could not be set aside", path.c_str());
+        return false;
+    }
+    LogError(u"The unreadable upload list was set aside as %s", aside.c_str());
+    g_setAside = aside;
+    return true;
+}
+
+bool WriteList(const std::u16string& path, const XmlNode& root) {
+    // A failed save is logged by the file layer.
+    return SaveFile(WriteXml(root, DefaultWriteOptions).c_str(), path.c_str());
 }
 
 // The logged-in user's group among the top element's children. Sets `error` when a
@@ -114,6 +156,25 @@ void Replace(XmlNode* node, const char16_t* name, const std::u16string& value) {
 
 } // namespace
 
+std::u16string Trim16(const std::u16string& s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && IsSpace16(s[b]))
+        ++b;
+    while (e > b && IsSpace16(s[e - 1]))
+        --e;
+    return s.substr(b, e - b);
+}
+
+bool SetAsideUnreadableUploadList() {
+    std::lock_guard<std::mutex> guard(g_listFileLock);
+    return SetAsideUnreadable(CGlobalVar::m_strUploadListPath);
+}
+
+std::u16string TakeSetAsideUploadList() {
+    std::lock_guard<std::mutex> guard(g_listFileLock);
+    return std::exchange(g_setAside, std::u16string());
+}
+
 bool SameListKey(const std::u16string& a, const std::u16string& b) {
     return EqualNoCase(Trim16(a), Trim16(b));
 }
@@ -125,17 +186,22 @@ bool AddUploadTaskList(UpInfo record) {
 bool AddUploadTaskLists(const std::vector<UpInfo>& records) {
     std::lock_guard<std::mutex> guard(g_listFileLock);
     const std::u16string path = CGlobalVar::m_strUploadListPath;
-    if (!FileExists(path)) {
-        XmlNode fresh;
-        if (fresh.Load(kNewListText, &DefaultParseOptions) == nullptr) {
-            LogError(u"root node Load error.");
-            return false;
-        }
-        WriteList(path, fresh);
-    }
     XmlNode root;
-    if (!ReadList(path, root))
-        return false;
+    // A file that holds no list is set aside once and a fresh one started.
+    for (int round = 0;; ++round) {
+        if (!FileExists(path)) {
+            XmlNode fresh;
+            if (fresh.Load(kNewListText, &DefaultParseOptions) == nullptr) {
+                LogError(u"root node Load error.");
+                return false;
+            }
+            WriteList(path, fresh);
+        }
+        if (ReadList(path, root))
+            break;
+        if (round > 0 || !SetAsideUnreadable(path))
+            return false;
+    }
 
     bool error = false;
     XmlNode* group = FindUserGroup(root, error);
@@ -166,64 +232,76 @@ bool AddUploadTaskLists(const std::vector<UpInfo>& records) {
         Append(task.get(), u"UploadPort", u"");
         group->AppendChild(std::move(task));
     }
-    WriteList(path, root);
-    return true;
+    return WriteList(path, root);
 }
 
-bool UpdateUploadTaskList(UpInfo record) {
+namespace {
+
+// The read-modify-write of one task's element: finds the logged-in user's group and the
+// first element with `fullPath`, lets `change` work on it (null when there is none) and
+// writes the file when `change` says so. `op` names the operation in the log.
+template <class Change>
+bool ChangeTask(const char16_t* op, const std::u16string& fullPath, Change change) {
     std::lock_guard<std::mutex> guard(g_listFileLock);
     const std::u16string path = CGlobalVar::m_strUploadListPath;
     if (!FileExists(path))
         return false;
     XmlNode root;
-    if (!ReadList(path, root))
+    if (!ReadList(path, root)) {
+        SetAsideUnreadable(path);
         return false;
+    }
     bool error = false;
     XmlNode* group = FindUserGroup(root, error);
     if (error) {
-        LogError(u"UpdateUploadTaskList, Failed to call GetChild");
-        return false;
-    }
-    if (group == nullptr)
-        return false;
-    XmlNode* task = FindTask(*group, record.m_strFilePath, error);
-    if (error) {
-        LogError(u"UpdateUploadTaskList, Failed to call GetChild");
-        return false;
-    }
-    if (task == nullptr)
-        return true;
-    Replace(task, u"UploadStatus", u"1");
-    Replace(task, u"UploadId", record.m_tsUpID);
-    Replace(task, u"UploadMid", record.m_tcVid);
-    Replace(task, u"UploadIp", record.m_tcUploadIp);
-    Replace(task, u"UploadPort", FormatText(u"%d", record.m_nUploadPort));
-    WriteList(path, root);
-    return true;
-}
-
-bool DeleteUploadTaskList(const std::u16string& fullPath) {
-    std::lock_guard<std::mutex> guard(g_listFileLock);
-    const std::u16string path = CGlobalVar::m_strUploadListPath;
-    if (!FileExists(path))
-        return false;
-    XmlNode root;
-    if (!ReadList(path, root))
-        return false;
-    bool error = false;
-    XmlNode* group = FindUserGroup(root, error);
-    if (error) {
-        LogError(u"DeleteUploadTaskList, Failed to call GetChild");
+        LogError(u"%s, Failed to call GetChild", op);
         return false;
     }
     if (group == nullptr)
         return false;
     XmlNode* task = FindTask(*group, fullPath, error);
     if (error) {
-        LogError(u"DeleteUploadTaskList, Failed to call GetChild");
+        LogError(u"%s, Failed to call GetChild", op);
         return false;
     }
-    if (task != nullptr && group->RemoveChild(task))
+    if (change(*group, task))
         WriteList(path, root);
     return true;
+}
+
+void SetUploadValues(XmlNode* task, const std::u16string& status, const std::u16string& id,
+                     const std::u16string& mid, const std::u16string& ip,
+                     const std::u16string& port) {
+    Replace(task, u"UploadStatus", status);
+    Replace(task, u"UploadId", id);
+    Replace(task, u"UploadMid", mid);
+    Replace(task, u"UploadIp", ip);
+    Replace(task, u"UploadPort", port);
+}
+
+} // namespace
+
+bool UpdateUploadTaskList(UpInfo record) {
+    return ChangeTask(u"UpdateUploadTaskList", record.m_strFilePath, [&](XmlNode&, XmlNode* task) {
+        if (task == nullptr)
+            return false;
+        SetUploadValues(task, u"1", record.m_tsUpID, record.m_tcVid, record.m_tcUploadIp,
+                        FormatText(u"%d", record.m_nUploadPort));
+        return true;
+    });
+}
+
+bool ResetUploadTaskList(const std::u16string& fullPath) {
+    return ChangeTask(u"ResetUploadTaskList", fullPath, [&](XmlNode&, XmlNode* task) {
+        if (task == nullptr)
+            return false;
+        SetUploadValues(task, u"0", u"", u"", u"", u"");
+        return true;
+    });
+}
+
+bool DeleteUploadTaskList(const std::u16string& fullPath) {
+    return ChangeTask(u"DeleteUploadTaskList", fullPath, [&](XmlNode& group, XmlNode* task) {
+        return task != nullptr && group.RemoveChild(task);
+    });
 }

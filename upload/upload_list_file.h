@@ -20,16 +20,32 @@ bool AddUploadTaskLists(const std::vector<UpInfo>& records);
 // group.
 bool UpdateUploadTaskList(UpInfo record);
 
+// Forgets the service's upload values of a task, as a new task's element holds them
+// (UploadStatus "0", the four Upload... values empty), so it is announced again. Same
+// results as UpdateUploadTaskList.
+bool ResetUploadTaskList(const std::u16string& fullPath);
+
 // Removes the first element of the task with this full path. True also when there is
 // none; false when the file is missing or unreadable or the user has no group.
 bool DeleteUploadTaskList(const std::u16string& fullPath);
 
+// A list file that exists but holds no readable list (too large, empty, not a document) is
+// renamed beside itself ("QumolanUploadList.xml.unreadable-<date>-<time>") and never
+// overwritten; the operations above do this themselves before starting a fresh file. True
+// when the file was set aside now.
+bool SetAsideUnreadableUploadList();
+// The name the last list file was set aside under, once; empty when none was since.
+std::u16string TakeSetAsideUploadList();
+
 // Compares two texts as the list file's matching rules do: trimmed of white space at
 // both ends, without regard to letter case.
 bool SameListKey(const std::u16string& a, const std::u16string& b);
+// `s` without the white space at both ends.
+std::u16string Trim16(const std::u16string& s);
 
-// Reads the logged-in user's tasks back from the file, in file order: an empty FileExt
-// reads as the lower-cased text after the last "." of the path, an empty FileSize as the
+// Reads the logged-in user's tasks back from the file, in file order, each value trimmed:
+// an empty FileExt reads as the lower-cased text after the last "." of the path (the whole
+// path without one), an empty FileSize as the
 // file's current length, an empty NetDirId as 0; the upload values only when
 // UploadStatus is "1". False (and nothing read) when the file is missing or unreadable.
 bool ReadUploadTaskList(std::vector<UpInfo>& out);

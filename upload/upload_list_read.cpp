@@ -17,6 +17,10 @@ std::u16string Attr(const XmlNode* node, const char16_t* name) {
     return a != nullptr ? a->value : std::u16string();
 }
 
+std::u16string Trimmed(const XmlNode* node, const char16_t* name) {
+    return Trim16(Attr(node, name));
+}
+
 // A 64-bit decimal; anything after the digits is ignored, a bad text reads 0.
 int64_t ParseLength(const std::u16string& s) {
     uint64_t v = 0;
@@ -33,9 +37,7 @@ int64_t ParseLength(const std::u16string& s) {
 
 std::u16string ExtOf(const std::u16string& path) {
     std::size_t dot = path.rfind(u'.');
-    if (dot == std::u16string::npos)
-        return {};
-    std::u16string ext = path.substr(dot + 1);
+    std::u16string ext = dot == std::u16string::npos ? path : path.substr(dot + 1);
     for (char16_t& c : ext)
         if (c < 0x80)
             c = static_cast<char16_t>(std::towlower(c));
@@ -51,8 +53,10 @@ bool ReadUploadTaskList(std::vector<UpInfo>& out) {
     if (path.empty() || !platform::GetFileAttributesEx(path, fa))
         return false;
     XmlNode root;
-    if (!LoadFile(path, root))
+    if (!LoadFile(path, root)) {
+        SetAsideUnreadableUploadList();
         return false;
+    }
     const XmlNode* group = nullptr;
     for (std::size_t i = 0; i < root.ChildCount() && group == nullptr; ++i)
         if (SameListKey(Attr(root.GetChild(i), u"UserName"), CGlobalVar::m_strUid))
@@ -64,12 +68,12 @@ bool ReadUploadTaskList(std::vector<UpInfo>& out) {
         if (e->kind != XmlNodeKind::Element)
             continue;
         UpInfo t;
-        t.m_strFileName = Attr(e, u"FileName");
-        t.m_strFilePath = Attr(e, u"FileAllPath");
+        t.m_strFileName = Trimmed(e, u"FileName");
+        t.m_strFilePath = Trimmed(e, u"FileAllPath");
         t.m_strFilePath2 = t.m_strFilePath;
-        std::u16string ext = Attr(e, u"FileExt");
+        std::u16string ext = Trimmed(e, u"FileExt");
         CopyToFixed(t.m_tcExt, ext.empty() ? ExtOf(t.m_strFilePath) : ext);
-        std::u16string size = Attr(e, u"FileSize");
+        std::u16string size = Trimmed(e, u"FileSize");
         if (size.empty()) {
             platform::FileAttributes f;
             if (platform::GetFileAttributesEx(t.m_strFilePath, f))
@@ -77,10 +81,10 @@ bool ReadUploadTaskList(std::vector<UpInfo>& out) {
         } else {
             t.m_nFileLen = ParseLength(size);
         }
-        std::u16string dir = Attr(e, u"NetDirId");
+        std::u16string dir = Trimmed(e, u"NetDirId");
         t.m_nNetDirId = dir.empty() ? 0 : api_json::AtoiText(platform::ToNarrow(dir));
-        t.m_strNetDirPath = Attr(e, u"NetDirPath");
-        if (Attr(e, u"UploadStatus") == u"1") {
+        t.m_strNetDirPath = Trimmed(e, u"NetDirPath");
+        if (Trimmed(e, u"UploadStatus") == u"1") {
             CopyToFixed(t.m_tsUpID, Attr(e, u"UploadId"));
             CopyToFixed(t.m_tcVid, Attr(e, u"UploadMid"));
             CopyToFixed(t.m_tcUploadIp, Attr(e, u"UploadIp"));

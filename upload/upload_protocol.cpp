@@ -102,45 +102,103 @@ int TakeControlFlag() {
     return flag;
 }
 
-// The confirmation. Only an answer with status 200 finishes the upload; anything else is
-// tried again later (the service discards bytes that did not match, so they are sent
-// again). A confirmation that finds the upload server still busy with the upload (status
-// 423: it is closing the transfer, or still digesting a large file after an earlier
-// confirmation timed out) is asked again for up to a minute; a missing answer twice more.
-bool Confirm(const std::string& url, const std::u16string& name) {
+enum class Confirmation { Done, Failed, Rejected };
+
+// The confirmation, after the whole file was sent. Only an answer with status 200 finishes
+// the upload. 409 means the service threw the bytes away because they are not the announced
+// file, and 412 that it expects more bytes than the file has: either way the file changed
+// since it was announced, so the upload is announced anew (an unchanged file gets its upload
+// back from the service). Anything else is tried again later. A confirmation
+// that finds the upload server still busy with the upload (status 423: it is closing the
+// transfer, or still digesting a large file after an earlier confirmation timed out) is
+// asked again for up to a minute; a missing answer twice more.
+Confirmation Confirm(const std::string& url, const std::u16string& name) {
     int unanswered = 0;
     for (int busy = 0; busy < 120;) {
         std::string body;
         if (!HttpModuleGet(url.c_str(), body)) {
             LogInfo(u"file %s uploadover.json error", name.c_str());
             if (++unanswered >= 3 || !platform::CancellableSleep(200))
-                return false;
+                return Confirmation::Failed;
             continue;
         }
         LogInfo(u"uploadover.json success");
         ApiAnswer ans;
         if (ParseApiAnswer(body, ans) == AnswerParse::Ok && ans.status == 200)
-            return true;
+            return Confirmation::Done;
         LogInfo(u"file %s uploadover.json status %d", name.c_str(), ans.status);
+        if (ans.status == 409 || ans.status == 412)
+            return Confirmation::Rejected;
         if (ans.status != 423)
-            return false;
+            return Confirmation::Failed;
         ++busy;
         if (!platform::CancellableSleep(busy < 5 ? 100 : 500))
-            return false;
+            return Confirmation::Failed;
     }
-    return false;
+    return Confirmation::Failed;
+}
+
+// Drops the upload the service no longer knows or refused, in the record and in the list
+// file, so that the next attempt announces the file again with its current size and digest.
+void ForgetUpload(UpInfo& t, const char16_t* why) {
+    LogInfo(u"file [%s] upload %s dropped (%s); it will be announced again",
+            t.m_strFileName.c_str(), t.m_tsUpID, why);
+    t.m_tcUploadIp[0] = 0;
+    t.m_tcVid[0] = 0;
+    t.m_tsUpID[0] = 0;
+    t.m_nUploadPort = 80;
+    ResetUploadTaskList(t.m_strFilePath);
+}
+
+// A pause or cancel of this file at any step (digest, announcement, offset, transfer):
+// true with the result it asks for, cancel ending as "done" as a cancelled transfer does.
+bool Interrupted(int& result) {
+    int flag = TakeControlFlag();
+    if (flag == 1)
+        result = kUploadDone;
+    else if (flag == 2)
+        result = kUploadPaused;
+    return flag == 1 || flag == 2;
+}
+
+// The digest stops between chunks for the user's pause or cancel of this file as well.
+bool ControlFlagSet() {
+    return CGlobalVar::m_nUploadCtrl != 0;
+}
+
+// Whether the upload server's first reply to the POST (its head and as much of the body
+// as came with it) carries an answer with this status.
+bool ReplyStatusIs(const std::string& reply, int status) {
+    const std::size_t head = reply.find("\r\n\r\n");
+    if (head == std::string::npos)
+        return false;
+    ApiAnswer ans;
+    return ParseApiAnswer(reply.substr(head + 4), ans) == AnswerParse::Ok && ans.status == status;
 }
 
 } // namespace
 
 int UploadOneFile(UpInfo& upInfo, IUploadView* view) {
     const std::u16string name = upInfo.m_strFileName;
-    char localPath[520] = {};
-    platform::WideToNarrow(upInfo.m_strFilePath.c_str(), localPath, sizeof localPath);
+    // The whole path, however long: a cut one names another file or none.
+    const std::string localPath = platform::ToNarrow(upInfo.m_strFilePath);
 
     {
         CFileSha1 digest;
-        CopyToFixed(upInfo.m_tcSha1, digest.GetFileSha1(localPath));
+        digest.SetAbortCheck(&ControlFlagSet);
+        digest.SetRegularFilesOnly(true);
+        CopyToFixed(upInfo.m_tcSha1, digest.GetFileSha1(localPath.c_str()));
+        int interrupted = 0;
+        if (Interrupted(interrupted))
+            return interrupted;
+        if (platform::ThreadCancelRequested())
+            return kUploadTransferFailed;
+        // A file that is gone, not a regular file or unreadable would be announced and
+        // refused again and again: it waits for the user instead.
+        if (upInfo.m_tcSha1[0] == 0) {
+            LogInfo(u"file [%s] cannot be read: %hs", name.c_str(), digest.ErrorText().c_str());
+            return kUploadUnreadable;
+        }
     }
 
     CAppSettings& st = GetAppSettings();
@@ -155,9 +213,14 @@ int UploadOneFile(UpInfo& upInfo, IUploadView* view) {
 
     int result = kUploadAnnounceFailed;
     if (upInfo.m_tcUploadIp[0] == 0 || upInfo.m_tcVid[0] == 0) {
+        // The size announced is the file's as it is now, matching the digest just made.
+        CGlobalVar::GetFileLength(upInfo.m_strFilePath.c_str(), &upInfo.m_nFileLen);
         int announced = 0;
-        for (int a = 0; a < 3 && announced == 0; ++a)
+        for (int a = 0; a < 3 && announced == 0; ++a) {
             announced = Announce(upInfo, v, a, result);
+            if (announced == 0 && Interrupted(result))
+                return result;
+        }
         if (announced != 1)
             return result;
     }
@@ -166,6 +229,8 @@ int UploadOneFile(UpInfo& upInfo, IUploadView* view) {
     const std::string upid = api_url::EscapeUtf8(upInfo.m_tsUpID);
     const std::string server = UploadServer(upInfo);
     for (int a = 0; a < 3; ++a) {
+        if (Interrupted(result))
+            return result;
         std::string url = server + "/v2/getupload.json?uid=" + v.uid + "&mid=" + mid +
                           "&upid=" + upid + "&upchannel=" + v.upchannel + "&suffix=" + v.suffix +
                           "&folderid=" + v.folderid;
@@ -183,6 +248,12 @@ int UploadOneFile(UpInfo& upInfo, IUploadView* view) {
             continue;
         }
         LogInfo(u"file [%s], getupload.json tsStatus %d", name.c_str(), ans.status);
+        if (ans.status == 404 || ans.status == 401) {
+            // The service no longer knows this upload (expired, or its data restored), or
+            // the ids do not belong together: asking again can never succeed.
+            ForgetUpload(upInfo, u"unknown to the upload server");
+            return kUploadOffsetFailed;
+        }
         // Offsets of files over 4 GiB need all 64 bits.
         const Json::Value& at = ans.attachment;
         if (ans.status != 200 || !at.isObject() || !at.isMember("byte") || !at["byte"].isUInt64()) {
@@ -191,32 +262,47 @@ int UploadOneFile(UpInfo& upInfo, IUploadView* view) {
         }
         uint64_t start = at["byte"].asUInt64();
         LogInfo(u"file [%s], getupload.json success", name.c_str());
+        if (Interrupted(result))
+            return result;
 
         std::string path = "/v2/upload.json?uid=" + v.uid + "&mid=" + mid + "&upid=" + upid +
                            "&upchannel=" + v.upchannel + "&suffix=" + v.suffix +
                            "&folderid=" + v.folderid;
         CGlobalVar::GetFileLength(upInfo.m_strFilePath.c_str(), &upInfo.m_nFileLen);
         const std::string size = UDec(static_cast<unsigned long long>(upInfo.m_nFileLen));
+        if (start > static_cast<uint64_t>(upInfo.m_nFileLen)) {
+            // The file shrank since it was announced: these bytes can never match.
+            ForgetUpload(upInfo, u"the file is shorter than the bytes received");
+            return kUploadTransferFailed;
+        }
 
-        std::string reply = PostFileData(path.c_str(), upInfo, localPath, start, view);
+        std::string reply = PostFileData(path.c_str(), upInfo, localPath.c_str(), start, view);
         if (reply == "0") {
-            int flag = TakeControlFlag();
-            if (flag == 1)
-                return kUploadDone;
-            if (flag == 2)
-                return kUploadPaused;
+            if (Interrupted(result))
+                return result;
             result = kUploadTransferFailed;
             continue;
+        }
+        if (ReplyStatusIs(reply, 413)) {
+            // More bytes than were announced: the file grew since.
+            ForgetUpload(upInfo, u"the file is longer than announced");
+            return kUploadTransferFailed;
         }
 
         std::string over = server + "/v2/uploadover.json?uid=" + v.uid + "&mid=" + mid +
                            "&upid=" + upid + "&upchannel=" + v.upchannel + "&suffix=" + v.suffix +
                            "&pname=&folderid=" + v.folderid + "&sha1=" + v.sha1 + "&size=" + size;
         LogInfo(u"uploadover.json %hs", over.c_str());
-        if (!Confirm(over, name))
+        switch (Confirm(over, name)) {
+        case Confirmation::Done:
+            DeleteUploadTaskList(upInfo.m_strFilePath);
+            return kUploadDone;
+        case Confirmation::Rejected:
+            ForgetUpload(upInfo, u"the content does not match the announcement");
             return kUploadTransferFailed;
-        DeleteUploadTaskList(upInfo.m_strFilePath);
-        return kUploadDone;
+        case Confirmation::Failed:
+            return kUploadTransferFailed;
+        }
     }
     return result;
 }

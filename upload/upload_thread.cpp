@@ -141,6 +141,16 @@ int CUploadThread::Pass(bool& finishedAny, bool& failedAny) {
             task->m_nStatus = kTaskPaused;
             break;
         }
+        case kUploadUnreadable: {
+            // Kept in the list file and paused: a resume tries it again once the file is
+            // back; until then it does not hold up the queue.
+            {
+                Guard g(m_queue.Lock());
+                task->m_nStatus = kTaskPaused;
+            }
+            m_view.ShowRowFailed(task->m_strFilePath, kUnreadableFileText);
+            break;
+        }
         case kUploadNoSpace: {
             {
                 Guard g(m_queue.Lock());
@@ -164,6 +174,14 @@ int CUploadThread::Pass(bool& finishedAny, bool& failedAny) {
         int n = m_queue.Pending();
         if (n >= 0)
             m_view.ShowQueueSummary(n);
+        // The file is no longer being worked on: a command that arrived too late for the
+        // attempt applies to its task now, and later commands for it go the waiting
+        // tasks' way instead of stopping whatever file comes next.
+        {
+            Guard g(m_queue.Lock());
+            TakeLateControl();
+            CGlobalVar::m_strCurUploadPath.clear();
+        }
     }
 
     // 3. Drop the finished tasks.

@@ -1,5 +1,6 @@
 // PostFileData: the raw POST of a file's remaining bytes to the upload server.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -38,6 +39,17 @@ bool SendAll(int fd, const void* data, std::size_t n, int timeoutMs) {
     return platform::SocketSendAll(fd, data, n, timeoutMs) == platform::SocketStatus::Ok;
 }
 
+// A reply the upload server sent before the body was complete: it refused the body (more
+// bytes than announced, upload closed) and stopped reading. Whatever arrived before its
+// reset is still readable. Empty when there is none.
+std::string EarlyReply(int fd) {
+    char reply[1025] = {};
+    ssize_t got = platform::SocketRecv(fd, reply, 1024);
+    if (got <= 0)
+        return {};
+    return std::string(reply, ::strnlen(reply, static_cast<std::size_t>(got)));
+}
+
 } // namespace
 
 uint64_t UploadBodyBytesSent() {
@@ -54,8 +66,10 @@ std::string PostFileData(const char* path, const UpInfo& upInfo, const char* loc
     if (path == nullptr || localPath == nullptr)
         return "0";
     FileCloser file;
-    file.fd = ::open(localPath, O_RDONLY | O_CLOEXEC);
-    if (file.fd < 0)
+    // Only a regular file is sent; opening anything else must not block the worker.
+    file.fd = ::open(localPath, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st {};
+    if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode))
         return "0";
     off_t end = ::lseek(file.fd, 0, SEEK_END);
     if (end < 0)
@@ -80,8 +94,10 @@ std::string PostFileData(const char* path, const UpInfo& upInfo, const char* loc
     std::string head = std::string("POST ") + path + " HTTP/1.1\r\nHost: " + host +
                        "\r\nAccept: */*\r\nContent-Length: " + std::to_string(size - start) +
                        "\r\n\r\n";
-    if (!SendAll(sock.fd, head.data(), head.size(), timeout))
-        return "0";
+    if (!SendAll(sock.fd, head.data(), head.size(), timeout)) {
+        std::string early = EarlyReply(sock.fd);
+        return early.empty() ? "0" : early;
+    }
     if (::lseek(file.fd, static_cast<off_t>(start), SEEK_SET) < 0)
         return "0";
     if (CGlobalVar::m_nUploadCtrl != 0)
@@ -99,8 +115,10 @@ std::string PostFileData(const char* path, const UpInfo& upInfo, const char* loc
         if (n < 0)
             return "0";
         if (n > 0) {
-            if (!SendAll(sock.fd, buf, static_cast<std::size_t>(n), timeout))
-                return "0";
+            if (!SendAll(sock.fd, buf, static_cast<std::size_t>(n), timeout)) {
+                std::string early = EarlyReply(sock.fd);
+                return early.empty() ? "0" : early;
+            }
             g_bodyBytes += static_cast<uint64_t>(n);
         }
         total += static_cast<uint64_t>(n);
@@ -116,9 +134,16 @@ std::string PostFileData(const char* path, const UpInfo& upInfo, const char* loc
             break;
         if (CGlobalVar::m_nUploadCtrl != 0)
             return "0";
-        // A fast peer never blocks a send, so look for the worker's stop now and then.
-        if ((++chunks & 63) == 0 && platform::ThreadCancelRequested())
-            return "0";
+        // A fast peer never blocks a send, so look for the worker's stop now and then, and
+        // for an answer that came before the body was done (a refusal): sending on is
+        // pointless then.
+        if ((++chunks & 63) == 0) {
+            if (platform::ThreadCancelRequested())
+                return "0";
+            std::string early = EarlyReply(sock.fd);
+            if (!early.empty())
+                return early;
+        }
     }
     ::close(file.fd);
     file.fd = -1;

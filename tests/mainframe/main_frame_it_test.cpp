@@ -225,16 +225,29 @@ TEST_F(MainFrameIt, EmptyOrBrokenSavedQueueStartsNoWorker) {
     EXPECT_EQ(Text(u"copyright_text"), u"暂无上传任务");
     m_frame.reset();
 
-    // Not XML at all: the queue starts empty and the file is left as it was.
+    // Not XML at all: the queue starts empty, the file is set aside as it was (never
+    // overwritten by the next upload) and the user is told once.
     {
         std::ofstream f(platform::ToNarrow(CGlobalVar::m_strUploadListPath), std::ios::binary);
         f << "\xFF\xFE<<<not xml";
     }
     const std::string broken = ListFile();
+    MsgBoxAnswerer answerer(MsgAnswer::Confirm);
     ASSERT_NE(OpenFrame(), nullptr);
     EXPECT_EQ(List()->GetItemCount(), 0);
     EXPECT_EQ(m_frame->m_pUploadThread, nullptr);
-    EXPECT_EQ(ListFile(), broken);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !answerer.Texts().empty(); }, 5000));
+    const std::u16string told = answerer.Texts().front();
+    const std::u16string prefix = u"上传列表文件无法读取，已另存为 ";
+    ASSERT_EQ(told.rfind(prefix, 0), 0u);
+    const std::u16string aside =
+        told.substr(prefix.size(), told.find(u' ', prefix.size()) - prefix.size());
+    EXPECT_EQ(FileBytes(aside), broken);
+    std::remove(platform::ToNarrow(aside).c_str());
+    m_frame.reset();
+    ASSERT_NE(OpenFrame(), nullptr);
+    QTest::qWait(50);
+    EXPECT_EQ(answerer.Texts().size(), 1u);
 }
 
 TEST_F(MainFrameIt, PauseAndResumeTheFileBeingSentAndAWaitingOne) {

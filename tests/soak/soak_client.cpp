@@ -58,6 +58,9 @@ public:
             Say("sent " + platform::ToNarrow(fullPath));
     }
     void PostAllPaused() override { Say("error every row paused"); }
+    void ShowRowFailed(const std::u16string&, const std::u16string&) override {
+        Say("error a file could not be read");
+    }
 
     std::atomic<int> rows{0};
 };

@@ -44,6 +44,10 @@ public:
         std::lock_guard<std::mutex> g(m);
         ++allPaused;
     }
+    void ShowRowFailed(const std::u16string& fullPath, const std::u16string& text) override {
+        std::lock_guard<std::mutex> g(m);
+        failedText[fullPath] = text;
+    }
 
     std::vector<int> Progress(const std::u16string& path) {
         std::lock_guard<std::mutex> g(m);
@@ -56,6 +60,7 @@ public:
     std::map<std::u16string, int> rowValue;
     std::vector<int> summaries;
     std::map<std::u16string, std::vector<int>> progress;
+    std::map<std::u16string, std::u16string> failedText;
     int noSpaceMessages = 0;
     int allPaused = 0;
     // Called on the transfer's thread after each progress message.

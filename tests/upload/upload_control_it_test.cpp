@@ -3,15 +3,21 @@
 // when that one waits for another attempt.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
+#include <thread>
 
 #include "app/global_var.h"
 #include "fake_upload_view.h"
 #include "tests/api/service_session.h"
 #include "upload/upload_list_file.h"
+#include "upload/upload_protocol.h"
 #include "upload/upload_thread.h"
 #include "upload_it_util.h"
 
@@ -174,6 +180,85 @@ TEST_F(UploadControl, LateCancelOfAFailedFileDropsIt) {
     std::lock_guard<std::recursive_mutex> g(queue.Lock());
     EXPECT_TRUE(queue.active.empty());
     EXPECT_EQ(queue.activeCount, 0);
+}
+
+// A pause or cancel of the file the worker is busy with stops that file at whatever step it
+// is in, before its first byte (its row still shows 0): during the digest of a large file
+// and during a slow announcement. The count stays right. A worker's stop during the digest
+// ends it within the stop's wait.
+TEST_F(UploadControl, CommandsStopTheFileBeforeItsFirstByte) {
+    const std::string stamp = std::to_string(::getpid());
+    // Six GiB without blocks on disk: its digest takes seconds.
+    const std::string big = dir + "/big_" + stamp + ".mp4";
+    {
+        std::ofstream(big).close();
+        ASSERT_EQ(::truncate(big.c_str(), int64_t{6} << 30), 0);
+    }
+    const std::string small = dir + "/small_" + stamp + ".jpg";
+    WriteFreshFile(small, 40000);
+    const struct {
+        std::string file;
+        int flag;
+        bool slowAnnouncement;
+    } cases[] = {{big, 1, false}, {big, 2, false}, {small, 1, true}, {small, 2, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Name(c.file) + " flag " + std::to_string(c.flag));
+        queue.waiting.clear();
+        queue.active.clear();
+        queue.activeCount = 0;
+        const UpInfo t = MakeTask(c.file);
+        ASSERT_TRUE(AddUploadTaskList(t));
+        queue.Enqueue(t);
+        if (c.slowAnnouncement) {
+            ASSERT_NE(service->Admin("/admin/faults?delay_ms=1500"), "");
+        }
+        const uint64_t sent = UploadBodyBytesSent();
+        auto worker = std::make_unique<CUploadThread>(queue, view);
+        ASSERT_TRUE(worker->Start());
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                std::lock_guard<std::recursive_mutex> g(queue.Lock());
+                return CGlobalVar::m_strCurUploadPath == t.m_strFilePath;
+            },
+            30000));
+        if (c.slowAnnouncement)
+            std::this_thread::sleep_for(std::chrono::milliseconds(300)); // inside allinone
+        {
+            // What the list does for the row being worked on.
+            std::lock_guard<std::recursive_mutex> g(queue.Lock());
+            if (c.flag == 1)
+                DeleteUploadTaskList(t.m_strFilePath);
+            CGlobalVar::m_nUploadCtrl = c.flag;
+        }
+        if (c.flag == 1) {
+            EXPECT_TRUE(WaitUntil([&] { return !worker->IsRunning(); }, 60000));
+            std::lock_guard<std::recursive_mutex> g(queue.Lock());
+            EXPECT_TRUE(queue.active.empty());
+            EXPECT_EQ(queue.activeCount, 0);
+        } else {
+            EXPECT_TRUE(WaitUntil([&] { return StatusOf(c.file) == kTaskPaused; }, 60000));
+            EXPECT_TRUE(worker->IsRunning()); // waits for a resume
+        }
+        EXPECT_TRUE(worker->Stop());
+        worker.reset();
+        service->Admin("/admin/faults?delay_ms=0");
+        EXPECT_EQ(UploadBodyBytesSent(), sent);
+        EXPECT_EQ(CGlobalVar::m_nUploadCtrl.load(), 0);
+        EXPECT_EQ(Stored().count(Name(c.file)), 0u);
+    }
+
+    queue.waiting.clear();
+    queue.active.clear();
+    queue.Enqueue(MakeTask(big));
+    auto worker = std::make_unique<CUploadThread>(queue, view);
+    ASSERT_TRUE(worker->Start());
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            std::lock_guard<std::recursive_mutex> g(queue.Lock());
+            return CGlobalVar::m_strCurUploadPath == platform::FromNarrow(big);
+        },
+        30000));
+    EXPECT_TRUE(worker->Stop()); // true only when the thread ended within the stop's wait
 }
 
 } // namespace

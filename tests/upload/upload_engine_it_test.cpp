@@ -213,8 +213,11 @@ TEST_F(UploadEngine, UnconfirmedUploadIsNotFinished) {
     std::vector<UpInfo> left;
     ASSERT_TRUE(ReadUploadTaskList(left));
     ASSERT_EQ(left.size(), 1u);
-    EXPECT_NE(left[0].m_tcVid[0], 0); // announced, kept for the next attempt
+    // Kept, and to be announced anew with the file as it is now.
+    EXPECT_EQ(left[0].m_tcVid[0], 0);
     EXPECT_EQ(RootEntries().count(t.m_strFileName), 0u);
+    EXPECT_EQ(UploadOneFile(t), kUploadDone);
+    EXPECT_EQ(RootEntries().count(t.m_strFileName), 1u);
 }
 
 } // namespace

@@ -198,13 +198,25 @@ TEST_F(UploadListFile, MissingOrUnreadableFile) {
     EXPECT_FALSE(DeleteUploadTaskList(u"/a.jpg"));
     EXPECT_EQ(access(path.c_str(), F_OK), -1); // neither creates the file
 
-    // An unreadable (unparsable) file is not recreated by Add and not changed by any.
+    // A file that holds no list is never overwritten: it is set aside, byte for byte, the
+    // window learns its new name once, and a fresh list starts.
     const std::string junk("\xFF\xFEn\0o\0", 6);
     std::ofstream(path, std::ios::binary).write(junk.data(), 6);
-    EXPECT_FALSE(AddUploadTaskList(Task(u"/a.jpg")));
     EXPECT_FALSE(UpdateUploadTaskList(Task(u"/a.jpg")));
-    EXPECT_FALSE(DeleteUploadTaskList(u"/a.jpg"));
-    EXPECT_EQ(ReadBytes(path), junk);
+    const std::u16string aside = TakeSetAsideUploadList();
+    ASSERT_EQ(aside.rfind(CGlobalVar::m_strUploadListPath + u".unreadable-", 0), 0u);
+    EXPECT_EQ(TakeSetAsideUploadList(), u"");
+    const std::string asidePath(aside.begin(), aside.end());
+    EXPECT_EQ(ReadBytes(asidePath), junk);
+    std::ofstream(path, std::ios::binary).write(junk.data(), 6);
+    EXPECT_TRUE(AddUploadTaskList(Task(u"/a.jpg")));
+    std::vector<UpInfo> read;
+    ASSERT_TRUE(ReadUploadTaskList(read));
+    EXPECT_EQ(read.size(), 1u);
+    const std::u16string second = TakeSetAsideUploadList();
+    EXPECT_NE(second, aside); // the first one is kept too
+    std::remove(asidePath.c_str());
+    std::remove(std::string(second.begin(), second.end()).c_str());
 
     // An empty list path fails without touching anything.
     CGlobalVar::m_strUploadListPath.clear();
@@ -236,24 +248,28 @@ TEST_F(UploadListFile, ReadBackTakesUploadValuesOnlyWhenAnnounced) {
     std::string local = dir + "/Photo.JPG";
     std::ofstream(local, std::ios::binary) << "12345";
     std::u16string local16(local.begin(), local.end());
-    WriteText(path,
-              u"\r\n<QumoUploadList>\r\n\t<UserInfo UserName=\"9\" >\r\n\t\t"
-              u"<QumoFileInfo FileName=\"x.png\" FileAllPath=\"/x.png\" FileExt=\"png\" "
-              u"FileSize=\"5000000000\" NetDirId=\"3\" NetDirPath=\"d\" UploadStatus=\"0\" "
-              u"UploadId=\"1\" UploadMid=\"2\" UploadIp=\"h\" UploadPort=\"81\" />\r\n\t</UserInfo>"
-              u"\r\n\t<UserInfo UserName=\"1001\" >\r\n\t\t"
-              u"<QumoFileInfo FileName=\"Photo.JPG\" FileAllPath=\"" +
-                  local16 +
-                  u"\" FileExt=\"\" FileSize=\"\" NetDirId=\"\" NetDirPath=\"\" UploadStatus=\"1\" "
-                  u"UploadId=\"11\" UploadMid=\"12\" UploadIp=\"127.0.0.1\" UploadPort=\"8411\" "
-                  u"/>\r\n\t\t"
-                  u"<QumoFileInfo FileName=\"b.jpg\" FileAllPath=\"/b.jpg\" FileExt=\"jpg\" "
-                  u"FileSize=\"5000000000\" NetDirId=\"-4\" NetDirPath=\"p\" UploadStatus=\"0\" "
-                  u"UploadId=\"1\" UploadMid=\"2\" UploadIp=\"h\" UploadPort=\"81\" />"
-                  u"\r\n\t</UserInfo>\r\n</QumoUploadList>");
+    WriteText(
+        path,
+        u"\r\n<QumoUploadList>\r\n\t<UserInfo UserName=\"9\" >\r\n\t\t"
+        u"<QumoFileInfo FileName=\"x.png\" FileAllPath=\"/x.png\" FileExt=\"png\" "
+        u"FileSize=\"5000000000\" NetDirId=\"3\" NetDirPath=\"d\" UploadStatus=\"0\" "
+        u"UploadId=\"1\" UploadMid=\"2\" UploadIp=\"h\" UploadPort=\"81\" />\r\n\t</UserInfo>"
+        u"\r\n\t<UserInfo UserName=\"1001\" >\r\n\t\t"
+        u"<QumoFileInfo FileName=\"Photo.JPG\" FileAllPath=\"" +
+            local16 +
+            u"\" FileExt=\"\" FileSize=\"\" NetDirId=\"\" NetDirPath=\"\" UploadStatus=\"1\" "
+            u"UploadId=\"11\" UploadMid=\"12\" UploadIp=\"127.0.0.1\" UploadPort=\"8411\" "
+            u"/>\r\n\t\t"
+            u"<QumoFileInfo FileName=\" b.jpg\" FileAllPath=\" /b.jpg \" FileExt=\"jpg \" "
+            u"FileSize=\" 5000000000\" NetDirId=\" -4 \" NetDirPath=\"p \" UploadStatus=\" 0\" "
+            u"UploadId=\"1\" UploadMid=\"2\" UploadIp=\"h\" UploadPort=\"81\" />\r\n\t\t"
+            u"<QumoFileInfo FileName=\"README\" FileAllPath=\"/Docs/README\" FileExt=\"\" "
+            u"FileSize=\"1\" NetDirId=\"1\" NetDirPath=\"p\" UploadStatus=\" 1 \" "
+            u"UploadId=\"5\" UploadMid=\"6\" UploadIp=\"h\" UploadPort=\"81\" />"
+            u"\r\n\t</UserInfo>\r\n</QumoUploadList>");
     std::vector<UpInfo> tasks;
     ASSERT_TRUE(ReadUploadTaskList(tasks));
-    ASSERT_EQ(tasks.size(), 2u);
+    ASSERT_EQ(tasks.size(), 3u);
     EXPECT_EQ(tasks[0].m_strFilePath, local16);
     EXPECT_EQ(tasks[0].m_strFilePath2, local16);
     EXPECT_EQ(std::u16string(tasks[0].m_tcExt), u"jpg");
@@ -263,11 +279,19 @@ TEST_F(UploadListFile, ReadBackTakesUploadValuesOnlyWhenAnnounced) {
     EXPECT_EQ(std::u16string(tasks[0].m_tcVid), u"12");
     EXPECT_EQ(std::u16string(tasks[0].m_tcUploadIp), u"127.0.0.1");
     EXPECT_EQ(tasks[0].m_nUploadPort, 8411);
+    // Every value but the upload ones is read trimmed.
+    EXPECT_EQ(tasks[1].m_strFileName, u"b.jpg");
+    EXPECT_EQ(tasks[1].m_strFilePath, u"/b.jpg");
+    EXPECT_EQ(std::u16string(tasks[1].m_tcExt), u"jpg");
+    EXPECT_EQ(tasks[1].m_strNetDirPath, u"p");
     EXPECT_EQ(tasks[1].m_nFileLen, 5000000000LL);
     EXPECT_EQ(tasks[1].m_nNetDirId, -4);
     EXPECT_EQ(tasks[1].m_tsUpID[0], 0); // not announced: the stale values are not taken
     EXPECT_EQ(tasks[1].m_tcUploadIp[0], 0);
     EXPECT_EQ(tasks[1].m_nUploadPort, 80);
+    // Without a "." the extension is the whole path, in lower case.
+    EXPECT_EQ(std::u16string(tasks[2].m_tcExt), u"/docs/readme");
+    EXPECT_EQ(std::u16string(tasks[2].m_tsUpID), u"5");
     std::remove(local.c_str());
 }
 

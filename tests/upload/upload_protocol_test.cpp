@@ -138,12 +138,14 @@ TEST_F(Protocol, UploadServerWithoutPortKeepsThePortAndOffsetFailuresCount) {
     EXPECT_EQ(std::u16string(t.m_tcUploadIp), u"127.0.0.1");
     EXPECT_EQ(srv.Requests().size(), 4u); // one announcement, three offset requests
 
-    // An announced task starts at the offset request; a "byte" past the file is refused
-    // before any byte is sent.
-    Answer(R"({"status":200,"attachment":{"byte":20001}})", 3);
+    // An announced task starts at the offset request; a "byte" past the file means the file
+    // shrank since: nothing is sent and the upload is dropped, to be announced again.
+    Answer(R"({"status":200,"attachment":{"byte":20001}})");
     EXPECT_EQ(UploadOneFile(t), kUploadTransferFailed);
-    EXPECT_EQ(srv.Requests().size(), 7u);
+    EXPECT_EQ(srv.Requests().size(), 5u);
     EXPECT_EQ(FirstLine(srv.Requests()[4]).find("GET /v2/getupload.json"), 0u);
+    EXPECT_EQ(t.m_tcVid[0], 0);
+    EXPECT_EQ(t.m_tcUploadIp[0], 0);
 }
 
 TEST_F(Protocol, ARefusedConfirmationIsATransferFailure) {
@@ -155,10 +157,13 @@ TEST_F(Protocol, ARefusedConfirmationIsATransferFailure) {
     UpInfo t = Task();
     EXPECT_EQ(UploadOneFile(t), kUploadTransferFailed);
     EXPECT_EQ(srv.Requests().size(), 4u); // not repeated: the next attempt starts over
+    // The service threw the bytes away as not the announced file: the next attempt
+    // announces the file anew, so the list keeps the task as a fresh one.
     std::vector<UpInfo> left;
     ASSERT_TRUE(ReadUploadTaskList(left));
     ASSERT_EQ(left.size(), 1u);
-    EXPECT_EQ(std::u16string(left[0].m_tcVid), u"11"); // still announced in the list
+    EXPECT_EQ(left[0].m_tcVid[0], 0);
+    EXPECT_EQ(t.m_tcVid[0], 0);
 }
 
 } // namespace

@@ -31,6 +31,7 @@ public:
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     void PostAllPaused() override {}
+    void ShowRowFailed(const std::u16string&, const std::u16string&) override {}
 };
 
 } // namespace

@@ -165,12 +165,11 @@ TEST_F(Transfer, LocalFailuresAndPeersThatDoNotAnswerGiveZero) {
         EXPECT_EQ(PostFileData("/u", Task(peer.Port()), p.c_str(), 0), "0");
     }
     {
-        // A silent peer: the reply's time-out ends the wait.
+        // A silent peer: the reply's time-out ends the wait (without it the call would
+        // never return).
         SetTransferTimeoutForTesting(300);
         ScriptedPeer peer(Peer::Silent);
-        auto t0 = std::chrono::steady_clock::now();
         EXPECT_EQ(PostFileData("/u", Task(peer.Port()), p.c_str(), 0), "0");
-        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
     }
     ScriptedPeer peer(Peer::Answer);
     EXPECT_EQ(PostFileData("/u", Task(peer.Port()), (p + "x").c_str(), 0), "0"); // no file
@@ -189,6 +188,8 @@ TEST_F(Transfer, LocalFailuresAndPeersThatDoNotAnswerGiveZero) {
 TEST_F(Transfer, WorkerStopEndsAWaitForASilentPeer) {
     std::string p = MakeFile(100);
     ScriptedPeer peer(Peer::Silent);
+    // Far longer than the test may run: only the stop can end the wait.
+    SetTransferTimeoutForTesting(3600 * 1000);
     platform::EventHandle stop = platform::EventHandle::Create();
     std::string reply = "unset";
     std::thread worker([&] {
@@ -199,7 +200,10 @@ TEST_F(Transfer, WorkerStopEndsAWaitForASilentPeer) {
     auto t0 = std::chrono::steady_clock::now();
     stop.Set();
     worker.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1000));
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - t0);
+    std::printf("figure: stop to end of the transfer's wait %lld ms\n",
+                static_cast<long long>(ms.count()));
     EXPECT_EQ(reply, "0");
 }
 

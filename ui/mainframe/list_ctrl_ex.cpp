@@ -145,15 +145,16 @@ void CListCtrlEx::OnCancelButton(int row) {
         if (row < 0) {
             return;
         }
-        // Only the transfer of this very file is stopped; any other task of the row
-        // (waiting, paused, or between attempts) leaves the queue through message 1526.
+        // Only the work on this very file is stopped, at whatever step it is (digest,
+        // announcement, offset or transfer; its row may still show 0); any other task of
+        // the row (waiting, paused, or between attempts) leaves the queue through 1526.
         // The check and the flag under one hold of the queue lock: the worker cannot
         // start the next file in between and take the cancel for its own.
         std::unique_lock<std::recursive_mutex> queue;
         if (m_pQueueLock) {
             queue = std::unique_lock<std::recursive_mutex>(*m_pQueueLock);
         }
-        const bool sending = value != 0 && IsBeingSent(path);
+        const bool sending = IsBeingSent(path);
         if (sending) {
             std::lock_guard<std::mutex> lock(m_listLock);
             CGlobalVar::m_nUploadCtrl = 1;

@@ -1,5 +1,6 @@
 #include "ui/mainframe/main_frame.h"
 
+#include "base/log.h"
 #include "media/open_with_shell.h"
 #include "net/hosts.h"
 #include "ui/check_version.h"
@@ -14,6 +15,15 @@
 #include <QIcon>
 #include <QResizeEvent>
 #include <QScreen>
+
+#include <cstdlib>
+
+namespace {
+
+// Stop rounds (about a second each) given to workers still running when the window ends.
+constexpr int kStoppingWorkerRounds = 10;
+
+} // namespace
 
 const std::array<DuEventRow<CMainFrame>, 8> CMainFrame::s_events = {{
     {u"sysClose", kDuEventClick, &CMainFrame::OnSysClose},
@@ -34,6 +44,7 @@ CMainFrame::CMainFrame() : m_pPreviewSink(std::make_unique<CFramePreviewSink>(*t
 
 CMainFrame::~CMainFrame() {
     StopAllWorkers();
+    AwaitStoppingWorkers();
     DeleteListMemorySpace();
     // The children go with the skin window below; their last events must not reach a
     // window that is half gone.
@@ -55,6 +66,29 @@ void CMainFrame::StopAllWorkers() {
     StopWorker(m_pFileListThread);
     StopWorker(m_pLocalImgThread);
     StopWorker(m_pImgBySizeThread);
+}
+
+void CMainFrame::ReapStoppedWorkers() {
+    std::erase_if(m_stoppingWorkers,
+                  [](const std::unique_ptr<CWorkThread>& w) { return !w || !w->IsRunning(); });
+}
+
+void CMainFrame::AwaitStoppingWorkers() {
+    // Each Stop waits up to a second; ten rounds give a stuck call its time-outs.
+    for (int round = 0; round < kStoppingWorkerRounds && !m_stoppingWorkers.empty(); ++round) {
+        for (auto& worker : m_stoppingWorkers) {
+            worker->Stop();
+        }
+        ReapStoppedWorkers();
+    }
+    if (m_stoppingWorkers.empty()) {
+        return;
+    }
+    // Every file the workers write is replaced atomically, so ending here loses nothing
+    // that was saved; going on would free the window while they still use it.
+    LogError(u"%d worker thread(s) still running at exit; ending the program",
+             static_cast<int>(m_stoppingWorkers.size()));
+    std::_Exit(0);
 }
 
 DuWindow* CMainFrame::WindowObject() const {

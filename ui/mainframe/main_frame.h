@@ -94,6 +94,9 @@ public:
     void ShowNoSpaceMessage() override;
     void PostProgress(int percent, const std::u16string& fullPath) override;
     void PostAllPaused() override;
+    void ShowRowFailed(const std::u16string& fullPath, const std::u16string& text) override;
+    // Tells the user, once, that an unreadable upload list was set aside.
+    void TellListSetAside();
     // Messages 1525 to 1528.
     void OnUploadProgress(int percent, const std::u16string& fullPath);
     bool OnRemoveWaitingTask(const std::u16string& fullPath);
@@ -180,14 +183,25 @@ public:
     int m_nPreviewTabActive = 1;
     DuControl* m_pTabUploadFile = nullptr;
 
-    // Stops a worker that runs and deletes it; the slot ends empty.
-    template <class Worker> static void StopWorker(std::unique_ptr<Worker>& slot) {
-        if (slot && slot->IsRunning()) {
-            slot->Stop();
+    // Workers that did not end within their stop wait (a call that could not be cancelled):
+    // kept alive until they end, never joined without a bound on the user-interface thread.
+    std::vector<std::unique_ptr<CWorkThread>> m_stoppingWorkers;
+
+    // Stops a worker that runs; the slot ends empty. A worker that ended is deleted, one that
+    // is still running after the stop's wait is kept among the stopping workers.
+    template <class Worker> void StopWorker(std::unique_ptr<Worker>& slot) {
+        ReapStoppedWorkers();
+        if (slot && slot->IsRunning() && !slot->Stop()) {
+            m_stoppingWorkers.push_back(std::move(slot));
         }
         slot.reset();
     }
     void StopAllWorkers();
+    // Deletes the stopping workers that have ended since.
+    void ReapStoppedWorkers();
+    // At the window's end: waits a bounded time for the stopping workers, which use this
+    // window; past it the program ends rather than pull the window away under them.
+    void AwaitStoppingWorkers();
 
 protected:
     bool event(QEvent* event) override;

@@ -79,6 +79,15 @@ void CMainFrame::PostProgress(int percent, const std::u16string& fullPath) {
         this, std::make_unique<ui::AppMessage>(ui::kMsgUploadProgress, percent, 0, fullPath));
 }
 
+void CMainFrame::ShowRowFailed(const std::u16string& fullPath, const std::u16string& text) {
+    QPointer<CListCtrlEx> list(m_pUploadList);
+    PostToUiThread(this, [list, fullPath, text]() {
+        if (list) {
+            list->Model()->SetFailedForPath(fullPath, text);
+        }
+    });
+}
+
 void CMainFrame::PostAllPaused() {
     ui::PostAppMessage(m_pUploadList, std::make_unique<ui::AppMessage>(ui::kMsgPauseAllRows));
 }
@@ -145,10 +154,27 @@ void CMainFrame::EnsureUploadWorker() {
     }
     // An ended worker leaves its named stop event signalled: delete it before its successor.
     m_pUploadThread.reset();
+    ReapStoppedWorkers();
     m_pUploadThread = std::make_unique<CUploadThread>(m_queue, *this);
     if (!m_pUploadThread->Start()) {
         LogError(u"Failed to start the upload thread.");
     }
+}
+
+void CMainFrame::TellListSetAside() {
+    const std::u16string aside = TakeSetAsideUploadList();
+    if (aside.empty()) {
+        return;
+    }
+    // Once the window is up: the box belongs over it, not before it.
+    QPointer<CMainFrame> self(this);
+    PostToUiThread(this, [self, aside]() {
+        if (self) {
+            ShowMessageBox(self.data(),
+                           u"上传列表文件无法读取，已另存为 " + aside + u" ，上传队列从空开始。",
+                           1);
+        }
+    });
 }
 
 void CMainFrame::LoadUpLoadTaskList() {
@@ -160,6 +186,7 @@ void CMainFrame::LoadUpLoadTaskList() {
     std::vector<UpInfo> tasks;
     if (!ReadUploadTaskList(tasks)) {
         LogError(u"Failed to call xml.Read, errorcode is %d", platform::GetLastErrorCode());
+        TellListSetAside();
         return;
     }
     if (tasks.empty()) {

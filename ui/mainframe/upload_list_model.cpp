@@ -149,6 +149,20 @@ void UploadListModel::SetState(int row, int state) {
     emit dataChanged(index(row, kColOperation), index(row, kColOperation));
 }
 
+void UploadListModel::SetFailedForPath(const std::u16string& fullPath, const std::u16string& text) {
+    for (int row : RowsWithPath(fullPath)) {
+        Row& r = m_rows[static_cast<std::size_t>(row)];
+        if (r.value == kValueUploaded) {
+            continue;
+        }
+        // Off the bar's range, so the text shows instead of a bar.
+        r.value = 0;
+        r.state = 0;
+        r.texts.columns[kColProgress] = text;
+        emit dataChanged(index(row, 0), index(row, kColumnCount - 1));
+    }
+}
+
 void UploadListModel::SetAllStates(int state) {
     for (Row& r : m_rows) {
         r.state = state;

@@ -58,6 +58,8 @@ public:
     // Every row with this full path; false when there is none.
     bool SetValueForPath(const std::u16string& fullPath, int value);
     void SetState(int row, int state);
+    // Every row with this path shows `text` as its progress, keeps its value and is paused.
+    void SetFailedForPath(const std::u16string& fullPath, const std::u16string& text);
     void SetAllStates(int state);
 
     // The rows whose full path equals `fullPath` without regard to case, ascending.
