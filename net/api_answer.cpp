@@ -85,6 +85,20 @@ bool UInt(const Json::Value& obj, const char* key, uint32_t& out) {
     }
 }
 
+bool UInt64(const Json::Value& obj, const char* key, uint64_t& out) {
+    if (!obj.isObject() || !obj.isMember(key))
+        return false;
+    const Json::Value& v = obj[key];
+    if (!IsIntegral(v) || !v.isUInt64())
+        return false;
+    try {
+        out = v.asUInt64();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 int AtoiText(const std::string& text) {
     std::size_t i = 0;
     while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))

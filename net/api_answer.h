@@ -29,6 +29,7 @@ namespace api_json {
 bool Text(const Json::Value& obj, const char* key, std::string& out);
 bool Int(const Json::Value& obj, const char* key, int& out);
 bool UInt(const Json::Value& obj, const char* key, uint32_t& out);
+bool UInt64(const Json::Value& obj, const char* key, uint64_t& out);
 
 // A decimal text member read with the C library's atoi rules (leading white space,
 // optional sign, digits; anything else, a missing member or a non-text value reads 0).

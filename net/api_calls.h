@@ -81,7 +81,7 @@ struct ServerFileEntry {
     int type = 0; // 100 sub-folder, 200 video, else picture
     int64_t timestamp = 0;
     char16_t id[32] = {}; // "fid" of a sub-folder, "id" of a file
-    uint32_t size = 0;
+    uint64_t size = 0;    // files reach 1 TiB
     char16_t suffix[24] = {};
     char16_t source[520] = {};
     char16_t bigpic[520] = {};
@@ -95,8 +95,9 @@ struct FileListPage : ApiResult {
 };
 // Fetches one page, retrying after a 50 ms (cancellable) pause while `failures`, the
 // count of failed attempts over the whole listing of the folder, stays below 4.
-// Returns Ok, GaveUp or Cancelled.
+// Returns Ok, GaveUp or Cancelled. At most `num` entries of a page are taken.
 constexpr int kFileListMaxFailures = 4;
+constexpr int kFileListPauseMs = 50;
 ApiOutcome ApiGetFileListPage(int mid, int folderid, int num, int& failures, FileListPage& page);
 
 // 5. Version information; the interactive form pauses longer between attempts.

@@ -34,7 +34,7 @@ ServerFileEntry ReadEntry(const Json::Value& e) {
         return f;
     }
     api_json::DecodeText(e, "id", f.id);
-    api_json::UInt(e, "size", f.size);
+    api_json::UInt64(e, "size", f.size);
     api_json::DecodeText(e, "suffix", f.suffix);
     api_json::DecodeText(e, "source", f.source);
     api_json::DecodeText(e, "bigpic", f.bigpic);
@@ -70,14 +70,17 @@ ApiOutcome ApiGetFileListPage(int mid, int folderid, int num, int& failures, Fil
                 (at["filelist"].isArray() || at["filelist"].isNull())) {
                 page.hasList = true;
                 const Json::Value& list = at["filelist"];
-                for (Json::ArrayIndex i = 0; list.isArray() && i < list.size(); ++i)
+                // At most what was asked: a longer page would cost memory and thumbnail
+                // downloads without limit.
+                const Json::ArrayIndex wanted = num > 0 ? static_cast<Json::ArrayIndex>(num) : 0;
+                for (Json::ArrayIndex i = 0; list.isArray() && i < list.size() && i < wanted; ++i)
                     page.entries.push_back(ReadEntry(list[i]));
             }
             page.outcome = ApiOutcome::Ok;
             return page.outcome;
         }
         ++failures;
-        if (!platform::CancellableSleep(50)) {
+        if (!platform::CancellableSleep(kFileListPauseMs)) {
             page.outcome = ApiOutcome::Cancelled;
             return page.outcome;
         }

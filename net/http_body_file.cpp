@@ -2,22 +2,36 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "net/http_message.h"
 
-std::unique_ptr<HttpBodyFile> HttpBodyFile::Create() {
+namespace {
+
+std::string TemporaryFolder() {
     const char* dir = std::getenv("TMPDIR");
-    std::string tmpl = (dir && *dir) ? dir : "/tmp";
-    if (tmpl.back() != '/')
-        tmpl += '/';
-    // The name keeps the first three letters of "QumoHttp", as temporary names always have.
-    tmpl += "QumXXXXXX";
+    std::string folder = (dir && *dir) ? dir : "/tmp";
+    if (folder.back() != '/')
+        folder += '/';
+    return folder;
+}
+
+// The name keeps the first three letters of "QumoHttp", as temporary names always have.
+constexpr char kPrefix[] = "Qum";
+
+} // namespace
+
+std::unique_ptr<HttpBodyFile> HttpBodyFile::Create() {
+    std::string tmpl = TemporaryFolder() + kPrefix + "XXXXXX";
     int fd = mkostemp(tmpl.data(), O_CLOEXEC);
     if (fd < 0)
         return nullptr;
+    // Unnamed at once: the space goes back with the last descriptor, however the process ends.
+    unlink(tmpl.c_str());
     std::unique_ptr<HttpBodyFile> f(new HttpBodyFile());
     f->m_path = tmpl;
     f->m_fd = fd;
@@ -29,8 +43,30 @@ HttpBodyFile::~HttpBodyFile() {
         munmap(m_view, m_mapped);
     if (m_fd >= 0)
         close(m_fd);
-    if (!m_path.empty())
-        unlink(m_path.c_str());
+}
+
+int RemoveLeftBodyFiles() {
+    const std::string folder = TemporaryFolder();
+    DIR* dir = opendir(folder.c_str());
+    if (!dir)
+        return 0;
+    int removed = 0;
+    while (const dirent* e = readdir(dir)) {
+        const std::string name = e->d_name;
+        // Exactly the names mkostemp made from our pattern.
+        if (name.size() != sizeof kPrefix - 1 + 6 || name.compare(0, sizeof kPrefix - 1, kPrefix))
+            continue;
+        if (name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+                                   sizeof kPrefix - 1) != std::string::npos)
+            continue;
+        const std::string path = folder + name;
+        struct stat st;
+        if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == getuid() &&
+            unlink(path.c_str()) == 0)
+            ++removed;
+    }
+    closedir(dir);
+    return removed;
 }
 
 bool HttpBodyFile::Append(const char* data, std::size_t n) {

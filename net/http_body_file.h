@@ -1,8 +1,9 @@
 // Storage of one response body.
 //
-// A body of any size reaches the caller as one contiguous block. Large bodies never pile up
-// in memory: past a limit they go to a temporary file in the user's temporary folder that
-// is mapped once when the body is complete and deleted with its owner.
+// A body reaches the caller as one contiguous block. Large bodies never pile up in memory:
+// past a limit they go to a temporary file in the user's temporary folder that is mapped
+// once when the body is complete. The file's name is removed as soon as it is made, so
+// nothing is left behind even when the process is killed.
 #pragma once
 
 #include <cstddef>
@@ -12,10 +13,10 @@
 
 class HttpBodyFile {
 public:
-    // A new empty file "Qum..." in the temporary folder ($TMPDIR, else /tmp); nullptr when it
-    // cannot be created.
+    // A new empty, already unnamed file made as "Qum..." in the temporary folder ($TMPDIR,
+    // else /tmp); nullptr when it cannot be created.
     static std::unique_ptr<HttpBodyFile> Create();
-    ~HttpBodyFile(); // unmaps, closes and deletes the file
+    ~HttpBodyFile(); // unmaps and closes the file, which frees its space
 
     HttpBodyFile(const HttpBodyFile&) = delete;
     HttpBodyFile& operator=(const HttpBodyFile&) = delete;
@@ -27,6 +28,7 @@ public:
 
     const char* Data() const { return m_view; }
     std::size_t Size() const { return m_size; }
+    // The name the file was made under (no longer in the folder).
     const std::string& Path() const { return m_path; }
 
 private:
@@ -37,6 +39,11 @@ private:
     char* m_view = nullptr;
     std::size_t m_mapped = 0;
 };
+
+// Removes the body files that earlier runs, killed while they held them, left in the
+// temporary folder (before bodies were unnamed at once). Called at start-up; returns how
+// many went.
+int RemoveLeftBodyFiles();
 
 class HttpMessage;
 

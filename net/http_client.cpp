@@ -12,7 +12,40 @@ std::int64_t SystemTime100ns() {
     return duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count() / 100;
 }
 
+std::int64_t SteadyMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 } // namespace
+
+HttpTimings DownloadTimings() {
+    HttpTimings t;
+    t.bodyLimit = 32u << 20;          // a picture: tens of MB at most
+    t.minBytesPerSecond = 256u << 10; // a slow but living server finishes that within minutes
+    return t;
+}
+
+HttpDeadline::HttpDeadline(const HttpTimings& t)
+    : m_set(t.callDeadlineMs > 0), m_startMs(SteadyMs()), m_graceMs(t.callDeadlineMs),
+      m_minRate(t.minBytesPerSecond) {}
+
+int HttpDeadline::Bound(int ms) const {
+    if (!m_set || ms <= 0)
+        return ms < 0 ? 0 : ms;
+    std::int64_t allowed = m_graceMs;
+    if (m_minRate > 0) {
+        const std::uint64_t earned =
+            m_received / m_minRate * 1000 + m_received % m_minRate * 1000 / m_minRate;
+        if (earned > static_cast<std::uint64_t>(allowed))
+            allowed = earned > (std::uint64_t{1} << 40) ? std::int64_t{1} << 40
+                                                        : static_cast<std::int64_t>(earned);
+    }
+    const std::int64_t left = m_startMs + allowed - SteadyMs();
+    if (left <= 0)
+        return 0;
+    return left < ms ? static_cast<int>(left) : ms;
+}
 
 HttpClient::HttpClient(const HttpTimings& timings)
     : m_timings(timings), m_userAgent("Mozilla/5.0 (compatible; MSIE 7.0; QumoHttp 1.3)") {

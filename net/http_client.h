@@ -29,6 +29,35 @@ struct HttpTimings {
     std::int64_t idleLimit = 200000000;  // 20 s in 100-ns units
     std::size_t headerLimit = 65536;     // a longer header is malformed
     std::size_t bodyMemoryLimit = 65536; // larger bodies go to a temporary file
+    // What one call may take: a longer body fails the call (an API answer is a few KB).
+    std::uint64_t bodyLimit = 8u << 20;
+    // The whole call, connects, waits and redirects included; 0: each wait alone is bounded.
+    int callDeadlineMs = 30000;
+    // Past the deadline a call goes on while its body keeps arriving at this average rate
+    // (bytes per second since its start); 0: the deadline is firm.
+    std::uint64_t minBytesPerSecond = 0;
+};
+
+// The product's limits for a picture or other file saved from a URL.
+HttpTimings DownloadTimings();
+
+// When one call must end: `callDeadlineMs` after its start, later while the body keeps
+// arriving at `minBytesPerSecond`. Belongs to the calling thread.
+class HttpDeadline {
+public:
+    HttpDeadline() = default; // never ends
+    explicit HttpDeadline(const HttpTimings& t);
+    // How long a wait of `ms` may last: `ms` cut to the time left; 0 when it is up.
+    int Bound(int ms) const;
+    bool Expired() const { return Bound(1) == 0; }
+    void Received(std::size_t n) { m_received += n; }
+
+private:
+    bool m_set = false;
+    std::int64_t m_startMs = 0;
+    int m_graceMs = 0;
+    std::uint64_t m_minRate = 0;
+    std::uint64_t m_received = 0;
 };
 
 struct HttpTarget {
@@ -52,6 +81,9 @@ struct HttpConnection {
     int sock = -1;
     bool busy = false;
     std::deque<Queued> queue; // sent and not yet answered, in order
+    // Held while a request is queued and sent, so the order on the wire is the queue order
+    // without holding the connections lock across a send (taken before it).
+    std::mutex sendLock;
     std::uint64_t ticketCounter = 0;
     int served = 0;
     std::atomic<std::int64_t> lastActivity{0}; // set by senders and the reader
@@ -98,10 +130,13 @@ public:
 
     std::unique_ptr<HttpMessage> BuildRequest(int index, const char* method, const char* path);
     // Sends `request` (owned by the caller, which must keep it alive during the call) and
-    // reads its raw response; none when it could not be sent or was vetoed.
-    std::unique_ptr<HttpMessage> DispatchHTTPRequest(int index, HttpMessage& request);
-    // Builds, sends, stores cookies and follows redirects.
-    std::unique_ptr<HttpResponse> SendRequest(int index, const char* method, const char* path);
+    // reads its raw response; none when it could not be sent or was vetoed. Without a
+    // deadline the call gets one of its own from the timings.
+    std::unique_ptr<HttpMessage> DispatchHTTPRequest(int index, HttpMessage& request,
+                                                     HttpDeadline* deadline = nullptr);
+    // Builds, sends, stores cookies and follows redirects, all within one deadline.
+    std::unique_ptr<HttpResponse> SendRequest(int index, const char* method, const char* path,
+                                              HttpDeadline* deadline = nullptr);
 
     HttpCookieJar& CookieJar() { return m_cookies; }
     const char* UserAgent() const { return m_userAgent.c_str(); }
@@ -124,15 +159,22 @@ private:
         HttpConnection* conn = nullptr;
         std::uint64_t ticket = 0;
     };
-    Acquired AcquireConnection(HttpTarget& target, HttpMessage& request);
-    Acquired QueueAndSend(HttpConnection& c, HttpMessage& request);
-    bool Connect(HttpConnection& c, std::uint32_t addr, std::uint16_t port);
-    void SendMessage(HttpConnection& c, const HttpMessage& m);
+    Acquired AcquireConnection(HttpTarget& target, HttpMessage& request,
+                               const HttpDeadline& deadline);
+    // Queues the request on `c` and sends it. Needs `c`'s send lock and the connections
+    // lock `lk`, which it releases before sending.
+    Acquired QueueAndSend(HttpConnection& c, HttpMessage& request, std::unique_lock<std::mutex>& lk,
+                          const HttpDeadline& deadline);
+    bool Connect(HttpConnection& c, std::uint32_t addr, std::uint16_t port, int timeoutMs);
+    // Sends header and body on `fd` (the connection's socket or a duplicate of it).
+    void SendMessage(HttpConnection& c, int fd, const HttpMessage& m, int timeoutMs);
     // Removes `drop` (or the head when null) from the queue and closes the socket; requests
     // still queued are sent again on a new socket. Needs the connections lock.
     void ResetConnection(HttpConnection& c, HttpMessage* drop = nullptr);
-    bool WaitForTicket(HttpConnection& c, std::uint64_t ticket, HttpMessage& request);
-    std::unique_ptr<HttpMessage> ReadResponse(HttpConnection& c, HttpMessage& request);
+    bool WaitForTicket(HttpConnection& c, std::uint64_t ticket, HttpMessage& request,
+                       const HttpDeadline& deadline);
+    std::unique_ptr<HttpMessage> ReadResponse(HttpConnection& c, HttpMessage& request,
+                                              HttpDeadline& deadline);
     // Takes a request out of every queue after a failure (its sender is giving up on it).
     void ForgetRequest(HttpMessage& request);
     int RunHooks(int event, int index, HttpMessage* request, HttpMessage* response);

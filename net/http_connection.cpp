@@ -3,12 +3,15 @@
 
 #include <algorithm>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include "platform/socket.h"
 
-bool HttpClient::Connect(HttpConnection& c, std::uint32_t addr, std::uint16_t port) {
-    int fd = m_connector ? m_connector(addr, port, m_timings.connectTimeoutMs)
-                         : platform::SocketConnect(addr, port, m_timings.connectTimeoutMs);
+bool HttpClient::Connect(HttpConnection& c, std::uint32_t addr, std::uint16_t port, int timeoutMs) {
+    if (timeoutMs <= 0)
+        return false;
+    int fd = m_connector ? m_connector(addr, port, timeoutMs)
+                         : platform::SocketConnect(addr, port, timeoutMs);
     if (fd < 0)
         return false;
     c.sock = fd;
@@ -19,39 +22,64 @@ bool HttpClient::Connect(HttpConnection& c, std::uint32_t addr, std::uint16_t po
     return true;
 }
 
-void HttpClient::SendMessage(HttpConnection& c, const HttpMessage& m) {
+void HttpClient::SendMessage(HttpConnection& c, int fd, const HttpMessage& m, int timeoutMs) {
     // A failed send is not reported: the read that follows fails and says so.
-    if (platform::SocketSendAll(c.sock, m.header.data(), m.header.size(),
-                                m_timings.readTimeoutMs) != platform::SocketStatus::Ok)
+    if (timeoutMs <= 0 || platform::SocketSendAll(fd, m.header.data(), m.header.size(),
+                                                  timeoutMs) != platform::SocketStatus::Ok)
         return;
     std::string_view body = m.Body();
-    if (!body.empty() &&
-        platform::SocketSendAll(c.sock, body.data(), body.size(), m_timings.readTimeoutMs) !=
-            platform::SocketStatus::Ok)
+    if (!body.empty() && platform::SocketSendAll(fd, body.data(), body.size(), timeoutMs) !=
+                             platform::SocketStatus::Ok)
         return;
     c.lastActivity = Now();
 }
 
-HttpClient::Acquired HttpClient::QueueAndSend(HttpConnection& c, HttpMessage& request) {
-    // Sent while the connections lock is held, so the order on the wire is the queue order
-    // even when several threads share the connection.
+HttpClient::Acquired HttpClient::QueueAndSend(HttpConnection& c, HttpMessage& request,
+                                              std::unique_lock<std::mutex>& lk,
+                                              const HttpDeadline& deadline) {
     Acquired a{&c, c.ticketCounter++};
     c.queue.push_back({&request, a.ticket});
-    SendMessage(c, request);
+    // The send runs on a duplicate of the socket and without the connections lock, so a
+    // stalled peer holds up neither the maintenance thread nor the other callers. A reset
+    // meanwhile shuts the socket down, which ends this send at once; the duplicate keeps
+    // its number from being reused under us.
+    const int fd = ::dup(c.sock);
+    lk.unlock();
+    if (fd >= 0) {
+        SendMessage(c, fd, request, deadline.Bound(m_timings.readTimeoutMs));
+        ::close(fd);
+    }
     return a;
 }
 
-HttpClient::Acquired HttpClient::AcquireConnection(HttpTarget& target, HttpMessage& request) {
-    std::unique_lock<std::mutex> lk(m_connectionsLock);
+HttpClient::Acquired HttpClient::AcquireConnection(HttpTarget& target, HttpMessage& request,
+                                                   const HttpDeadline& deadline) {
     auto usable = [&](HttpConnection* c) {
         return c->address == target.address && c->port == target.port && !c->busy && c->sock >= 0;
     };
-    if (target.lastConnection && usable(target.lastConnection))
-        return QueueAndSend(*target.lastConnection, request);
-    for (auto& c : m_connections) {
-        if (usable(c.get())) {
-            target.lastConnection = c.get();
-            return QueueAndSend(*c, request);
+    std::unique_lock<std::mutex> lk(m_connectionsLock);
+    for (;;) {
+        HttpConnection* open = nullptr;
+        if (target.lastConnection && usable(target.lastConnection)) {
+            open = target.lastConnection;
+        } else {
+            for (auto& c : m_connections) {
+                if (usable(c.get())) {
+                    open = c.get();
+                    break;
+                }
+            }
+        }
+        if (!open)
+            break;
+        // The send lock comes before the connections lock: it is taken with the latter
+        // released, and the connection checked again (it may have been reset meanwhile).
+        lk.unlock();
+        std::unique_lock<std::mutex> sending(open->sendLock);
+        lk.lock();
+        if (usable(open)) {
+            target.lastConnection = open;
+            return QueueAndSend(*open, request, lk, deadline);
         }
     }
     HttpConnection* claimed = nullptr;
@@ -69,7 +97,9 @@ HttpClient::Acquired HttpClient::AcquireConnection(HttpTarget& target, HttpMessa
     }
     claimed->busy = true;
     lk.unlock();
-    bool ok = Connect(*claimed, target.address, target.port);
+    bool ok =
+        Connect(*claimed, target.address, target.port, deadline.Bound(m_timings.connectTimeoutMs));
+    std::unique_lock<std::mutex> sending(claimed->sendLock);
     lk.lock();
     if (!ok) {
         ResetConnection(*claimed);
@@ -79,7 +109,7 @@ HttpClient::Acquired HttpClient::AcquireConnection(HttpTarget& target, HttpMessa
     claimed->port = target.port;
     target.lastConnection = claimed;
     claimed->busy = false;
-    return QueueAndSend(*claimed, request);
+    return QueueAndSend(*claimed, request, lk, deadline);
 }
 
 void HttpClient::ResetConnection(HttpConnection& c, HttpMessage* drop) {
@@ -103,9 +133,9 @@ void HttpClient::ResetConnection(HttpConnection& c, HttpMessage* drop) {
     c.leftover.clear();
     if (!c.queue.empty()) {
         c.busy = true;
-        if (Connect(c, c.address, c.port)) {
+        if (Connect(c, c.address, c.port, m_timings.connectTimeoutMs)) {
             for (auto& q : c.queue)
-                SendMessage(c, *q.request);
+                SendMessage(c, c.sock, *q.request, m_timings.readTimeoutMs);
         }
         c.busy = false;
         return;
@@ -114,7 +144,8 @@ void HttpClient::ResetConnection(HttpConnection& c, HttpMessage* drop) {
     c.port = 0;
 }
 
-bool HttpClient::WaitForTicket(HttpConnection& c, std::uint64_t ticket, HttpMessage& request) {
+bool HttpClient::WaitForTicket(HttpConnection& c, std::uint64_t ticket, HttpMessage& request,
+                               const HttpDeadline& deadline) {
     for (;;) {
         {
             std::lock_guard<std::mutex> lk(m_connectionsLock);
@@ -126,8 +157,10 @@ bool HttpClient::WaitForTicket(HttpConnection& c, std::uint64_t ticket, HttpMess
             if (it == c.queue.begin())
                 return true;
         }
-        if (!platform::CancellableSleep(m_timings.ticketPollMs)) {
-            // Stopped while another response is being read: our request leaves the queue,
+        const int pause = deadline.Bound(m_timings.ticketPollMs);
+        if (pause == 0 || !platform::CancellableSleep(pause)) {
+            // Stopped (or out of time) while another response is being read: our request
+            // leaves the queue,
             // and the socket is shut down so the answer meant for it is never taken by the
             // requests behind; the reader in progress resends what is still queued.
             std::lock_guard<std::mutex> lk(m_connectionsLock);

@@ -1,4 +1,5 @@
 // Saving the resource behind a URL into a file (avatars, thumbnails).
+#include <optional>
 #include <string>
 
 #include "base/log.h"
@@ -7,26 +8,64 @@
 #include "platform/atomic_file.h"
 #include "platform/codepage.h"
 
+namespace {
+
+// Like a browser's download, a picture may live behind a few redirects to other hosts.
+constexpr int kMaxRedirects = 5;
+
+bool IsRedirect(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// Where a redirect sends the download: a plain "http://" URL on any host, or a path on the
+// current one. Any other scheme is never followed: "https://" needs TLS, which the client
+// does not have, and "file:" and the like are not the network's to name.
+std::optional<std::string> RedirectUrl(const std::string& current, const std::string& location) {
+    if (location.size() > 7 && StartsWithNoCase(location, "http://"))
+        return "http://" + location.substr(7);
+    if (!location.empty() && location[0] == '/' && location.compare(0, 2, "//") != 0) {
+        const std::size_t slash = current.find('/', 7);
+        return current.substr(0, slash) + location;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 bool DownloadOnce(const char* url, const std::u16string& path, const HttpTimings& timings) {
     try {
-        char host[256] = {};
-        char urlPath[1024] = {};
-        int port = 80;
-        SplitHttpUrl(url, port, urlPath, sizeof urlPath, host, sizeof host);
         HttpClient client(timings);
-        int target = client.OpenTarget(host, port, false);
-        if (target < 0)
-            return false;
-        auto resp = client.SendRequest(target, "GET", urlPath);
-        bool ok = false;
-        if (resp && resp->status == 200 && resp->response && !resp->response->incomplete) {
-            std::string_view body = resp->response->Body();
-            // Written beside the file and renamed: a failure never leaves a half file.
-            ok = platform::WriteFileAtomic(path, body.data(), body.size());
+        HttpDeadline deadline(timings); // for the whole download, redirects included
+        std::string current = url ? url : "";
+        for (int hop = 0; hop <= kMaxRedirects; ++hop) {
+            char host[256] = {};
+            char urlPath[1024] = {};
+            int port = 80;
+            SplitHttpUrl(current.c_str(), port, urlPath, sizeof urlPath, host, sizeof host);
+            int target = client.OpenTarget(host, port, false);
+            if (target < 0)
+                return false;
+            client.Target(target)->followRedirects = false; // followed here, across hosts
+            auto resp = client.SendRequest(target, "GET", urlPath, &deadline);
+            client.CloseTarget(target);
+            if (!resp || !resp->response)
+                return false;
+            if (resp->status == 200) {
+                if (resp->response->incomplete)
+                    return false;
+                std::string_view body = resp->response->Body();
+                // Written beside the file and renamed: a failure never leaves a half file.
+                return platform::WriteFileAtomic(path, body.data(), body.size());
+            }
+            auto location = resp->response->GetHeaderValue("Location:");
+            std::optional<std::string> next;
+            if (IsRedirect(resp->status) && location)
+                next = RedirectUrl(current, *location);
+            if (!next)
+                return false;
+            current = std::move(*next);
         }
-        resp.reset();
-        client.CloseTarget(target);
-        return ok;
+        return false;
     } catch (...) {
         return false;
     }
@@ -45,5 +84,5 @@ void DownLoadUrlFileWith(const char16_t* url, const char16_t* path, const HttpTi
 }
 
 void DownLoadUrlFile(const char16_t* url, const char16_t* path) {
-    DownLoadUrlFileWith(url, path, HttpTimings());
+    DownLoadUrlFileWith(url, path, DownloadTimings());
 }

@@ -6,7 +6,8 @@
 
 // One GET of a complete "http://" URL with a client of its own (redirects followed, cookies
 // kept within the call). True when the server answered 200 with a complete body: `body`
-// then holds it (up to its first zero byte). On false `body` is left unchanged.
+// then holds it (up to its first zero byte). On false `body` is left unchanged. A body past
+// a few MB or a call past its overall deadline (HttpTimings) fails.
 bool HttpModuleGet(const char* url, std::string& body);
 
 // Splits an "http://" (or "file://") URL into host, port and path (query included; "/"
@@ -23,5 +24,7 @@ void SplitHostPort(char* dest, std::size_t destCap, const char* text, int& port)
 
 // Saves the body of a 200 answer for `url` into the file `path`: it is written under a
 // temporary name beside it and renamed, so a failed download never leaves a half file under
-// the real name. Tried twice; a second failure is logged.
+// the real name. Up to five redirects are followed, to other hosts too, but only to plain
+// "http://" URLs. The body is bounded like a picture's and the call must keep a minimum
+// rate (DownloadTimings). Tried twice; a second failure is logged.
 void DownLoadUrlFile(const char16_t* url, const char16_t* path);

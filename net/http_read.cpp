@@ -41,13 +41,14 @@ LengthResult ParseContentLength(const std::optional<std::string>& v, std::uint64
 
 // The state of one response while it is read.
 struct Reader {
-    explicit Reader(const HttpTimings& t) : sink(t.bodyMemoryLimit) {}
+    explicit Reader(const HttpTimings& t) : sink(t.bodyMemoryLimit), bodyLimit(t.bodyLimit) {}
     std::string head;        // bytes before the end of the header
     std::size_t scanned = 0; // header bytes already searched for the end
     bool headerDone = false;
     bool received = false; // any byte of this response arrived
     std::unique_ptr<HttpMessage> msg;
     HttpBodySink sink;
+    std::uint64_t bodyLimit; // more than the call can need: the call fails
     bool lengthKnown = false;
     std::uint64_t length = 0; // Content-Length
     bool chunked = false;
@@ -76,6 +77,12 @@ void FeedBody(Reader& r, const char* p, std::size_t n) {
     }
     if (take < n)
         r.surplus.append(p + take, n - take);
+    // Reading on would only fill the disk: nothing past the bound is stored.
+    if (take > r.bodyLimit - r.sink.Size()) {
+        r.failed = true;
+        r.closeAfter = true;
+        return;
+    }
     if (!r.sink.Append(p, take)) {
         r.failed = true;
         r.closeAfter = true;
@@ -150,6 +157,11 @@ void FeedHeader(Reader& r, const char* p, std::size_t n, std::size_t limit) {
         case LengthResult::None:
             break;
         }
+        if (r.lengthKnown && r.length > r.bodyLimit) {
+            r.failed = true;
+            r.closeAfter = true;
+            return;
+        }
         if (r.lengthKnown && r.length == 0)
             r.complete = true;
         if (!rest.empty() || r.complete)
@@ -160,7 +172,8 @@ void FeedHeader(Reader& r, const char* p, std::size_t n, std::size_t limit) {
 
 } // namespace
 
-std::unique_ptr<HttpMessage> HttpClient::ReadResponse(HttpConnection& c, HttpMessage& request) {
+std::unique_ptr<HttpMessage> HttpClient::ReadResponse(HttpConnection& c, HttpMessage& request,
+                                                      HttpDeadline& deadline) {
     for (;;) {
         std::unique_lock<std::mutex> connLock(c.lock);
         Reader r(m_timings);
@@ -176,8 +189,17 @@ std::unique_ptr<HttpMessage> HttpClient::ReadResponse(HttpConnection& c, HttpMes
                 n = pass.size();
                 c.lastActivity = Now();
             } else {
-                auto w = platform::SocketWaitReadable(c.sock, m_timings.readTimeoutMs);
+                // Each wait is bounded, and so is the whole call: a server sending a byte
+                // now and then cannot hold it for ever.
+                const int waitMs = deadline.Bound(m_timings.readTimeoutMs);
+                auto w = waitMs > 0 ? platform::SocketWaitReadable(c.sock, waitMs)
+                                    : platform::SocketStatus::Timeout;
                 c.lastActivity = Now();
+                if (w == platform::SocketStatus::Timeout && deadline.Expired()) {
+                    r.failed = true;
+                    r.closeAfter = true;
+                    break;
+                }
                 if (w == platform::SocketStatus::Timeout ||
                     w == platform::SocketStatus::Cancelled) {
                     cancelled = w == platform::SocketStatus::Cancelled;
@@ -201,6 +223,7 @@ std::unique_ptr<HttpMessage> HttpClient::ReadResponse(HttpConnection& c, HttpMes
                     break;
                 }
                 n = static_cast<std::size_t>(got);
+                deadline.Received(n);
             }
             if (!r.headerDone)
                 FeedHeader(r, p, n, m_timings.headerLimit);
@@ -223,12 +246,12 @@ std::unique_ptr<HttpMessage> HttpClient::ReadResponse(HttpConnection& c, HttpMes
                 // requests go again on a new socket, once per response.
                 platform::SocketClose(c.sock);
                 c.sock = -1;
-                if (!Connect(c, c.address, c.port)) {
+                if (!Connect(c, c.address, c.port, deadline.Bound(m_timings.connectTimeoutMs))) {
                     ResetConnection(c, &request);
                     return nullptr;
                 }
                 for (auto& q : c.queue)
-                    SendMessage(c, *q.request);
+                    SendMessage(c, c.sock, *q.request, deadline.Bound(m_timings.readTimeoutMs));
                 continue;
             }
             ResetConnection(c, &request);

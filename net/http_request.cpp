@@ -66,19 +66,22 @@ std::unique_ptr<HttpMessage> HttpClient::BuildRequest(int index, const char* met
     return m;
 }
 
-std::unique_ptr<HttpMessage> HttpClient::DispatchHTTPRequest(int index, HttpMessage& request) {
+std::unique_ptr<HttpMessage> HttpClient::DispatchHTTPRequest(int index, HttpMessage& request,
+                                                             HttpDeadline* deadline) {
+    HttpDeadline own(m_timings);
+    HttpDeadline& within = deadline ? *deadline : own;
     try {
         HttpTarget* t = Target(index);
         if (!t)
             return nullptr;
         if (RunHooks(1, index, &request, nullptr) & 2)
             return nullptr;
-        Acquired a = AcquireConnection(*t, request);
+        Acquired a = AcquireConnection(*t, request, within);
         if (!a.conn)
             return nullptr;
-        if (!WaitForTicket(*a.conn, a.ticket, request))
+        if (!WaitForTicket(*a.conn, a.ticket, request, within))
             return nullptr;
-        auto response = ReadResponse(*a.conn, request);
+        auto response = ReadResponse(*a.conn, request, within);
         if (response && (RunHooks(2, index, &request, response.get()) & 2))
             return nullptr;
         return response;
@@ -91,14 +94,17 @@ std::unique_ptr<HttpMessage> HttpClient::DispatchHTTPRequest(int index, HttpMess
 }
 
 std::unique_ptr<HttpResponse> HttpClient::SendRequest(int index, const char* method,
-                                                      const char* path) {
+                                                      const char* path, HttpDeadline* deadline) {
+    HttpDeadline own(m_timings);
+    if (!deadline)
+        deadline = &own; // redirects share it
     HttpTarget* t = Target(index);
     if (!t)
         return nullptr;
     auto request = BuildRequest(index, method, path);
     if (!request)
         return nullptr;
-    auto raw = DispatchHTTPRequest(index, *request);
+    auto raw = DispatchHTTPRequest(index, *request, deadline);
     if (!raw)
         return nullptr;
     auto resp = std::make_unique<HttpResponse>();
@@ -123,7 +129,7 @@ std::unique_ptr<HttpResponse> HttpClient::SendRequest(int index, const char* met
         if (host && location)
             next = RedirectPath(*location, *host);
         if (next) {
-            auto followed = SendRequest(index, "GET", next->c_str());
+            auto followed = SendRequest(index, "GET", next->c_str(), deadline);
             if (followed)
                 resp = std::move(followed);
         }

@@ -101,6 +101,13 @@ int FileDownLoadThread::Run(CWorkThread*) {
         } else {
             num = kPageSize;
         }
+        // An empty page while entries are still missing would be asked for again at once,
+        // for ever: it is a failed attempt of the run, with the run's pause.
+        if (page.entries.empty()) {
+            ++failures;
+            if (!Wait(kFileListPauseMs))
+                break;
+        }
     } while (Wait(0));
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "serverdir/server_file_record.h"
 
+#include <cstdint>
 #include <ctime>
 
 #include "net/api_answer.h"
@@ -40,7 +41,8 @@ UpInfo MakeServerFileRecord(const ServerFileEntry& e) {
     r.m_nNetDirId = e.dirid;
     if (e.type == kItemTypeFolder)
         return r;
-    r.m_nFileLen = e.size;
+    r.m_nFileLen =
+        e.size > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(e.size);
     CopyToFixed(r.m_tcExt, e.suffix);
     CopyToFixed(r.m_tcSource, e.source);
     CopyToFixed(r.m_tcBigPic, e.bigpic);

@@ -1,5 +1,7 @@
 #include "ui/check_version.h"
 
+#include <string_view>
+
 #include "app/global_var.h"
 #include "base/local_config.h"
 #include "base/log.h"
@@ -7,6 +9,29 @@
 #include "net/api_calls.h"
 #include "platform/lasterror.h"
 #include "ui/show_msg_dlg.h"
+
+namespace {
+
+// The address comes from the network: only a web address may reach the desktop opener,
+// which would otherwise run or open whatever a "file:" or other scheme names.
+bool IsWebAddress(const char16_t* url) {
+    const std::u16string_view u(url);
+    auto startsNoCase = [&](std::u16string_view prefix) {
+        if (u.size() <= prefix.size())
+            return false;
+        for (std::size_t i = 0; i < prefix.size(); ++i) {
+            char16_t c = u[i];
+            if (c >= u'A' && c <= u'Z')
+                c = static_cast<char16_t>(c - u'A' + u'a');
+            if (c != prefix[i])
+                return false;
+        }
+        return true;
+    };
+    return startsNoCase(u"http://") || startsNoCase(u"https://");
+}
+
+} // namespace
 
 int CheckVersionUpdate(bool silent) {
     LocalConfigValues config;
@@ -33,6 +58,10 @@ int CheckVersionUpdate(bool silent) {
         if (interactive) {
             ShowMessageBox(nullptr, u"目前已是最新版本，不需要升级！", 1);
         }
+        return 0;
+    }
+    if (!IsWebAddress(answer.updateUrl)) {
+        LogError(u"The update address is not a web address.");
         return 0;
     }
     if (ShowMessageBox(nullptr, u"已有新版本，现在进行升级？", 0) != 1) {

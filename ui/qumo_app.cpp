@@ -2,6 +2,7 @@
 
 #include "app/global_var.h"
 #include "app/program_paths.h"
+#include "net/http_body_file.h"
 #include "platform/files.h"
 #include "ui/mainframe/main_frame.h"
 #include "ui/show_msg_dlg.h"
@@ -68,6 +69,7 @@ bool CQumoApp::InitInstance() {
         ShowMessageBox(nullptr, u"程序已经在运行！", 1);
         return false;
     }
+    RemoveLeftBodyFiles();
 
     {
         CUserLoginDlg login(nullptr, 0);

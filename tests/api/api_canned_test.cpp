@@ -120,7 +120,7 @@ TEST_F(ApiCanned, FileListEntries) {
     Answer(
         R"({"status":200,"attachment":{"size":3,"filelist":[)"
         R"({"name":"子目录","type":100,"fid":"31","dirid":"9","timestamp":"1327284000.9"},)"
-        R"({"name":"v","type":200,"id":"32","dirid":"9","size":123,"suffix":"mp4",)"
+        R"({"name":"v","type":200,"id":"32","dirid":"9","size":5368709120,"suffix":"mp4",)"
         R"("source":"s","bigpic":"b","mobilepic":"vthumb/x.png","playurl":"p","timestamp":"1e3"},)"
         R"({"name":"p.jpg","type":1,"id":"33","size":-1,"playurl":"ignored","timestamp":7}]}})");
     int failures = 0;
@@ -136,7 +136,7 @@ TEST_F(ApiCanned, FileListEntries) {
     EXPECT_EQ(d.timestamp, 1327284000);
     const ServerFileEntry& v = page.entries[1];
     EXPECT_EQ(std::u16string(v.id), u"32");
-    EXPECT_EQ(v.size, 123u);
+    EXPECT_EQ(v.size, 5368709120u); // 5 GiB: past 32 bits
     EXPECT_EQ(std::u16string(v.playurl), u"p");
     EXPECT_EQ(std::u16string(v.mobilepic), u"vthumb/x.png");
     EXPECT_EQ(v.timestamp, 1000);
@@ -145,6 +145,19 @@ TEST_F(ApiCanned, FileListEntries) {
     EXPECT_EQ(p.playurl[0], 0); // read for videos only
     EXPECT_EQ(p.timestamp, 0);  // not text
     EXPECT_EQ(failures, 0);
+}
+
+TEST_F(ApiCanned, FileListPageTakesAtMostWhatWasAsked) {
+    std::string list;
+    for (int i = 0; i < 100; ++i)
+        list += std::string(i ? "," : "") + R"({"name":"a.jpg","type":1,"id":")" +
+                std::to_string(i) + R"(","size":1})";
+    Answer(R"({"status":200,"attachment":{"size":100000,"filelist":[)" + list + "]}}");
+    int failures = 0;
+    FileListPage page;
+    ASSERT_EQ(ApiGetFileListPage(-1, 9, 30, failures, page), ApiOutcome::Ok);
+    ASSERT_EQ(page.entries.size(), 30u);
+    EXPECT_EQ(std::u16string(page.entries[29].id), u"29");
 }
 
 TEST_F(ApiCanned, VersionCases) {

@@ -118,6 +118,19 @@ TEST_F(CheckVersion, FailingStatusesAreReportedOnlyInTheMenuForm) {
     EXPECT_TRUE(answerer.Texts().empty());
 }
 
+TEST_F(CheckVersion, UpdateAddressOtherThanTheWebIsNeitherOfferedNorOpened) {
+    logintest::CannedServer local(
+        R"({"status":200,"attachment":{"status":1,"updateurl":"file:///bin/sh"}})");
+    hosts::SetUpdate(local.Host());
+    Version("1.0.0");
+    MsgBoxAnswerer answerer(MsgAnswer::Confirm);
+    EXPECT_EQ(CheckVersionUpdate(true), 0);
+    EXPECT_EQ(CheckVersionUpdate(false), 0);
+    EXPECT_TRUE(answerer.Texts().empty());
+    EXPECT_TRUE(inst_.Opened(0).empty());
+    EXPECT_NE(inst_.LogText().find("The update address is not a web address."), std::string::npos);
+}
+
 TEST_F(CheckVersion, EmptyVersionOrMissingFileSendsNothing) {
     MsgBoxAnswerer answerer;
     const long long calls = Calls();

@@ -223,11 +223,13 @@ TEST(HttpClientPool, IdleConnectionsReapedAfterTwentySeconds) {
 }
 
 TEST(HttpClientPool, DestructionDoesNotWaitForMaintenancePeriod) {
-    auto t0 = std::chrono::steady_clock::now();
-    {
-        HttpClient client; // product times: a 5 s maintenance period
-    }
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1000));
+    // A period far beyond the test's time limit: destruction must end the wait at once.
+    // (bench/http prints how long creation and destruction take.)
+    HttpTimings tm;
+    tm.maintenancePeriodMs = 24 * 3600 * 1000;
+    auto client = std::make_unique<HttpClient>(tm);
+    client.reset();
+    SUCCEED();
 }
 
 TEST(HttpClientPool, EverySocketHasNagleOff) {
@@ -249,9 +251,10 @@ TEST(HttpClientPool, EverySocketHasNagleOff) {
     EXPECT_NE(flags[0], 0);
 }
 
-TEST(HttpClientPool, RequestPairWithBodiesOnOneConnectionIsQuick) {
+TEST(HttpClientPool, RequestPairWithBodiesOnOneConnection) {
     // Header and body go out in two writes; with Nagle's algorithm on, the body of a
-    // request on a reused connection would wait for a delayed acknowledgement (~40 ms).
+    // request on a reused connection would wait for a delayed acknowledgement (~40 ms):
+    // bench/http prints the time of such a pair, EverySocketHasNagleOff checks the cause.
     ScriptServer srv;
     srv.Add([](ScriptConn& c) {
         for (int i = 0; i < 3; ++i) {
@@ -270,39 +273,85 @@ TEST(HttpClientPool, RequestPairWithBodiesOnOneConnectionIsQuick) {
         return client.DispatchHTTPRequest(t, *m);
     };
     ASSERT_TRUE(post()); // opens the connection
-    auto t0 = std::chrono::steady_clock::now();
     auto a = post();
     auto b = post();
-    auto elapsed = std::chrono::steady_clock::now() - t0;
     ASSERT_TRUE(a && b);
     EXPECT_EQ(a->Body(), "ok");
     EXPECT_EQ(b->Body(), "ok");
-    EXPECT_LT(elapsed, std::chrono::milliseconds(40));
+    EXPECT_EQ(srv.Accepted(), 1);
     EXPECT_EQ(srv.Requests()[2].substr(srv.Requests()[2].size() - 5), "hello");
 }
 
-TEST(HttpClientPool, StopEndsGetOnSilentServer) {
+TEST(HttpClientPool, StalledSendHoldsNoLockOfTheClient) {
+    // The server reads nothing until the test has used the client from another thread:
+    // the request's body stalls in its send meanwhile.
+    const std::string body(32u << 20, 'x');
+    std::atomic<bool> stalled{false}, release{false};
     ScriptServer srv;
-    srv.Add([](ScriptConn& c) {
-        c.ReadRequest();
-        c.WaitClosed(15000);
+    srv.Add([&](ScriptConn& c) {
+        std::size_t last = 0;
+        for (int i = 0, same = 0; i < 500 && same < 3; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            const std::size_t now = c.Unread();
+            same = now > 0 && now == last ? same + 1 : 0;
+            last = now;
+        }
+        stalled = true;
+        for (int i = 0; i < 1000 && !release; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!release || c.ReadRequest(body.size()).empty())
+            return;
+        c.Send(Reply(200, "got it"));
+        c.WaitClosed(3000);
     });
+    HttpTimings tm = Fast();
+    tm.readTimeoutMs = 20000;
+    HttpClient client(tm);
+    int t = client.OpenTarget("127.0.0.1", srv.Port(), false);
+    std::unique_ptr<HttpMessage> answer;
+    std::thread sender([&] {
+        auto m = client.BuildRequest(t, "POST", "/big");
+        m->AddHeaderLine("Content-Length: " + std::to_string(body.size()));
+        m->SetBody(body);
+        answer = client.DispatchHTTPRequest(t, *m);
+    });
+    for (int i = 0; i < 1000 && !stalled; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // What the maintenance thread and other callers do: neither waits for the send.
+    client.ReapIdleConnections();
+    EXPECT_EQ(client.OpenConnectionCount(), 1);
+    release = true;
+    sender.join();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->Body(), "got it");
+}
+
+TEST(HttpClientPool, StopEndsGetOnSilentServer) {
+    // Waits far longer than the server keeps the connection: only the stop can end the
+    // call before the server gives up (bench/http prints how soon it does).
+    std::atomic<bool> closedByClient{false};
+    ScriptServer srv;
+    srv.Add([&](ScriptConn& c) {
+        c.ReadRequest();
+        closedByClient = c.WaitClosed(60000);
+    });
+    HttpTimings tm;
+    tm.readTimeoutMs = 600000;
+    tm.callDeadlineMs = 0;
     auto stop = platform::EventHandle::Create();
     std::atomic<bool> result{true};
-    std::chrono::steady_clock::duration took{};
     std::thread worker([&] {
         platform::SetThreadCancelEvent(stop);
         std::string body = "keep";
-        auto t0 = std::chrono::steady_clock::now();
-        // The product's 10-second waits.
-        result = HttpGetWith(srv.Url("/slow").c_str(), body, HttpTimings());
-        took = std::chrono::steady_clock::now() - t0;
+        result = HttpGetWith(srv.Url("/slow").c_str(), body, tm);
     });
     ASSERT_TRUE(srv.WaitRequests(1, 3000));
     stop.Set();
     worker.join();
     EXPECT_FALSE(result.load());
-    EXPECT_LT(took, std::chrono::milliseconds(1000));
+    for (int i = 0; i < 500 && !closedByClient; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(closedByClient.load());
 }
 
 TEST(HttpClientPool, StopWhileWaitingForTicketLeavesQueue) {

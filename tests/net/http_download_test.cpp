@@ -112,6 +112,40 @@ TEST_F(Download, TwoFailuresKeepOldFileAndLogOnce) {
     EXPECT_EQ(log.find(line), log.rfind(line));
 }
 
+TEST_F(Download, FollowsRedirectsToOtherHostsOverPlainHttpOnly) {
+    ScriptServer pictures;
+    pictures.Add([](ScriptConn& c) {
+        c.ReadRequest();
+        c.Send(Reply(200, "picture"));
+    });
+    ScriptServer api;
+    const std::string there = "http://localhost:" + std::to_string(pictures.Port()) + "/p/1.png";
+    api.Add([there](ScriptConn& c) {
+        c.ReadRequest();
+        c.Send(Reply(302, "", "Location: " + there + "\r\n"));
+    });
+    fs::path file = root_ / "avatar.png";
+    std::u16string url = platform::FromNarrow(api.Url("/head/7.png"));
+    DownLoadUrlFileWith(url.c_str(), file.u16string().c_str(), Fast());
+    EXPECT_EQ(Read(file), "picture");
+    ASSERT_EQ(pictures.Requests().size(), 1u);
+    EXPECT_EQ(pictures.Requests()[0].rfind("GET /p/1.png HTTP/1.1\r\nHost: localhost\r\n", 0), 0u);
+
+    // Any other scheme ends the attempt without a request.
+    ScriptServer odd;
+    for (const char* to : {"file:///etc/hostname", "https://localhost/p/1.png"})
+        odd.Add([to](ScriptConn& c) {
+            c.ReadRequest();
+            c.Send(Reply(301, "", std::string("Location: ") + to + "\r\n"));
+        });
+    fs::path other = root_ / "other.png";
+    url = platform::FromNarrow(odd.Url("/x.png"));
+    DownLoadUrlFileWith(url.c_str(), other.u16string().c_str(), Fast());
+    EXPECT_FALSE(fs::exists(other));
+    EXPECT_EQ(odd.Requests().size(), 2u);
+    EXPECT_EQ(pictures.Requests().size(), 1u);
+}
+
 TEST_F(Download, FailureLeavesNoFile) {
     ScriptServer srv;
     srv.Add([](ScriptConn& c) {

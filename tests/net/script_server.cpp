@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -117,14 +118,20 @@ std::string ScriptConn::ReadRequest(std::size_t bodyLen) {
     }
 }
 
-void ScriptConn::Send(const std::string& bytes) {
+std::size_t ScriptConn::Send(const std::string& bytes) {
     std::size_t off = 0;
     while (off < bytes.size()) {
         ssize_t n = send(m_fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
         if (n <= 0)
-            return;
+            break;
         off += static_cast<std::size_t>(n);
     }
+    return off;
+}
+
+std::size_t ScriptConn::Unread() const {
+    int n = 0;
+    return ioctl(m_fd, FIONREAD, &n) == 0 && n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
 void ScriptConn::SendSplit(const std::vector<std::string>& pieces, int pauseMs) {

@@ -18,7 +18,10 @@ public:
     // Reads one request header (up to its blank line) plus `bodyLen` body bytes; empty when
     // the client closed first. The bytes are recorded by the server.
     std::string ReadRequest(std::size_t bodyLen = 0);
-    void Send(const std::string& bytes);
+    // Sends all bytes unless the client goes away; returns how many were taken.
+    std::size_t Send(const std::string& bytes);
+    // Bytes that arrived and were not read yet.
+    std::size_t Unread() const;
     // Sends the pieces one by one with a pause between them, so they arrive in separate
     // receives as far as the loopback allows.
     void SendSplit(const std::vector<std::string>& pieces, int pauseMs = 30);

@@ -116,4 +116,31 @@ TEST(FileDownLoadNames, HostileNamesStayInsideTheCache) {
               std::string::npos);
 }
 
+TEST(FileDownLoadNames, EmptyPagesCountAsFailedAttempts) {
+    // "size" promises entries that never come: every page is empty.
+    InstallRoot ir;
+    const fs::path cache = ir.Tmp() / "root" / "folder";
+    fs::create_directories(cache);
+    ScriptServer server;
+    for (int i = 0; i < 20; ++i) {
+        server.Add([](ScriptConn& c) {
+            for (std::string req = c.ReadRequest(); !req.empty(); req = c.ReadRequest())
+                c.Send(Reply(200, R"({"status":200,"attachment":{"size":1000000,"filelist":[]}})"));
+        });
+    }
+    const std::string api = hosts::Api();
+    hosts::SetApi("127.0.0.1:" + std::to_string(server.Port()));
+    FakePreview preview;
+    NoControls controls;
+    {
+        FileDownLoadThread worker(preview, controls, 9, platform::FromNarrow(cache.string()));
+        ASSERT_TRUE(worker.Start());
+        ASSERT_TRUE(WaitEnded(worker, 20000));
+    }
+    hosts::SetApi(api);
+    EXPECT_EQ(controls.count, "1000000个文件");
+    EXPECT_EQ(server.Requests().size(), static_cast<std::size_t>(kFileListMaxFailures));
+    EXPECT_TRUE(preview.state.records.empty());
+}
+
 } // namespace

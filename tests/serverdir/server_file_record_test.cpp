@@ -88,8 +88,11 @@ TEST_F(ServerFileRecord, PictureEntry) {
 }
 
 TEST_F(ServerFileRecord, VideoAndFolderEntries) {
-    UpInfo v = MakeServerFileRecord(FileEntry(u"walk.mp4", u"mp4", 200));
+    ServerFileEntry video = FileEntry(u"walk.mp4", u"mp4", 200);
+    video.size = 5368709120u; // 5 GiB: past 32 bits
+    UpInfo v = MakeServerFileRecord(video);
     EXPECT_EQ(std::u16string(v.m_tcPlayUrl), u"http://h/play/5001");
+    EXPECT_EQ(v.m_nFileLen, 5368709120);
 
     ServerFileEntry f = FileEntry(u"宝宝成长", u"", 100);
     UpInfo d = MakeServerFileRecord(f);
