@@ -3,6 +3,7 @@
 // lack of space, logout and another account, and a restart in the middle of an upload.
 #include "frame_fixture.h"
 
+#include "ui/local_dir_tree.h"
 #include "ui/mainframe/user_panel_text.h"
 #include "ui/user_login_dlg.h"
 
@@ -406,10 +407,33 @@ TEST_F(MainFrameIt, LogoutAndAnotherAccountSeeOnlyTheirQueues) {
     ASSERT_EQ(List()->GetItemCount(), 1);
     EXPECT_EQ(List()->GetItemText(0, 5), mine);
 
+    // The local tree as the first user left it: the file system opened and selected; then a
+    // medium is mounted.
+    CLocalDirTree* tree = frame->m_pLocalDirTree;
+    const QString media = m_root.path() + "/media";
+    ASSERT_TRUE(QDir().mkpath(media));
+    tree->SetMediaRoots({media});
+    for (int i = 0; i < tree->RootItem()->childCount(); ++i) {
+        if (CLocalDirTree::ItemPath(tree->RootItem()->child(i)) == "/") {
+            tree->RootItem()->child(i)->setExpanded(true);
+            tree->setCurrentItem(tree->RootItem()->child(i));
+        }
+    }
+    ASSERT_FALSE(tree->selectedItems().isEmpty());
+    ASSERT_TRUE(QDir().mkpath(media + "/U盘"));
+
     MsgBoxAnswerer answerer(MsgAnswer::Confirm);
     AnswerLogin(second, u"secret1");
     EXPECT_TRUE(frame->OnCommand(kCmdLogout));
     EXPECT_EQ(platform::ToNarrow(CGlobalVar::m_strUid), other.uid);
+    // The local tree is filled anew: the new medium is there, nothing open or selected.
+    int mounted = 0;
+    for (int i = 0; i < tree->RootItem()->childCount(); ++i) {
+        mounted += CLocalDirTree::ItemPath(tree->RootItem()->child(i)) == media + "/U盘";
+        EXPECT_FALSE(tree->RootItem()->child(i)->isExpanded());
+    }
+    EXPECT_EQ(mounted, 1);
+    EXPECT_TRUE(tree->selectedItems().isEmpty());
     EXPECT_TRUE(frame->isVisible());
     EXPECT_EQ(Text(u"link_username"), u"second");
     EXPECT_EQ(Text(u"tab_predirview"), u"        预览目录");

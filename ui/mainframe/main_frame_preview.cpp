@@ -79,8 +79,10 @@ void CMainFrame::ReloadDirTrees() {
     if (m_pServerDirTree) {
         m_pServerDirTree->Reload(ServerDirInfoPath().c_str());
     }
+    // Filled anew, not just deselected: media mounted since the last login appear and the
+    // previous user's expansion goes.
     if (m_pLocalDirTree) {
-        m_pLocalDirTree->clearSelection();
+        m_pLocalDirTree->FillTree();
     }
 }
 
