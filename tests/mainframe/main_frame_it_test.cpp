@@ -9,6 +9,7 @@
 
 #include <QMenu>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <fstream>
@@ -160,8 +161,16 @@ TEST_F(MainFrameIt, UserPanelAvatarAndMenu) {
     EXPECT_EQ(answerer.Texts(), std::vector<std::u16string>{u"确定退出系统吗,点[否]取消退出?"});
     EXPECT_TRUE(frame->isVisible());
     EXPECT_FALSE(CGlobalVar::m_strUid.empty());
+    // The window manager's close (Alt+F4) asks the same question; 'no' keeps the window.
+    answerer.Queue(MsgAnswer::Decline);
+    EXPECT_FALSE(frame->windowHandle()->close());
+    EXPECT_EQ(answerer.Texts().size(), 2u);
+    EXPECT_EQ(answerer.Texts().back(), u"确定退出系统吗,点[否]取消退出?");
+    EXPECT_TRUE(frame->isVisible());
+    EXPECT_FALSE(CGlobalVar::m_strUid.empty());
     answerer.Queue(MsgAnswer::Confirm);
     EXPECT_TRUE(frame->OnCommand(kCmdExit));
+    EXPECT_EQ(answerer.Texts().size(), 3u); // the confirmed close does not ask again
     EXPECT_FALSE(frame->isVisible());
     EXPECT_TRUE(CGlobalVar::m_strUid.empty());
     EXPECT_EQ(CGlobalVar::m_nTotalSpace, 0);

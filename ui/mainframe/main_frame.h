@@ -83,6 +83,9 @@ public:
     void ResetLoginState();
     void Logout();
     void Exit();
+    // The exit question; confirmed, the end of the logged-in state and true: the window may
+    // close from then on.
+    bool ConfirmExit();
 
     // ---- Upload queue (main_frame_queue.cpp) ----
     void LoadUpLoadTaskList();
@@ -191,6 +194,8 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    // A close from the window manager (Alt+F4, a title bar) goes the way of sysClose.
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
@@ -206,6 +211,9 @@ private:
     void PopupCommandMenu(QMenu& menu, const QPoint& globalPos);
 
     bool m_bBound = false;
+    // Set once the exit was confirmed (or the program ends after a failed re-login): the
+    // window's own close then goes through without asking again.
+    bool m_bClosing = false;
 
     static const std::array<DuEventRow<CMainFrame>, 8> s_events;
 };
