@@ -131,6 +131,7 @@ void CMainFrame::Logout() {
 
     DeleteListMemorySpace();
     ClearPreview();
+    m_strPreviewLocalDir.clear();
     if (m_pUploadList) {
         ui::AppMessage clear(ui::kMsgDeleteAllRows);
         ui::SendAppMessage(m_pUploadList, clear);
