@@ -207,6 +207,13 @@ void CLocalDirTree::OnExpanding(QTreeWidgetItem* item) {
 }
 
 void CLocalDirTree::mousePressEvent(QMouseEvent* event) {
+    // Only the left button clicks: a right press belongs to the owner's menu (which selects
+    // the item itself) and must neither preview the folder nor use up the first click; a
+    // middle press does nothing at all.
+    if (event->button() != Qt::LeftButton) {
+        event->accept();
+        return;
+    }
     QTreeWidget::mousePressEvent(event); // expansion and the native selection first
     QTreeWidgetItem* item = itemAt(event->position().toPoint());
     if (!item) {

@@ -1,6 +1,6 @@
 // The tree of the computer's folders in the main window: a root standing for the desktop
 // with the home folder, the file system root and mounted removable media below it. Items
-// are filled when they are first expanded; a click (after the very first one) sends
+// are filled when they are first expanded; a left click (after the very first one) sends
 // message 1257 with the clicked folder's path to the main window.
 #pragma once
 

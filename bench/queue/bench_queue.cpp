@@ -1,8 +1,9 @@
 // Queues a folder of media files (100 sub-folders) from the main window as a user does:
 // the folder selected in the local tree, the upload command, the picker confirmed. Prints
 // the time until every row is listed and the list file holds every task, the same for
-// one list-file write per task (what queueing cost before the batch write), and the
-// upload list's repaint time per scroll frame with every row in it.
+// one list-file write per task (what queueing cost before the batch write), the upload
+// list's repaint time per scroll frame with every row in it (waiting, then with a progress
+// bar on every third row), and the time to show every task as a row at once.
 //   bench_queue <work dir> [files]   (QT_QPA_PLATFORM=offscreen)
 #include "app/global_var.h"
 #include "app/program_paths.h"
@@ -70,6 +71,19 @@ double PerTaskWrites(const std::vector<UpInfo>& tasks, std::size_t n) {
     return Seconds(t);
 }
 
+// The upload list's mean time per scroll step with its repaint, through the whole list.
+double ScrollFrameMs(CListCtrlEx* list) {
+    QScrollBar* bar = list->verticalScrollBar();
+    const int steps = 200;
+    QElapsedTimer s;
+    s.start();
+    for (int i = 0; i < steps; ++i) {
+        bar->setValue(bar->maximum() * i / steps);
+        list->viewport()->repaint();
+    }
+    return Seconds(s) * 1000.0 / steps;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -108,6 +122,8 @@ int main(int argc, char** argv) {
 
     double windowSeconds = 0;
     double frameMs = 0;
+    double progressFrameMs = 0;
+    double fillMs = 0;
     int rows = 0;
     std::size_t saved = 0;
     std::vector<UpInfo> tasks;
@@ -162,15 +178,20 @@ int main(int argc, char** argv) {
         CListCtrlEx* list = frame.m_pUploadList;
         if (!list->isVisible())
             std::fprintf(stderr, "the upload list is not visible\n");
-        QScrollBar* bar = list->verticalScrollBar();
-        const int steps = 200;
-        QElapsedTimer s;
-        s.start();
-        for (int i = 0; i < steps; ++i) {
-            bar->setValue(bar->maximum() * i / steps);
-            list->viewport()->repaint();
-        }
-        frameMs = Seconds(s) * 1000.0 / steps;
+        frameMs = ScrollFrameMs(list);
+        // The same while uploads run: a progress bar on every third row.
+        for (int i = 0; i < rows; i += 3)
+            list->Model()->SetValue(i, 1 + i % 99);
+        progressFrameMs = ScrollFrameMs(list);
+
+        // Showing every task as a row at once, in a list of its own.
+        CListCtrlEx fresh;
+        fresh.CreateColumns();
+        fresh.resize(694, 480);
+        QElapsedTimer f;
+        f.start();
+        fresh.AddTaskRows(tasks);
+        fillMs = Seconds(f) * 1000.0;
     }
 
     const double per1000 = PerTaskWrites(tasks, 1000);
@@ -184,6 +205,8 @@ int main(int argc, char** argv) {
     std::printf("per_task_writes_2000_s %.3f\n", per2000);
     std::printf("per_task_writes_projected_s %.1f\n", projected);
     std::printf("scroll_frame_ms %.2f\n", frameMs);
+    std::printf("scroll_frame_progress_ms %.2f\n", progressFrameMs);
+    std::printf("rows_fill_ms %.1f\n", fillMs);
     DuSetAppStyle(nullptr);
     return rows == files && static_cast<int>(saved) == files ? 0 : 1;
 }

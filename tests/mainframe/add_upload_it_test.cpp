@@ -123,6 +123,8 @@ TEST_F(AddUploadIt, FolderUploadQueuesReversedAndDuplicatesAreNamed) {
 TEST_F(AddUploadIt, SelectedFilesAndFloatingButtonWithTheirDuplicates) {
     const QString album = m_home + "/相册";
     const std::vector<std::u16string> files = Pictures(album, "一张很长很长的照片名字", 4);
+    const QString other = m_home + "/其他"; // above the album in the tree, same file names
+    Pictures(other, "一张很长很长的照片名字", 4, 1);
     ASSERT_NE(OpenFrame(), nullptr);
     HoldUploads();
     MsgBoxAnswerer boxes;
@@ -131,6 +133,12 @@ TEST_F(AddUploadIt, SelectedFilesAndFloatingButtonWithTheirDuplicates) {
     ClickLocalFolder(album);
     ASSERT_TRUE(QTest::qWaitFor([&] { return Preview()->count() == 4; }, 30000));
     ASSERT_TRUE(WaitPreviewDone());
+    // The keyboard moves the tree's selection to the folder above without a preview: the
+    // files below still come from the folder the preview shows.
+    m_frame->m_pLocalDirTree->setFocus();
+    QTest::keyClick(m_frame->m_pLocalDirTree, Qt::Key_Up);
+    ASSERT_EQ(m_frame->SelectedLocalFolder(), other.toStdU16String());
+    ASSERT_EQ(Preview()->count(), 4);
 
     // Nothing selected: the menu command does nothing at all.
     Preview()->clearSelection();

@@ -3,11 +3,13 @@
 // lack of space, logout and another account, and a restart in the middle of an upload.
 #include "frame_fixture.h"
 
+#include "ui/local_dir_tree.h"
 #include "ui/mainframe/user_panel_text.h"
 #include "ui/user_login_dlg.h"
 
 #include <QMenu>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <fstream>
@@ -159,8 +161,16 @@ TEST_F(MainFrameIt, UserPanelAvatarAndMenu) {
     EXPECT_EQ(answerer.Texts(), std::vector<std::u16string>{u"确定退出系统吗,点[否]取消退出?"});
     EXPECT_TRUE(frame->isVisible());
     EXPECT_FALSE(CGlobalVar::m_strUid.empty());
+    // The window manager's close (Alt+F4) asks the same question; 'no' keeps the window.
+    answerer.Queue(MsgAnswer::Decline);
+    EXPECT_FALSE(frame->windowHandle()->close());
+    EXPECT_EQ(answerer.Texts().size(), 2u);
+    EXPECT_EQ(answerer.Texts().back(), u"确定退出系统吗,点[否]取消退出?");
+    EXPECT_TRUE(frame->isVisible());
+    EXPECT_FALSE(CGlobalVar::m_strUid.empty());
     answerer.Queue(MsgAnswer::Confirm);
     EXPECT_TRUE(frame->OnCommand(kCmdExit));
+    EXPECT_EQ(answerer.Texts().size(), 3u); // the confirmed close does not ask again
     EXPECT_FALSE(frame->isVisible());
     EXPECT_TRUE(CGlobalVar::m_strUid.empty());
     EXPECT_EQ(CGlobalVar::m_nTotalSpace, 0);
@@ -419,10 +429,33 @@ TEST_F(MainFrameIt, LogoutAndAnotherAccountSeeOnlyTheirQueues) {
     ASSERT_EQ(List()->GetItemCount(), 1);
     EXPECT_EQ(List()->GetItemText(0, 5), mine);
 
+    // The local tree as the first user left it: the file system opened and selected; then a
+    // medium is mounted.
+    CLocalDirTree* tree = frame->m_pLocalDirTree;
+    const QString media = m_root.path() + "/media";
+    ASSERT_TRUE(QDir().mkpath(media));
+    tree->SetMediaRoots({media});
+    for (int i = 0; i < tree->RootItem()->childCount(); ++i) {
+        if (CLocalDirTree::ItemPath(tree->RootItem()->child(i)) == "/") {
+            tree->RootItem()->child(i)->setExpanded(true);
+            tree->setCurrentItem(tree->RootItem()->child(i));
+        }
+    }
+    ASSERT_FALSE(tree->selectedItems().isEmpty());
+    ASSERT_TRUE(QDir().mkpath(media + "/U盘"));
+
     MsgBoxAnswerer answerer(MsgAnswer::Confirm);
     AnswerLogin(second, u"secret1");
     EXPECT_TRUE(frame->OnCommand(kCmdLogout));
     EXPECT_EQ(platform::ToNarrow(CGlobalVar::m_strUid), other.uid);
+    // The local tree is filled anew: the new medium is there, nothing open or selected.
+    int mounted = 0;
+    for (int i = 0; i < tree->RootItem()->childCount(); ++i) {
+        mounted += CLocalDirTree::ItemPath(tree->RootItem()->child(i)) == media + "/U盘";
+        EXPECT_FALSE(tree->RootItem()->child(i)->isExpanded());
+    }
+    EXPECT_EQ(mounted, 1);
+    EXPECT_TRUE(tree->selectedItems().isEmpty());
     EXPECT_TRUE(frame->isVisible());
     EXPECT_EQ(Text(u"link_username"), u"second");
     EXPECT_EQ(Text(u"tab_predirview"), u"        预览目录");

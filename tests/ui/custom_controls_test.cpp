@@ -229,10 +229,10 @@ protected:
         }
         return nullptr;
     }
-    void Click(QTreeWidgetItem* item) {
+    void Click(QTreeWidgetItem* item, Qt::MouseButton button = Qt::LeftButton) {
         const QRect r = m_tree.visualItemRect(item);
         ASSERT_TRUE(r.isValid());
-        QTest::mouseClick(m_tree.viewport(), Qt::LeftButton, {}, r.center());
+        QTest::mouseClick(m_tree.viewport(), button, {}, r.center());
     }
 
     QTemporaryDir m_home;
@@ -305,6 +305,11 @@ TEST_F(TreeFixture, FirstClickSendsNothingLaterClicksSend1257) {
     QTreeWidgetItem* root = m_tree.RootItem();
     QTreeWidgetItem* home = root->child(0);
     EXPECT_TRUE(m_tree.FirstClickPending());
+    // Right and middle presses are no clicks: no preview, the first click stays unused.
+    Click(home, Qt::RightButton);
+    Click(home, Qt::MiddleButton);
+    EXPECT_TRUE(m_tree.FirstClickPending());
+    EXPECT_TRUE(m_sink.paths.empty());
     Click(home);
     EXPECT_FALSE(m_tree.FirstClickPending());
     EXPECT_TRUE(m_sink.paths.empty());
@@ -312,6 +317,8 @@ TEST_F(TreeFixture, FirstClickSendsNothingLaterClicksSend1257) {
 
     Click(home);
     Click(home); // the same folder twice sends twice
+    Click(root, Qt::RightButton);
+    Click(root, Qt::MiddleButton);
     ASSERT_EQ(m_sink.paths.size(), 2u);
     EXPECT_EQ(m_sink.paths[0], m_home.path().toStdU16String());
     EXPECT_EQ(m_sink.paths[1], m_home.path().toStdU16String());

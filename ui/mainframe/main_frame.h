@@ -83,6 +83,9 @@ public:
     void ResetLoginState();
     void Logout();
     void Exit();
+    // The exit question; confirmed, the end of the logged-in state and true: the window may
+    // close from then on.
+    bool ConfirmExit();
 
     // ---- Upload queue (main_frame_queue.cpp) ----
     void LoadUpLoadTaskList();
@@ -140,10 +143,14 @@ public:
     void OnFloatUpload();
     // The selected local folder's path; empty when none is selected.
     std::u16string SelectedLocalFolder() const;
+    // The local folder whose files the preview shows; empty for none or a server folder.
+    // File uploads take their folder from here: the tree's selection may have moved (by
+    // keyboard) without a new preview.
+    std::u16string PreviewedLocalFolder() const;
     // Runs the server folder picker; true with the chosen folder id when confirmed.
     bool ChooseUploadTarget(int& fid);
-    // The selected local folder (else the message, false), then the picker.
-    bool ChooseFolderAndTarget(std::u16string& folder, int& fid);
+    // The message and false when `folder` is empty, else the picker.
+    bool ChooseFolderAndTarget(const std::u16string& folder, int& fid);
     // One file of `folder` as a new task unless a row already has it (then its message);
     // true when it was added.
     bool AddFileUpload(const std::u16string& folder, const std::u16string& name, int fid);
@@ -165,6 +172,7 @@ public:
     CServerDirTree* m_pServerDirTree = nullptr; // 6001, in treectrl_serverdir
     CLocalDirTree* m_pLocalDirTree = nullptr;   // 6002, in treectrl_localdir
     std::u16string m_strRequestedPreviewDir;
+    std::u16string m_strPreviewLocalDir;    // the local folder shown in the preview
     CPreviewList* m_pPreviewList = nullptr; // 3001, in listview_preview_dir, with its images
     CListCtrlEx* m_pUploadList = nullptr;   // 3002, in listview_file_upload
     // The preview's file names, folder and server file records.
@@ -205,6 +213,8 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    // A close from the window manager (Alt+F4, a title bar) goes the way of sysClose.
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
@@ -220,6 +230,9 @@ private:
     void PopupCommandMenu(QMenu& menu, const QPoint& globalPos);
 
     bool m_bBound = false;
+    // Set once the exit was confirmed (or the program ends after a failed re-login): the
+    // window's own close then goes through without asking again.
+    bool m_bClosing = false;
 
     static const std::array<DuEventRow<CMainFrame>, 8> s_events;
 };

@@ -50,6 +50,10 @@ std::u16string CMainFrame::SelectedLocalFolder() const {
     return CLocalDirTree::ItemPath(selected.front()).toStdU16String();
 }
 
+std::u16string CMainFrame::PreviewedLocalFolder() const {
+    return m_nServerPreview == 0 ? m_strPreviewLocalDir : std::u16string();
+}
+
 bool CMainFrame::ChooseUploadTarget(int& fid) {
     CSelNetDirDlg picker(this);
     picker.DoModal();
@@ -97,8 +101,7 @@ void CMainFrame::StartAddedUploads() {
     EnsureUploadWorker();
 }
 
-bool CMainFrame::ChooseFolderAndTarget(std::u16string& folder, int& fid) {
-    folder = SelectedLocalFolder();
+bool CMainFrame::ChooseFolderAndTarget(const std::u16string& folder, int& fid) {
     if (folder.empty()) {
         ShowMessageBox(this, kNoLocalFolder, 1);
         return false;
@@ -121,7 +124,7 @@ UpInfo CMainFrame::MakeFileTask(const std::u16string& folder, const std::u16stri
 }
 
 void CMainFrame::OnUploadFolder() {
-    std::u16string folder;
+    const std::u16string folder = SelectedLocalFolder();
     int fid = 0;
     if (!ChooseFolderAndTarget(folder, fid)) {
         return;
@@ -179,7 +182,7 @@ void CMainFrame::OnUploadSelectedFiles() {
     if (!m_pPreviewList || m_pPreviewList->SelectedRows().empty()) {
         return;
     }
-    std::u16string folder;
+    const std::u16string folder = PreviewedLocalFolder();
     int fid = 0;
     if (!ChooseFolderAndTarget(folder, fid)) {
         return;
@@ -208,7 +211,7 @@ void CMainFrame::OnFloatUpload() {
     if (name.empty()) {
         return;
     }
-    std::u16string folder;
+    const std::u16string folder = PreviewedLocalFolder();
     int fid = 0;
     if (!ChooseFolderAndTarget(folder, fid)) {
         return;

@@ -9,6 +9,7 @@
 #include "ui/user_login_dlg.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCursor>
 #include <QListWidget>
 #include <QMenu>
@@ -71,14 +72,32 @@ void CMainFrame::ResetLoginState() {
     m_queue.activeCount = 0;
 }
 
-void CMainFrame::Exit() {
+bool CMainFrame::ConfirmExit() {
     if (ShowMessageBox(this, u"确定退出系统吗,点[否]取消退出?", 0) != 1) {
-        return;
+        return false;
     }
     ResetLoginState();
+    m_bClosing = true;
+    return true;
+}
+
+void CMainFrame::Exit() {
+    if (!ConfirmExit()) {
+        return;
+    }
     if (DuStyle* style = DuAppStyle(); !style || !style->Close(this)) {
         close();
     }
+}
+
+void CMainFrame::closeEvent(QCloseEvent* e) {
+    // Asked here rather than through Exit(): Qt ignores a close() made while this close
+    // event runs, so the answer must decide this very event.
+    if (!m_bClosing && !ConfirmExit()) {
+        e->ignore();
+        return;
+    }
+    QWidget::closeEvent(e);
 }
 
 void CMainFrame::Logout() {
@@ -100,6 +119,7 @@ void CMainFrame::Logout() {
     }
     QApplication::setQuitOnLastWindowClosed(quitOnClose);
     if (loggedIn == 0) {
+        m_bClosing = true; // the program ends: no exit question
         if (!style || !style->Close(this)) {
             close();
         }
@@ -111,6 +131,7 @@ void CMainFrame::Logout() {
 
     DeleteListMemorySpace();
     ClearPreview();
+    m_strPreviewLocalDir.clear();
     if (m_pUploadList) {
         ui::AppMessage clear(ui::kMsgDeleteAllRows);
         ui::SendAppMessage(m_pUploadList, clear);

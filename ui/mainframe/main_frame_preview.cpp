@@ -79,8 +79,10 @@ void CMainFrame::ReloadDirTrees() {
     if (m_pServerDirTree) {
         m_pServerDirTree->Reload(ServerDirInfoPath().c_str());
     }
+    // Filled anew, not just deselected: media mounted since the last login appear and the
+    // previous user's expansion goes.
     if (m_pLocalDirTree) {
-        m_pLocalDirTree->clearSelection();
+        m_pLocalDirTree->FillTree();
     }
 }
 
@@ -181,6 +183,7 @@ void CMainFrame::OnLocalDirClick(const std::u16string& path) {
         return;
     }
     m_preview.folder = folder;
+    m_strPreviewLocalDir = folder;
     ShowPreviewTab(m_strRequestedPreviewDir);
     m_preview.records.clear();
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -227,6 +230,7 @@ void CMainFrame::OnServerDirClick(const QPoint& viewportPos) {
     ClearPreview();
     m_preview.names.clear();
     m_preview.folder = cacheDir;
+    m_strPreviewLocalDir.clear();
 
     m_pFileListThread =
         std::make_unique<FileDownLoadThread>(*m_pPreviewSink, *m_pPreviewSink, fid, cacheDir);
