@@ -3,6 +3,7 @@
 #include <cstring>
 #include <ctime>
 #include <cwctype>
+#include <iterator>
 #include <mutex>
 #include <utility>
 
@@ -12,11 +13,15 @@
 #include "base/xml.h"
 #include "platform/files.h"
 #include "platform/lasterror.h"
+#include "upload/upload_list_cache.h"
 
 namespace {
 
-// Serialises the three operations; when the queue lock is also needed it is taken first.
+// Serialises the operations; when the queue lock is also needed it is taken first.
 std::mutex g_listFileLock;
+ListCache g_cache;
+// Set on the upload worker's thread: its changes go to the journal.
+thread_local int t_journalDepth = 0;
 
 const char16_t kNewListText[] = u"\t\t\t\t\t\t<QumoUploadList>\t\t\t\t\t\t</QumoUploadList>";
 
@@ -24,21 +29,8 @@ bool IsSpace16(char16_t c) {
     return std::iswspace(static_cast<wint_t>(c)) != 0;
 }
 
-char16_t Fold(char16_t c) {
-    if (c >= u'A' && c <= u'Z')
-        return static_cast<char16_t>(c + 32);
-    if (c < 0x80 || (c >= 0xD800 && c <= 0xDFFF))
-        return c;
-    return static_cast<char16_t>(std::towlower(static_cast<wint_t>(c)));
-}
-
 bool EqualNoCase(const std::u16string& a, const std::u16string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Fold(a[i]) != Fold(b[i]))
-            return false;
-    return true;
+    return a.size() == b.size() && FoldListText(a) == FoldListText(b);
 }
 
 std::u16string Attr(const XmlNode* node, const char16_t* name) {
@@ -53,13 +45,6 @@ bool FileExists(const std::u16string& path) {
 
 // The name of the last list file set aside, until the window has told the user.
 std::u16string g_setAside;
-
-bool ReadList(const std::u16string& path, XmlNode& root) {
-    if (LoadFile(path.c_str(), &root))
-        return true;
-    LogError(u"Failed to call xml.Read, errorcode is %d", platform::GetLastErrorCode());
-    return false;
-}
 
 // Whether the existing file at `path` holds bytes that are no list: too large to read,
 // empty, or not a document. A file that only cannot be opened now is not.
@@ -103,43 +88,13 @@ bool SetAsideUnreadable(const std::u16string& path) {
     }
     LogError(u"The unreadable upload list was set aside as %s", aside.c_str());
     g_setAside = aside;
+    g_cache.Reset();
     return true;
 }
 
 bool WriteList(const std::u16string& path, const XmlNode& root) {
     // A failed save is logged by the file layer.
     return SaveFile(WriteXml(root, DefaultWriteOptions).c_str(), path.c_str());
-}
-
-// The logged-in user's group among the top element's children. Sets `error` when a
-// child cannot be got (the caller logs its own line).
-XmlNode* FindUserGroup(const XmlNode& root, bool& error) {
-    error = false;
-    const std::u16string uid = Trim16(CGlobalVar::m_strUid);
-    for (std::size_t i = 0; i < root.ChildCount(); ++i) {
-        XmlNode* child = root.GetChild(i);
-        if (child == nullptr) {
-            error = true;
-            return nullptr;
-        }
-        if (SameListKey(Attr(child, u"UserName"), uid))
-            return child;
-    }
-    return nullptr;
-}
-
-XmlNode* FindTask(const XmlNode& group, const std::u16string& path, bool& error) {
-    error = false;
-    for (std::size_t i = 0; i < group.ChildCount(); ++i) {
-        XmlNode* child = group.GetChild(i);
-        if (child == nullptr) {
-            error = true;
-            return nullptr;
-        }
-        if (SameListKey(Attr(child, u"FileAllPath"), path))
-            return child;
-    }
-    return nullptr;
 }
 
 void Append(XmlNode* node, const char16_t* name, const std::u16string& value) {
@@ -176,7 +131,7 @@ std::u16string TakeSetAsideUploadList() {
 }
 
 bool SameListKey(const std::u16string& a, const std::u16string& b) {
-    return EqualNoCase(Trim16(a), Trim16(b));
+    return ListPathKey(a) == ListPathKey(b);
 }
 
 bool AddUploadTaskList(UpInfo record) {
@@ -186,7 +141,6 @@ bool AddUploadTaskList(UpInfo record) {
 bool AddUploadTaskLists(const std::vector<UpInfo>& records) {
     std::lock_guard<std::mutex> guard(g_listFileLock);
     const std::u16string path = CGlobalVar::m_strUploadListPath;
-    XmlNode root;
     // A file that holds no list is set aside once and a fresh one started.
     for (int round = 0;; ++round) {
         if (!FileExists(path)) {
@@ -197,23 +151,19 @@ bool AddUploadTaskLists(const std::vector<UpInfo>& records) {
             }
             WriteList(path, fresh);
         }
-        if (ReadList(path, root))
+        const ListCache::State state = g_cache.Sync(path);
+        if (state == ListCache::State::Ok)
             break;
-        if (round > 0 || !SetAsideUnreadable(path))
+        if (state == ListCache::State::Missing || round > 0 || !SetAsideUnreadable(path))
             return false;
     }
 
-    bool error = false;
-    XmlNode* group = FindUserGroup(root, error);
-    if (error) {
-        LogError(u"AddUploadTaskList, Failed to call GetChild");
-        return false;
-    }
+    XmlNode* group = g_cache.Group(Trim16(CGlobalVar::m_strUid));
     if (group == nullptr) {
         auto user = std::make_unique<XmlNode>();
         user->Load(u"<UserInfo/>", &DefaultParseOptions);
         Append(user.get(), u"UserName", CGlobalVar::m_strUid);
-        group = root.AppendChild(std::move(user));
+        group = g_cache.Root().AppendChild(std::move(user));
     }
     for (const UpInfo& record : records) {
         auto task = std::make_unique<XmlNode>();
@@ -230,78 +180,120 @@ bool AddUploadTaskLists(const std::vector<UpInfo>& records) {
         Append(task.get(), u"UploadMid", u"");
         Append(task.get(), u"UploadIp", u"");
         Append(task.get(), u"UploadPort", u"");
-        group->AppendChild(std::move(task));
+        g_cache.Indexed(group, group->AppendChild(std::move(task)));
     }
-    return WriteList(path, root);
+    // New tasks are written at once, whoever adds them.
+    return g_cache.Commit(false, {});
 }
 
 namespace {
 
-// The read-modify-write of one task's element: finds the logged-in user's group and the
-// first element with `fullPath`, lets `change` work on it (null when there is none) and
-// writes the file when `change` says so. `op` names the operation in the log.
-template <class Change>
-bool ChangeTask(const char16_t* op, const std::u16string& fullPath, Change change) {
+// One change of one task's element: finds the logged-in user's group and the first element
+// with `fullPath`, lets `change` work on it (null when there is none) and, when it says
+// so, commits `record`: to the journal on the upload worker's thread, to the file otherwise.
+template <class Change> bool ChangeTask(listjournal::Record record, Change change) {
     std::lock_guard<std::mutex> guard(g_listFileLock);
     const std::u16string path = CGlobalVar::m_strUploadListPath;
-    if (!FileExists(path))
+    switch (g_cache.Sync(path)) {
+    case ListCache::State::Missing:
         return false;
-    XmlNode root;
-    if (!ReadList(path, root)) {
+    case ListCache::State::Unreadable:
         SetAsideUnreadable(path);
         return false;
+    case ListCache::State::Ok:
+        break;
     }
-    bool error = false;
-    XmlNode* group = FindUserGroup(root, error);
-    if (error) {
-        LogError(u"%s, Failed to call GetChild", op);
-        return false;
-    }
+    record.uid = Trim16(CGlobalVar::m_strUid);
+    XmlNode* group = g_cache.Group(record.uid);
     if (group == nullptr)
         return false;
-    XmlNode* task = FindTask(*group, fullPath, error);
-    if (error) {
-        LogError(u"%s, Failed to call GetChild", op);
-        return false;
-    }
-    if (change(*group, task))
-        WriteList(path, root);
+    XmlNode* task = g_cache.FindTask(group, record.path);
+    if (change(group, task))
+        g_cache.Commit(t_journalDepth > 0, record);
     return true;
 }
 
-void SetUploadValues(XmlNode* task, const std::u16string& status, const std::u16string& id,
-                     const std::u16string& mid, const std::u16string& ip,
-                     const std::u16string& port) {
+void SetUploadValues(XmlNode* task, const listjournal::Record& r, const std::u16string& status) {
     Replace(task, u"UploadStatus", status);
-    Replace(task, u"UploadId", id);
-    Replace(task, u"UploadMid", mid);
-    Replace(task, u"UploadIp", ip);
-    Replace(task, u"UploadPort", port);
+    Replace(task, u"UploadId", r.id);
+    Replace(task, u"UploadMid", r.mid);
+    Replace(task, u"UploadIp", r.ip);
+    Replace(task, u"UploadPort", r.port);
 }
 
 } // namespace
 
 bool UpdateUploadTaskList(UpInfo record) {
-    return ChangeTask(u"UpdateUploadTaskList", record.m_strFilePath, [&](XmlNode&, XmlNode* task) {
+    listjournal::Record r{listjournal::Kind::Update,
+                          {},
+                          record.m_strFilePath,
+                          record.m_tsUpID,
+                          record.m_tcVid,
+                          record.m_tcUploadIp,
+                          FormatText(u"%d", record.m_nUploadPort)};
+    return ChangeTask(r, [&](XmlNode*, XmlNode* task) {
         if (task == nullptr)
             return false;
-        SetUploadValues(task, u"1", record.m_tsUpID, record.m_tcVid, record.m_tcUploadIp,
-                        FormatText(u"%d", record.m_nUploadPort));
+        SetUploadValues(task, r, u"1");
         return true;
     });
 }
 
 bool ResetUploadTaskList(const std::u16string& fullPath) {
-    return ChangeTask(u"ResetUploadTaskList", fullPath, [&](XmlNode&, XmlNode* task) {
+    listjournal::Record r{listjournal::Kind::Reset, {}, fullPath, {}, {}, {}, {}};
+    return ChangeTask(r, [&](XmlNode*, XmlNode* task) {
         if (task == nullptr)
             return false;
-        SetUploadValues(task, u"0", u"", u"", u"", u"");
+        SetUploadValues(task, r, u"0");
         return true;
     });
 }
 
 bool DeleteUploadTaskList(const std::u16string& fullPath) {
-    return ChangeTask(u"DeleteUploadTaskList", fullPath, [&](XmlNode& group, XmlNode* task) {
-        return task != nullptr && group.RemoveChild(task);
+    listjournal::Record r{listjournal::Kind::Delete, {}, fullPath, {}, {}, {}, {}};
+    return ChangeTask(r, [&](XmlNode* group, XmlNode* task) {
+        return task != nullptr && g_cache.Remove(group, task);
     });
+}
+
+bool FlushUploadTaskList() {
+    std::lock_guard<std::mutex> guard(g_listFileLock);
+    return g_cache.Flush();
+}
+
+UploadListJournalScope::UploadListJournalScope() {
+    ++t_journalDepth;
+}
+
+UploadListJournalScope::~UploadListJournalScope() {
+    if (--t_journalDepth == 0)
+        FlushUploadTaskList();
+}
+
+bool ReadListTasks(std::vector<ListedTask>& out) {
+    out.clear();
+    std::lock_guard<std::mutex> guard(g_listFileLock);
+    const std::u16string path = CGlobalVar::m_strUploadListPath;
+    switch (g_cache.Sync(path)) {
+    case ListCache::State::Missing:
+        return false;
+    case ListCache::State::Unreadable:
+        SetAsideUnreadable(path);
+        return false;
+    case ListCache::State::Ok:
+        break;
+    }
+    XmlNode* group = g_cache.Group(Trim16(CGlobalVar::m_strUid));
+    if (group == nullptr)
+        return true;
+    for (std::size_t i = 0; i < group->ChildCount(); ++i) {
+        const XmlNode* e = group->GetChild(i);
+        if (e->kind != XmlNodeKind::Element)
+            continue;
+        ListedTask t;
+        for (std::size_t k = 0; k < std::size(t.values); ++k)
+            t.values[k] = Attr(e, kListedNames[k]);
+        out.push_back(std::move(t));
+    }
+    return true;
 }

@@ -3,6 +3,7 @@
 // operation is a whole read-modify-write of the file under the list-file lock.
 #pragma once
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,31 @@ bool ResetUploadTaskList(const std::u16string& fullPath);
 // Removes the first element of the task with this full path. True also when there is
 // none; false when the file is missing or unreadable or the user has no group.
 bool DeleteUploadTaskList(const std::u16string& fullPath);
+
+// Changes made on a thread while it holds one of these (the upload worker's) go to the
+// journal beside the list file, a record each, instead of rewriting the whole file; the
+// last one to end writes the file whole. The file is written whole on every other change.
+class UploadListJournalScope {
+public:
+    UploadListJournalScope();
+    ~UploadListJournalScope();
+    UploadListJournalScope(const UploadListJournalScope&) = delete;
+    UploadListJournalScope& operator=(const UploadListJournalScope&) = delete;
+};
+// Writes the list file whole when the journal holds changes (the queue went quiet). False
+// when that write failed; the journal then keeps the changes.
+bool FlushUploadTaskList();
+
+// The values of one task element as the file holds them, in the order of kListedNames.
+inline constexpr const char16_t* kListedNames[] = {
+    u"FileName",     u"FileAllPath", u"FileExt",   u"FileSize", u"NetDirId",  u"NetDirPath",
+    u"UploadStatus", u"UploadId",    u"UploadMid", u"UploadIp", u"UploadPort"};
+struct ListedTask {
+    std::u16string values[std::size(kListedNames)];
+};
+// The logged-in user's task elements in file order. False when the file is missing or
+// unreadable (an unreadable one is set aside).
+bool ReadListTasks(std::vector<ListedTask>& out);
 
 // A list file that exists but holds no readable list (too large, empty, not a document) is
 // renamed beside itself ("QumolanUploadList.xml.unreadable-<date>-<time>") and never

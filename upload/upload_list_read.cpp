@@ -12,15 +12,6 @@
 
 namespace {
 
-std::u16string Attr(const XmlNode* node, const char16_t* name) {
-    const XmlAttribute* a = node->FindAttr(name);
-    return a != nullptr ? a->value : std::u16string();
-}
-
-std::u16string Trimmed(const XmlNode* node, const char16_t* name) {
-    return Trim16(Attr(node, name));
-}
-
 // A 64-bit decimal; anything after the digits is ignored, a bad text reads 0.
 int64_t ParseLength(const std::u16string& s) {
     uint64_t v = 0;
@@ -48,32 +39,22 @@ std::u16string ExtOf(const std::u16string& path) {
 
 bool ReadUploadTaskList(std::vector<UpInfo>& out) {
     out.clear();
-    const std::u16string path = CGlobalVar::m_strUploadListPath;
-    platform::FileAttributes fa;
-    if (path.empty() || !platform::GetFileAttributesEx(path, fa))
+    std::vector<ListedTask> listed;
+    if (!ReadListTasks(listed))
         return false;
-    XmlNode root;
-    if (!LoadFile(path, root)) {
-        SetAsideUnreadableUploadList();
-        return false;
-    }
-    const XmlNode* group = nullptr;
-    for (std::size_t i = 0; i < root.ChildCount() && group == nullptr; ++i)
-        if (SameListKey(Attr(root.GetChild(i), u"UserName"), CGlobalVar::m_strUid))
-            group = root.GetChild(i);
-    if (group == nullptr)
-        return true;
-    for (std::size_t i = 0; i < group->ChildCount(); ++i) {
-        const XmlNode* e = group->GetChild(i);
-        if (e->kind != XmlNodeKind::Element)
-            continue;
+    out.reserve(listed.size());
+    enum { kName, kPath, kExt, kSize, kDirId, kDirPath, kStatus, kId, kMid, kIp, kPort };
+    for (ListedTask& e : listed) {
+        // Every value but the service's upload values is read trimmed.
+        for (int k : {kName, kPath, kExt, kSize, kDirId, kDirPath, kStatus})
+            e.values[k] = Trim16(e.values[k]);
         UpInfo t;
-        t.m_strFileName = Trimmed(e, u"FileName");
-        t.m_strFilePath = Trimmed(e, u"FileAllPath");
+        t.m_strFileName = e.values[kName];
+        t.m_strFilePath = e.values[kPath];
         t.m_strFilePath2 = t.m_strFilePath;
-        std::u16string ext = Trimmed(e, u"FileExt");
+        const std::u16string& ext = e.values[kExt];
         CopyToFixed(t.m_tcExt, ext.empty() ? ExtOf(t.m_strFilePath) : ext);
-        std::u16string size = Trimmed(e, u"FileSize");
+        const std::u16string& size = e.values[kSize];
         if (size.empty()) {
             platform::FileAttributes f;
             if (platform::GetFileAttributesEx(t.m_strFilePath, f))
@@ -81,18 +62,17 @@ bool ReadUploadTaskList(std::vector<UpInfo>& out) {
         } else {
             t.m_nFileLen = ParseLength(size);
         }
-        std::u16string dir = Trimmed(e, u"NetDirId");
+        const std::u16string& dir = e.values[kDirId];
         t.m_nNetDirId = dir.empty() ? 0 : api_json::AtoiText(platform::ToNarrow(dir));
-        t.m_strNetDirPath = Trimmed(e, u"NetDirPath");
-        if (Trimmed(e, u"UploadStatus") == u"1") {
-            CopyToFixed(t.m_tsUpID, Attr(e, u"UploadId"));
-            CopyToFixed(t.m_tcVid, Attr(e, u"UploadMid"));
-            CopyToFixed(t.m_tcUploadIp, Attr(e, u"UploadIp"));
-            std::u16string port = Attr(e, u"UploadPort");
-            if (!port.empty()) // without one the default port stays
-                t.m_nUploadPort = api_json::AtoiText(platform::ToNarrow(port));
+        t.m_strNetDirPath = e.values[kDirPath];
+        if (e.values[kStatus] == u"1") {
+            CopyToFixed(t.m_tsUpID, e.values[kId]);
+            CopyToFixed(t.m_tcVid, e.values[kMid]);
+            CopyToFixed(t.m_tcUploadIp, e.values[kIp]);
+            if (!e.values[kPort].empty()) // without one the default port stays
+                t.m_nUploadPort = api_json::AtoiText(platform::ToNarrow(e.values[kPort]));
         }
-        out.push_back(t);
+        out.push_back(std::move(t));
     }
     return true;
 }

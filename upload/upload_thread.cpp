@@ -27,6 +27,9 @@ CUploadThread::~CUploadThread() {
 }
 
 int CUploadThread::Run(CWorkThread* /*worker*/) {
+    // The end of each task is a journal record, not a rewrite of the whole list file; the
+    // file is written whole when the queue goes quiet and when the run ends.
+    UploadListJournalScope journal;
     int backoffMs = kFirstBackoffMs;
     while (true) {
         m_queue.ClearChanged();
@@ -53,6 +56,7 @@ int CUploadThread::Run(CWorkThread* /*worker*/) {
         // Every remaining task is paused: wait for a resume, a new task or a stop
         // instead of passing over them again and again.
         if (!runnable) {
+            FlushUploadTaskList();
             if (m_queue.WaitForChange(-1) != platform::WaitResult::Ready)
                 return 0;
             backoffMs = kFirstBackoffMs;
@@ -61,6 +65,7 @@ int CUploadThread::Run(CWorkThread* /*worker*/) {
         // Only failures in this pass: wait before trying again, longer each time, so a
         // service that is down is not flooded. A change in the queue ends the wait.
         if (failedAny && !finishedAny) {
+            FlushUploadTaskList();
             platform::WaitResult w = m_queue.WaitForChange(backoffMs);
             if (w == platform::WaitResult::Cancelled || !Wait(0))
                 return 0;

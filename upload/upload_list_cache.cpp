@@ -1,0 +1,205 @@
+#include "upload/upload_list_cache.h"
+
+#include <algorithm>
+#include <cwctype>
+
+#include "base/log.h"
+#include "platform/files.h"
+#include "platform/lasterror.h"
+#include "upload/upload_list_file.h"
+
+namespace {
+
+char16_t Fold(char16_t c) {
+    if (c >= u'A' && c <= u'Z')
+        return static_cast<char16_t>(c + 32);
+    if (c < 0x80 || (c >= 0xD800 && c <= 0xDFFF))
+        return c;
+    return static_cast<char16_t>(std::towlower(static_cast<wint_t>(c)));
+}
+
+std::u16string Attr(const XmlNode* node, const char16_t* name) {
+    const XmlAttribute* a = node->FindAttr(name);
+    return a != nullptr ? a->value : std::u16string();
+}
+
+void Replace(XmlNode* node, const char16_t* name, const std::u16string& value) {
+    XmlAttribute* a = node->FindAttr(name);
+    if (a != nullptr && FoldListText(a->value) != FoldListText(value))
+        a->value = value;
+}
+
+// Folding past this many journal records (or the number of tasks, if larger) keeps the
+// journal's replay short and the cost of the whole writes spread thinly over the changes.
+constexpr std::size_t kMinFoldRecords = 1024;
+
+} // namespace
+
+std::u16string FoldListText(const std::u16string& s) {
+    std::u16string out(s);
+    for (char16_t& c : out)
+        c = Fold(c);
+    return out;
+}
+
+std::u16string ListPathKey(const std::u16string& path) {
+    return FoldListText(Trim16(path));
+}
+
+std::u16string ListJournalPath(const std::u16string& listPath) {
+    return listPath + u".journal";
+}
+
+void ListCache::Reset() {
+    m_loaded = false;
+    m_root.Clear();
+    m_index.clear();
+    m_path.clear();
+}
+
+ListCache::State ListCache::Sync(const std::u16string& path) {
+    platform::FileAttributes fa;
+    if (path.empty() || !platform::GetFileAttributesEx(path, fa) || fa.isDirectory) {
+        if (m_loaded && path == m_path && m_journal.Open())
+            LogError(u"The upload list %s disappeared; its journal is dropped", path.c_str());
+        if (path == m_path)
+            m_journal.Discard();
+        Reset();
+        return State::Missing;
+    }
+    listjournal::FileStamp now;
+    if (m_loaded && path == m_path && listjournal::StampOf(path, now) && now == m_stamp)
+        return State::Ok;
+    if (m_loaded && path == m_path && m_journal.Open()) {
+        LogError(u"The upload list %s was replaced by another writer; its journal is dropped",
+                 path.c_str());
+        m_journal.Discard();
+    }
+    return Load(path) ? State::Ok : State::Unreadable;
+}
+
+bool ListCache::Load(const std::u16string& path) {
+    Reset();
+    if (!LoadFile(path.c_str(), &m_root)) {
+        LogError(u"Failed to call xml.Read, errorcode is %d", platform::GetLastErrorCode());
+        m_root.Clear();
+        return false;
+    }
+    m_path = path;
+    m_loaded = listjournal::StampOf(path, m_stamp);
+    if (!m_loaded)
+        return false;
+
+    // Changes the worker made before a kill: applied, then written, so the file on disk is
+    // the queue again before anything else reads it.
+    bool foreign = false;
+    const std::vector<listjournal::Record> records =
+        listjournal::Replay(ListJournalPath(path), m_stamp, &foreign);
+    for (const listjournal::Record& r : records)
+        Apply(r);
+    if (!records.empty()) {
+        LogInfo(u"Upload list: %d changes replayed from the journal",
+                static_cast<int>(records.size()));
+        if (!Fold())
+            return true; // the journal stays for the next start
+    }
+    if (!records.empty() || foreign)
+        listjournal::Remove(ListJournalPath(path));
+    return true;
+}
+
+void ListCache::Apply(const listjournal::Record& r) {
+    XmlNode* group = Group(r.uid);
+    XmlNode* task = group ? FindTask(group, r.path) : nullptr;
+    if (task == nullptr)
+        return;
+    switch (r.kind) {
+    case listjournal::Kind::Update:
+        Replace(task, u"UploadStatus", u"1");
+        Replace(task, u"UploadId", r.id);
+        Replace(task, u"UploadMid", r.mid);
+        Replace(task, u"UploadIp", r.ip);
+        Replace(task, u"UploadPort", r.port);
+        break;
+    case listjournal::Kind::Reset:
+        for (const char16_t* name : {u"UploadId", u"UploadMid", u"UploadIp", u"UploadPort"})
+            Replace(task, name, u"");
+        Replace(task, u"UploadStatus", u"0");
+        break;
+    case listjournal::Kind::Delete:
+        Remove(group, task);
+        break;
+    }
+}
+
+XmlNode* ListCache::Group(const std::u16string& uid) {
+    const std::u16string key = ListPathKey(uid);
+    for (std::size_t i = 0; i < m_root.ChildCount(); ++i) {
+        XmlNode* child = m_root.GetChild(i);
+        if (child != nullptr && ListPathKey(Attr(child, u"UserName")) == key)
+            return child;
+    }
+    return nullptr;
+}
+
+std::vector<XmlNode*>* ListCache::Bucket(XmlNode* group, const std::u16string& path) {
+    auto built = m_index.find(group);
+    if (built == m_index.end()) {
+        auto& index = m_index[group];
+        index.reserve(group->ChildCount());
+        for (std::size_t i = 0; i < group->ChildCount(); ++i) {
+            XmlNode* child = group->GetChild(i);
+            index[ListPathKey(Attr(child, u"FileAllPath"))].push_back(child);
+        }
+        built = m_index.find(group);
+    }
+    auto it = built->second.find(ListPathKey(path));
+    return it == built->second.end() ? nullptr : &it->second;
+}
+
+XmlNode* ListCache::FindTask(XmlNode* group, const std::u16string& path) {
+    std::vector<XmlNode*>* bucket = Bucket(group, path);
+    return bucket == nullptr || bucket->empty() ? nullptr : bucket->front();
+}
+
+void ListCache::Indexed(XmlNode* group, XmlNode* task) {
+    auto built = m_index.find(group);
+    if (built != m_index.end())
+        built->second[ListPathKey(Attr(task, u"FileAllPath"))].push_back(task);
+}
+
+bool ListCache::Remove(XmlNode* group, XmlNode* task) {
+    if (std::vector<XmlNode*>* bucket = Bucket(group, Attr(task, u"FileAllPath")))
+        std::erase(*bucket, task);
+    return group->RemoveChild(task);
+}
+
+bool ListCache::Commit(bool journal, const listjournal::Record& record) {
+    if (journal && m_loaded) {
+        if (!m_journal.Open())
+            m_journal.Start(ListJournalPath(m_path), m_stamp);
+        if (m_journal.Append(record) && m_journal.Count() < std::max(kMinFoldRecords, TaskCount()))
+            return true;
+    }
+    return Fold();
+}
+
+bool ListCache::Flush() {
+    return !m_loaded || !m_journal.Open() || Fold();
+}
+
+bool ListCache::Fold() {
+    if (!SaveFile(WriteXml(m_root, DefaultWriteOptions), m_path))
+        return false;
+    listjournal::StampOf(m_path, m_stamp);
+    // Only now: a kill before the write finished leaves the old file and the whole journal.
+    m_journal.Discard();
+    return true;
+}
+
+std::size_t ListCache::TaskCount() const {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < m_root.ChildCount(); ++i)
+        n += m_root.GetChild(i)->ChildCount();
+    return n;
+}
