@@ -57,6 +57,11 @@ void ListCache::Reset() {
     m_path.clear();
 }
 
+void ListCache::Drop() {
+    m_journal.Close();
+    Reset();
+}
+
 ListCache::State ListCache::Sync(const std::u16string& path) {
     platform::FileAttributes fa;
     if (path.empty() || !platform::GetFileAttributesEx(path, fa) || fa.isDirectory) {

@@ -24,6 +24,8 @@ public:
     State Sync(const std::u16string& path);
     // Forgets everything (the file was set aside or removed).
     void Reset();
+    // Forgets everything and leaves the journal on disk unfolded, as a kill does.
+    void Drop();
 
     XmlNode& Root() { return m_root; }
     // The first group whose UserName matches `uid` (trimmed, any case); null when none.

@@ -256,6 +256,11 @@ bool DeleteUploadTaskList(const std::u16string& fullPath) {
     });
 }
 
+void DropUploadListForTesting() {
+    std::lock_guard<std::mutex> guard(g_listFileLock);
+    g_cache.Drop();
+}
+
 bool FlushUploadTaskList() {
     std::lock_guard<std::mutex> guard(g_listFileLock);
     return g_cache.Flush();

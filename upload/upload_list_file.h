@@ -44,6 +44,10 @@ public:
 // when that write failed; the journal then keeps the changes.
 bool FlushUploadTaskList();
 
+// Forgets the list held in memory and closes the journal without folding it, as a kill
+// would; the next operation reads the files from disk (tests of the journal).
+void DropUploadListForTesting();
+
 // The values of one task element as the file holds them, in the order of kListedNames.
 inline constexpr const char16_t* kListedNames[] = {
     u"FileName",     u"FileAllPath", u"FileExt",   u"FileSize", u"NetDirId",  u"NetDirPath",

@@ -195,6 +195,13 @@ void Remove(const std::u16string& path) {
     ::unlink(platform::ToNarrow(path).c_str());
 }
 
+void Journal::Close() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    m_count = 0;
+}
+
 void Journal::Discard() {
     if (m_fd >= 0) {
         ::close(m_fd);

@@ -51,6 +51,8 @@ public:
     std::size_t Count() const { return m_count; }
     // Closes and deletes the journal (its changes are in the list file now).
     void Discard();
+    // Closes the journal and leaves it on disk.
+    void Close();
 
 private:
     int m_fd = -1;
