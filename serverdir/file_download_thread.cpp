@@ -121,7 +121,7 @@ int FileDownLoadThread::DownloadGroup(std::size_t first, std::size_t count) {
             continue;
         ++brought; // shown whether its picture arrives or not
         const std::u16string file = ThumbnailFile(m_cacheDir, record);
-        if (!IsSendablePath(record.m_tcMobilePic)) {
+        if (!IsSendablePath(record.m_tcMobilePic.c_str())) {
             LogError(u"DownLoadUrlFile %s failed.", file.c_str());
             continue;
         }

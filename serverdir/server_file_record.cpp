@@ -44,11 +44,11 @@ UpInfo MakeServerFileRecord(const ServerFileEntry& e) {
     r.m_nFileLen =
         e.size > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(e.size);
     CopyToFixed(r.m_tcExt, e.suffix);
-    CopyToFixed(r.m_tcSource, e.source);
-    CopyToFixed(r.m_tcBigPic, e.bigpic);
-    CopyToFixed(r.m_tcMobilePic, e.mobilepic);
+    CopyCapped(r.m_tcSource, e.source, kServerAddressCapacity);
+    CopyCapped(r.m_tcBigPic, e.bigpic, kServerAddressCapacity);
+    CopyCapped(r.m_tcMobilePic, e.mobilepic, kServerAddressCapacity);
     if (e.type == kItemTypeVideo)
-        CopyToFixed(r.m_tcPlayUrl, e.playurl);
+        CopyCapped(r.m_tcPlayUrl, e.playurl, kServerAddressCapacity);
     return r;
 }
 

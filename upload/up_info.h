@@ -24,6 +24,14 @@ struct EntryTime {
     uint8_t wDayOfWeek = 0;
 };
 
+// Copies `src` into `dst`, cut to capacity - 1 units as CopyToFixed cuts a fixed array.
+inline void CopyCapped(std::u16string& dst, std::u16string_view src, std::size_t capacity) {
+    dst.assign(src.substr(0, src.size() < capacity - 1 ? src.size() : capacity - 1));
+}
+
+// The longest server address a record keeps (in units, with the end of the text).
+inline constexpr std::size_t kServerAddressCapacity = 520;
+
 struct UpInfo {
     int32_t m_nFileType = 4; // 4 for upload tasks, 88 for server entries
     char16_t m_tcExt[24] = {};
@@ -45,8 +53,10 @@ struct UpInfo {
     EntryTime m_stTime;
     int32_t m_bIsDir = 0;
     int32_t m_nItemType = -1; // 100 sub-folder, 200 video, else picture
-    char16_t m_tcSource[520] = {};
-    char16_t m_tcBigPic[520] = {};
-    char16_t m_tcMobilePic[520] = {};
-    char16_t m_tcPlayUrl[520] = {};
+    // Sized to their content: a queued upload task carries them empty, and a queue of a
+    // whole photo library must not pay for four addresses per task.
+    std::u16string m_tcSource;
+    std::u16string m_tcBigPic;
+    std::u16string m_tcMobilePic;
+    std::u16string m_tcPlayUrl;
 };

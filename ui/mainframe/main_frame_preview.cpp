@@ -329,9 +329,10 @@ void CMainFrame::OnPreviewDoubleClick(int row) {
     if (!record) {
         return;
     }
-    const std::u16string address = record->m_nItemType == 200
-                                       ? ServerFileAddress(hosts::VideoThumb(), record->m_tcPlayUrl)
-                                       : ServerFileAddress(hosts::Picture(), record->m_tcSource);
+    const std::u16string address =
+        record->m_nItemType == 200
+            ? ServerFileAddress(hosts::VideoThumb(), record->m_tcPlayUrl.c_str())
+            : ServerFileAddress(hosts::Picture(), record->m_tcSource.c_str());
     OpenWithShell(address.c_str());
 }
 
