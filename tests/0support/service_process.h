@@ -1,5 +1,6 @@
 // A real qumo-service in a child process for integration tests: a fresh temporary data
-// folder, ports picked by the system (port 0), the admin calls switched on.
+// folder, ports picked by the system (port 0), the admin calls switched on (with the secret
+// the service prints at start) and exact request targets kept for /admin/requests.
 //
 //   ServiceProcess svc;
 //   ASSERT_TRUE(svc.Start({"--demo"}));
@@ -48,8 +49,10 @@ public:
     // Milliseconds from the start of the process to its ports line.
     long long StartMillis() const { return m_startMillis; }
 
-    // GET of "/admin/..." on the API listener; the body, "" on failure.
+    // POST of "/admin/..." on the API listener with the admin secret the service printed at
+    // start; the body, "" on failure.
     std::string Admin(const std::string& pathAndQuery) const;
+    const std::string& AdminSecret() const { return m_adminSecret; }
     // Sets one fault ("drop_after", "drop_always", "fail_next", "chunked", "close",
     // "delay_ms") through the admin call.
     bool SetFault(const std::string& key, long long value) const;
@@ -69,5 +72,5 @@ private:
     int m_stdout = -1;
     int m_apiPort = 0, m_uploadPort = 0;
     long long m_startMillis = 0;
-    std::string m_dataDir, m_error, m_tempRoot;
+    std::string m_dataDir, m_error, m_tempRoot, m_adminSecret;
 };
