@@ -90,9 +90,10 @@ bool ServiceProcess::Restart(const std::vector<std::string>& extraArgs) {
 
 bool ServiceProcess::Launch(const std::vector<std::string>& extraArgs) {
     std::string bin = BinaryPath();
-    std::vector<std::string> args = {bin,      "--data",  m_dataDir,
-                                     "--port", "0",       "--upload-port",
-                                     "0",      "--admin", "--record-exact-requests"};
+    std::vector<std::string> args = {bin, "--data",        m_dataDir, "--port",
+                                     "0", "--upload-port", "0",       "--admin"};
+    if (m_exactRequests)
+        args.push_back("--record-exact-requests");
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {

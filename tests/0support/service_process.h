@@ -27,6 +27,9 @@ public:
     // Where the next Start makes its data folder (default $TMPDIR or /tmp). Load tests use a
     // memory file system so they measure the service rather than the disk's flushes.
     void SetTempRoot(const std::string& dir) { m_tempRoot = dir; }
+    // Whether /admin/requests keeps tokens and password digests as sent (on by default:
+    // tests check the client's exact requests); takes effect at the next start.
+    void SetExactRequestLog(bool on) { m_exactRequests = on; }
     // Starts with a new data folder; false (with Error()) when it did not come up.
     bool Start(const std::vector<std::string>& extraArgs = {});
     // Starts again on the same data folder (after Stop or Kill) with these arguments.
@@ -37,6 +40,7 @@ public:
     void Kill();
     bool Running() const { return m_pid > 0; }
 
+    pid_t Pid() const { return m_pid; }
     int ApiPort() const { return m_apiPort; }
     int UploadPort() const { return m_uploadPort; }
     std::string ApiHost() const { return "127.0.0.1:" + std::to_string(m_apiPort); }
@@ -69,6 +73,7 @@ private:
     bool Launch(const std::vector<std::string>& extraArgs);
 
     pid_t m_pid = -1;
+    bool m_exactRequests = true;
     int m_stdout = -1;
     int m_apiPort = 0, m_uploadPort = 0;
     long long m_startMillis = 0;
