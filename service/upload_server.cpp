@@ -135,7 +135,7 @@ void UploadServer::Serve(GateConn&& gc) {
 }
 
 bool UploadServer::Session(MiniConn& c, const MiniRequest& r, const std::string& peer, bool close,
-                           bool allowFinished, UploadRow& out, bool& finished) {
+                           UploadRow& out, bool& finished, int64_t& fileId) {
     int64_t uid = 0, mid = 0, upid = 0;
     finished = false;
     if (!ParseId(r, "uid", uid) || !ParseId(r, "mid", mid) || !ParseId(r, "upid", upid)) {
@@ -154,18 +154,18 @@ bool UploadServer::Session(MiniConn& c, const MiniRequest& r, const std::string&
             out = *u;
             return true;
         }
-    } else if (allowFinished) {
-        // A finished upload answers only its confirmation again, so a lost one can be
-        // repeated; it tells nobody its size.
-        if (std::optional<FileRow> f = ctx_.db.FileByUpload(mid, upid)) {
-            if (f->owner == uid) {
-                out.mid = mid;
-                out.upid = upid;
-                out.owner = uid;
-                out.size = f->id; // the file id, for the answer
-                finished = true;
-                return true;
-            }
+    } else if (std::optional<FileRow> f = ctx_.db.FileByUpload(mid, upid)) {
+        // A finished upload still answers whoever holds its pair (its owner's client, which
+        // may have been stopped between the confirmation and forgetting the task), so the
+        // client can complete it again instead of failing for ever.
+        if (f->owner == uid) {
+            out.mid = mid;
+            out.upid = upid;
+            out.owner = uid;
+            out.size = f->size;
+            fileId = f->id;
+            finished = true;
+            return true;
         }
     }
     // One answer for every wrong part of the pair: a right mid alone gives nothing away.
@@ -177,8 +177,11 @@ bool UploadServer::Session(MiniConn& c, const MiniRequest& r, const std::string&
 bool UploadServer::GetUpload(MiniConn& c, const MiniRequest& r, const std::string& peer) {
     UploadRow u;
     bool finished = false;
-    if (!Session(c, r, peer, false, false, u, finished))
+    int64_t fileId = 0;
+    if (!Session(c, r, peer, false, u, finished, fileId))
         return true;
+    if (finished)
+        return c.SendJson(200, ByteAnswer(u.size), false);
     ctx_.db.TouchUpload(u.upid);
     return c.SendJson(200, ByteAnswer(ctx_.store.DurablePartLength(u.upid)), false);
 }
@@ -187,12 +190,20 @@ bool UploadServer::Post(MiniConn& c, const MiniRequest& r, const std::string& pe
     ctx_.counters.uploadPosts++;
     UploadRow u;
     bool finished = false;
+    int64_t fileId = 0;
     // Every refusal closes the connection: the body is never read.
-    if (!Session(c, r, peer, true, false, u, finished))
+    if (!Session(c, r, peer, true, u, finished, fileId))
         return false;
     if (r.chunked || r.contentLength < 0) {
         c.SendJson(411, Answer(411, "需要 Content-Length", "{}"), true);
         return false;
+    }
+    if (finished) {
+        if (r.contentLength != 0) {
+            c.SendJson(200, Answer(413, "文件已上传完成！", "{}"), true);
+            return false;
+        }
+        return c.SendJson(200, ByteAnswer(u.size), false);
     }
     if (!ctx_.TryLockUpload(u.upid)) {
         c.SendJson(200, Answer(423, "该文件正在上传！", "{}"), true);
@@ -281,11 +292,12 @@ bool UploadServer::Post(MiniConn& c, const MiniRequest& r, const std::string& pe
 bool UploadServer::Over(MiniConn& c, const MiniRequest& r, const std::string& peer) {
     UploadRow u;
     bool finished = false;
-    if (!Session(c, r, peer, false, true, u, finished))
+    int64_t fileId = 0;
+    if (!Session(c, r, peer, false, u, finished, fileId))
         return true;
     if (finished)
         return c.SendJson(
-            200, Answer(200, "", JsonObject().Str("id", std::to_string(u.size)).Done()), false);
+            200, Answer(200, "", JsonObject().Str("id", std::to_string(fileId)).Done()), false);
     if (!ctx_.TryLockUpload(u.upid))
         return c.SendJson(200, Answer(423, "该文件正在上传！", "{}"), false);
     UploadLock unlock(ctx_, u.upid);

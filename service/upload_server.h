@@ -34,10 +34,11 @@ private:
     bool GetUpload(MiniConn& c, const MiniRequest& r, const std::string& peer);
     bool Post(MiniConn& c, const MiniRequest& r, const std::string& peer);
     bool Over(MiniConn& c, const MiniRequest& r, const std::string& peer);
-    // Finds the open session named by uid, mid and upid, or (for uploadover only) the file
-    // it became; answers the error itself otherwise.
+    // Finds the open session named by uid, mid and upid, or the file a finished one became
+    // (finished is set, out.size is the file's size, fileId its id); answers the error
+    // itself otherwise.
     bool Session(MiniConn& c, const MiniRequest& r, const std::string& peer, bool close,
-                 bool allowFinished, struct UploadRow& out, bool& finished);
+                 struct UploadRow& out, bool& finished, int64_t& fileId);
 
     ServiceContext& ctx_;
     ConnGate gate_;

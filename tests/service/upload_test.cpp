@@ -252,13 +252,14 @@ TEST_F(UploadTest, UploadCallsCheckOwnerAndIds) {
     // The ids are random positive 32-bit numbers.
     EXPECT_GT(a["attachment"]["mid"].asInt64(), 0);
     EXPECT_GT(a["attachment"]["upid"].asInt64(), 0);
-    // A confirmed upload answers uploadover again with 200 and its file id (a lost
-    // confirmation can be repeated) and getupload with nothing: it tells nobody its size.
+    // A confirmed upload still answers the holder of its pair: getupload with its size and
+    // uploadover again with 200 and its file id, so a client stopped between confirming and
+    // forgetting the task completes it again.
     RawResponse r;
     ASSERT_TRUE(RawPost(svc.UploadPort(), PostTarget(a), data, r));
     Json::Value done = Over(a, Sha1Of(data), data.size());
     EXPECT_EQ(done["status"].asInt(), 200);
-    EXPECT_EQ(GetUploadByte(svc, me, a), -1);
+    EXPECT_EQ(GetUploadByte(svc, me, a), 100);
     EXPECT_EQ(Over(a, Sha1Of(data), data.size())["attachment"]["id"], done["attachment"]["id"]);
 }
 
