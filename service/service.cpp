@@ -160,7 +160,11 @@ bool Service::Start(const Options& opts, std::string& err) {
     const int64_t lock = opts.lockoutMs, most = 15 * 60 * 1000;
     ctx_.loginsByAccount.Configure(5, lock, std::max(lock, most));
     ctx_.loginsByAddress.Configure(20, lock, std::max(lock, most));
-    ctx_.uploadGuesses.Configure(20, std::max<int64_t>(1, lock / 6), std::max(lock, most));
+    // Guessed upload pairs are refused at most a minute at a time: the refusal also holds up
+    // the address's real uploads (a client retrying a task whose session was dropped), and
+    // twenty tries a minute are nothing against 62 bits anyway.
+    ctx_.uploadGuesses.Configure(20, std::max<int64_t>(1, lock / 6),
+                                 std::max<int64_t>(lock, 60000));
     ctx_.newAccounts.Configure(opts.accountsPerHour, 3600 * 1000, 3600 * 1000);
     if (opts.admin) {
         ctx_.adminSecret = opts.adminSecret.empty() ? RandomHex(kCapBytes) : opts.adminSecret;

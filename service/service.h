@@ -37,7 +37,7 @@ struct ServiceContext {
     Throttle loginsByAccount{5, 15 * 60 * 1000, 60000, 15 * 60 * 1000};
     Throttle loginsByAddress{20, 15 * 60 * 1000, 60000, 15 * 60 * 1000};
     Throttle newAccounts{10, 3600 * 1000, 3600 * 1000, 3600 * 1000};
-    Throttle uploadGuesses{20, 60 * 1000, 10000, 10 * 60 * 1000};
+    Throttle uploadGuesses{20, 60 * 1000, 10000, 60 * 1000};
 
     std::string ApiHost() const { return "127.0.0.1:" + std::to_string(apiPort); }
     std::string UploadHost() const { return "127.0.0.1:" + std::to_string(uploadPort); }
