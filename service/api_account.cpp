@@ -1,6 +1,8 @@
 // Login, space and version answers.
 #include "service/api_common.h"
+#include "service/secrets.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace qumo_service {
@@ -59,13 +61,27 @@ void Login(ServiceContext& ctx, const httplib::Request& req, httplib::Response& 
         SendError(res, kBadParameter, "请输入用户名和密码！");
         return;
     }
+    // Guessing is slowed per account and per client address: after a few failures both
+    // are refused for a while, longer with every round. The refusal is a 405 with a reason,
+    // which the login window shows as it is.
+    int64_t waitMs = std::max(ctx.loginsByAccount.RefusedMs(mobile),
+                              ctx.loginsByAddress.RefusedMs(req.remote_addr));
+    if (waitMs > 0) {
+        ctx.counters.throttled++;
+        SendError(res, kRefused,
+                  "登录失败次数过多，请" + std::to_string((waitMs + 999) / 1000) + "秒后再试！");
+        return;
+    }
     std::optional<Account> a = ctx.db.AccountByMobile(mobile);
     // One answer for an unknown account and a wrong password: the form gives nothing away.
-    if (!a || a->pwdMd5 != pwd) {
+    if (!a || !SameSecret(a->pwdMd5, pwd)) {
         ctx.counters.failedLogins++;
+        ctx.loginsByAccount.Fail(mobile);
+        ctx.loginsByAddress.Fail(req.remote_addr);
         SendError(res, kRefused, "用户名或密码错误，请重新输入！");
         return;
     }
+    ctx.loginsByAccount.Forget(mobile);
     std::string token = ctx.db.NewToken(a->uid);
     if (token.empty()) {
         SendError(res, kServerError, "服务器忙，请稍后再试！");
@@ -74,7 +90,7 @@ void Login(ServiceContext& ctx, const httplib::Request& req, httplib::Response& 
     ctx.counters.logins++;
     JsonObject o;
     o.Str("token", token).Str("uid", std::to_string(a->uid)).Str("nick", a->nick);
-    o.Str("headface", ctx.HeadfaceUrl(a->uid)).Int("totalspace", a->totalMb);
+    o.Str("headface", ctx.HeadfaceUrl(a->face)).Int("totalspace", a->totalMb);
     o.Int("usedspace", UsedMb(ctx.db.UsedBytes(a->uid)));
     SendJson(res, Ok(o.Done()));
 }
@@ -91,7 +107,7 @@ void Space(ServiceContext& ctx, const httplib::Request& req, httplib::Response& 
     int64_t used = ctx.db.UsedBytes(*uid);
     JsonObject o;
     o.Int("totalspace", a->totalMb).Int("usedspace", UsedMb(used)).Str("nick", a->nick);
-    o.Str("headface", ctx.HeadfaceUrl(*uid)).Int("usedbytes", used);
+    o.Str("headface", ctx.HeadfaceUrl(a->face)).Int("usedbytes", used);
     SendJson(res, Ok(o.Done()));
 }
 

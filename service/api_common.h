@@ -22,6 +22,7 @@ enum ApiStatus {
     kIncomplete = 412,
     kTooLarge = 413,
     kBusy = 423,
+    kTooManyTries = 429,
     kServerError = 500,
 };
 
@@ -56,6 +57,8 @@ void AddMediaRoutes(httplib::Server& svr, ServiceContext& ctx);
 void AddPageRoutes(httplib::Server& svr, ServiceContext& ctx);
 void AddPartnerRoutes(httplib::Server& svr, ServiceContext& ctx);
 void AddAdminRoutes(httplib::Server& svr, ServiceContext& ctx);
+// True when the request carries the admin secret (and the admin calls are on).
+bool AdminAllowed(const ServiceContext& ctx, const httplib::Request& req);
 
 // The file list entry of a stored file, as the listing and tests see it.
 std::string FileEntryJson(const ServiceContext& ctx, const FileRow& f);

@@ -70,12 +70,17 @@ std::string FileEntryJson(const ServiceContext& ctx, const FileRow& f) {
     o.Str("name", f.name).Str("dirid", std::to_string(f.folder)).Int("type", f.type);
     o.Str("timestamp", std::to_string(f.created)).Str("id", std::to_string(f.id));
     o.Int("size", f.size).Str("suffix", f.suffix);
-    o.Str("source", host + "/src/" + std::to_string(f.id));
-    o.Str("bigpic", host + "/pic/l/" + f.sha1 + ".png");
+    // Every address carries the file's capability, so only whoever was given it (the owner,
+    // through the listing, and whom he passes it to) can open it: the desktop's browser
+    // opens "source" and "playurl" without a token. The pictures end in the content's
+    // SHA-1, which names the picture files and lets a cache tell contents apart.
+    const std::string pic = f.cap + "/" + f.sha1 + ".png";
+    o.Str("source", host + "/src/" + f.cap);
+    o.Str("bigpic", host + "/pic/l/" + pic);
     // A path on the picture host, or on the video-thumbnail host for videos.
-    o.Str("mobilepic", (video ? "vthumb/" : "pic/s/") + f.sha1 + ".png");
+    o.Str("mobilepic", (video ? "vthumb/" : "pic/s/") + pic);
     if (video)
-        o.Str("playurl", host + "/play/" + std::to_string(f.id));
+        o.Str("playurl", host + "/play/" + f.cap);
     return o.Done();
 }
 

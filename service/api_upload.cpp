@@ -48,9 +48,12 @@ void Announce(ServiceContext& ctx, const httplib::Request& req, httplib::Respons
         return;
     }
     std::optional<UploadRow> up = ctx.db.FindUpload(*uid, folder, name, sha1, size);
-    if (!up) {
-        // Space is checked when a new upload would start; a running one keeps its place.
-        if (ctx.db.UsedBytes(*uid) + size > a->totalMb * (1LL << 20)) {
+    if (up) {
+        ctx.db.TouchUpload(up->upid);
+    } else {
+        // A new upload reserves its size at once, so uploads announced together cannot pass
+        // the quota; a running one keeps its place (its reservation is already counted).
+        if (ctx.db.UsedBytes(*uid) + ctx.db.ReservedBytes(*uid) + size > a->totalMb * (1LL << 20)) {
             ctx.counters.refusedNoSpace++;
             SendJson(res, Ok(JsonObject().Int("status", 5).Str("msg", "空间不足").Done()));
             return;

@@ -1,12 +1,10 @@
 #include "service/db.h"
 
 #include "service/db_stmt.h"
-
-#include <fcntl.h>
-#include <unistd.h>
+#include "service/secrets.h"
 
 #include <chrono>
-#include <cstdio>
+#include <vector>
 
 namespace qumo_service {
 
@@ -34,7 +32,8 @@ const char* const kSchema[] = {
     "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL)",
 };
 
-// Account ids and upload ids look like the service's real ones: a few digits, never 0.
+// Account ids and folder and file ids look like the service's real ones: a few digits, never
+// 0. (Upload ids are random; the "uploads" sequence only matters to older data folders.)
 const char* const kSequences[] = {
     "INSERT INTO sqlite_sequence(name, seq) SELECT 'accounts', 100000"
     " WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE name = 'accounts')",
@@ -42,6 +41,24 @@ const char* const kSequences[] = {
     " WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE name = 'ids')",
     "INSERT INTO sqlite_sequence(name, seq) SELECT 'uploads', 5000"
     " WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE name = 'uploads')",
+};
+
+const char* const kAccountCols = "uid, mobile, pwd_md5, nick, avatar, total_mb, face";
+
+// Columns added after the first data folders were made: (table, column, declaration).
+const char* const kAddedColumns[][3] = {
+    {"accounts", "face", "TEXT"},
+    {"files", "cap", "TEXT"},
+    {"files", "mid", "INTEGER"},
+    {"files", "upid", "INTEGER"},
+    {"uploads", "touched", "INTEGER NOT NULL DEFAULT 0"},
+};
+
+const char* const kAddedIndexes[] = {
+    "CREATE UNIQUE INDEX IF NOT EXISTS accounts_by_face ON accounts(face)",
+    "CREATE UNIQUE INDEX IF NOT EXISTS files_by_cap ON files(cap)",
+    "CREATE INDEX IF NOT EXISTS files_by_upload ON files(mid, upid)",
+    "CREATE INDEX IF NOT EXISTS uploads_by_owner ON uploads(owner)",
 };
 
 Account ReadAccount(Stmt& s) {
@@ -52,6 +69,7 @@ Account ReadAccount(Stmt& s) {
     a.nick = s.Text(3);
     a.avatar = s.Text(4);
     a.totalMb = s.Int(5);
+    a.face = s.Text(6);
     return a;
 }
 
@@ -106,13 +124,62 @@ bool Db::Open(const std::string& path, std::string& err) {
             return false;
         }
     }
+    return UpgradeLocked(err);
+}
+
+bool Db::HasColumnLocked(const char* table, const char* column) {
+    Stmt s(
+        db_,
+        (std::string("SELECT 1 FROM pragma_table_info('") + table + "') WHERE name = ?").c_str());
+    s.Bind(1, std::string(column));
+    return s.Step();
+}
+
+bool Db::UpgradeLocked(std::string& err) {
+    for (const auto& c : kAddedColumns) {
+        if (HasColumnLocked(c[0], c[1]))
+            continue;
+        std::string sql = std::string("ALTER TABLE ") + c[0] + " ADD COLUMN " + c[1] + " " + c[2];
+        if (!ExecLocked(sql.c_str())) {
+            err = sqlite3_errmsg(db_);
+            return false;
+        }
+    }
+    // Rows from before capabilities get theirs now, one random value each.
+    const char* const fill[][2] = {{"accounts", "face"}, {"files", "cap"}};
+    for (const auto& f : fill) {
+        std::string key = std::string(f[0]) == "accounts" ? "uid" : "id";
+        std::vector<int64_t> ids;
+        Stmt q(db_, (std::string("SELECT ") + key + " FROM " + f[0] + " WHERE " + f[1] +
+                     " IS NULL OR " + f[1] + " = ''")
+                        .c_str());
+        while (q.Step())
+            ids.push_back(q.Int(0));
+        for (int64_t id : ids) {
+            Stmt u(db_,
+                   (std::string("UPDATE ") + f[0] + " SET " + f[1] + " = ? WHERE " + key + " = ?")
+                       .c_str());
+            std::string cap = RandomHex(kCapBytes);
+            if (cap.empty() || !u.Bind(1, cap).Bind(2, id).Run()) {
+                err = "cannot give old records their capabilities";
+                return false;
+            }
+        }
+    }
+    ExecLocked("UPDATE uploads SET touched = created WHERE touched = 0");
+    for (const char* sql : kAddedIndexes) {
+        if (!ExecLocked(sql)) {
+            err = sqlite3_errmsg(db_);
+            return false;
+        }
+    }
     return true;
 }
 
 std::optional<Account> Db::AccountByMobile(const std::string& mobile) {
     std::lock_guard<std::mutex> lock(mu_);
-    Stmt s(db_, "SELECT uid, mobile, pwd_md5, nick, avatar, total_mb FROM accounts"
-                " WHERE mobile = ?");
+    Stmt s(db_,
+           (std::string("SELECT ") + kAccountCols + " FROM accounts WHERE mobile = ?").c_str());
     s.Bind(1, mobile);
     if (!s.Step())
         return std::nullopt;
@@ -121,9 +188,17 @@ std::optional<Account> Db::AccountByMobile(const std::string& mobile) {
 
 std::optional<Account> Db::AccountByUid(int64_t uid) {
     std::lock_guard<std::mutex> lock(mu_);
-    Stmt s(db_, "SELECT uid, mobile, pwd_md5, nick, avatar, total_mb FROM accounts"
-                " WHERE uid = ?");
+    Stmt s(db_, (std::string("SELECT ") + kAccountCols + " FROM accounts WHERE uid = ?").c_str());
     s.Bind(1, uid);
+    if (!s.Step())
+        return std::nullopt;
+    return ReadAccount(s);
+}
+
+std::optional<Account> Db::AccountByFace(const std::string& face) {
+    std::lock_guard<std::mutex> lock(mu_);
+    Stmt s(db_, (std::string("SELECT ") + kAccountCols + " FROM accounts WHERE face = ?").c_str());
+    s.Bind(1, face);
     if (!s.Step())
         return std::nullopt;
     return ReadAccount(s);
@@ -135,9 +210,13 @@ bool Db::CreateAccount(const std::string& mobile, const std::string& pwdMd5,
     Txn t(db_);
     if (!t.ok())
         return false;
-    Stmt s(db_, "INSERT INTO accounts(mobile, pwd_md5, nick, total_mb, created)"
-                " VALUES(?, ?, ?, ?, ?)");
+    std::string face = RandomHex(kCapBytes);
+    if (face.empty())
+        return false;
+    Stmt s(db_, "INSERT INTO accounts(mobile, pwd_md5, nick, total_mb, created, face)"
+                " VALUES(?, ?, ?, ?, ?, ?)");
     s.Bind(1, mobile).Bind(2, pwdMd5).Bind(3, nick).Bind(4, totalMb).Bind(5, NowSeconds());
+    s.Bind(6, face);
     if (!s.Run())
         return false;
     uid = sqlite3_last_insert_rowid(db_);
@@ -163,19 +242,9 @@ bool Db::SetTotalSpace(int64_t uid, int64_t totalMb) {
 }
 
 std::string Db::NewToken(int64_t uid) {
-    unsigned char raw[16] = {};
-    int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-    bool good = fd >= 0 && ::read(fd, raw, sizeof raw) == static_cast<ssize_t>(sizeof raw);
-    if (fd >= 0)
-        ::close(fd);
-    if (!good)
+    std::string token = RandomHex(16);
+    if (token.empty())
         return std::string();
-    std::string token;
-    char hex[3];
-    for (unsigned char b : raw) {
-        std::snprintf(hex, sizeof hex, "%02x", b);
-        token += hex;
-    }
     std::lock_guard<std::mutex> lock(mu_);
     Stmt s(db_, "INSERT INTO tokens(token, uid, created) VALUES(?, ?, ?)");
     s.Bind(1, token).Bind(2, uid).Bind(3, NowSeconds());

@@ -15,6 +15,7 @@ namespace qumo_service {
 struct Account {
     int64_t uid = 0;
     std::string mobile, pwdMd5, nick, avatar;
+    std::string face; // capability in the avatar's address
     int64_t totalMb = 0;
 };
 
@@ -28,6 +29,7 @@ struct FileRow {
     int64_t id = 0, owner = 0, folder = 0, size = 0, created = 0;
     int type = 1; // 200 video, else picture
     std::string name, suffix, sha1;
+    std::string cap; // capability in the addresses of the file and its pictures
 };
 
 // One entry of a folder listing: a sub-folder (isDir) or a file.
@@ -38,8 +40,11 @@ struct Entry {
     int64_t Id() const { return isDir ? folder.fid : file.id; }
 };
 
+// An upload session. mid and upid are random (their pair is the only key the upload
+// listener gets); the session reserves its announced size until it ends or is abandoned.
 struct UploadRow {
     int64_t upid = 0, mid = 0, owner = 0, folder = 0, size = 0, received = 0, created = 0;
+    int64_t touched = 0; // last activity, seconds
     int type = 1;
     std::string name, suffix, sha1;
 };
@@ -57,6 +62,7 @@ public:
     // Accounts and tokens.
     std::optional<Account> AccountByMobile(const std::string& mobile);
     std::optional<Account> AccountByUid(int64_t uid);
+    std::optional<Account> AccountByFace(const std::string& face);
     // Creates the account and its root folder; false when the mobile is taken.
     bool CreateAccount(const std::string& mobile, const std::string& pwdMd5,
                        const std::string& nick, int64_t totalMb, int64_t& uid);
@@ -74,6 +80,9 @@ public:
     int64_t CountEntries(int64_t uid, int64_t folder);
     std::vector<Entry> ListEntries(int64_t uid, int64_t folder, int64_t afterId, int limit);
     std::optional<FileRow> FileById(int64_t id);
+    std::optional<FileRow> FileByCap(const std::string& cap);
+    // The file a finished upload became (for a repeated confirmation).
+    std::optional<FileRow> FileByUpload(int64_t mid, int64_t upid);
     // Bytes of distinct contents (SHA-1 and size) the account holds.
     int64_t UsedBytes(int64_t uid);
     // Instant upload: when the account holds this content, adds the file to the folder
@@ -86,12 +95,22 @@ public:
     // Upload sessions.
     std::optional<UploadRow> FindUpload(int64_t uid, int64_t folder, const std::string& name,
                                         const std::string& sha1, int64_t size);
-    std::optional<UploadRow> CreateUpload(const UploadRow& u); // assigns upid and mid
+    // Assigns random upid and mid.
+    std::optional<UploadRow> CreateUpload(const UploadRow& u);
     std::optional<UploadRow> UploadByMid(int64_t mid);
     std::vector<UploadRow> AllUploads();
-    bool SetReceived(int64_t upid, int64_t received);
-    // The upload becomes a file with id = mid; the session ends.
-    bool FinishUpload(const UploadRow& u, int64_t now);
+    bool SetReceived(int64_t upid, int64_t received); // also counts as activity
+    bool TouchUpload(int64_t upid);
+    // Bytes announced by the account's open uploads: space they hold until they end.
+    int64_t ReservedBytes(int64_t uid);
+    // True when the account already holds this content (it costs no more space).
+    bool HoldsContent(int64_t uid, const std::string& sha1, int64_t size);
+    // Open uploads without activity since `before` (seconds).
+    std::vector<UploadRow> UploadsIdleSince(int64_t before);
+    // Ends a session; with idleBefore, only when it is still idle since then.
+    bool DeleteUpload(int64_t upid, int64_t idleBefore = INT64_MAX);
+    // The upload becomes a file (next id of the sequence); the session ends. The file id.
+    std::optional<int64_t> FinishUpload(const UploadRow& u, int64_t now);
 
     // Bulk loading (the demo seed) runs without per-commit syncs; SyncAll ends it with one.
     void SetBulkLoad(bool on);
@@ -102,6 +121,9 @@ public:
 private:
     int64_t NextIdLocked();
     bool ExecLocked(const char* sql);
+    // Older data folders lack the capability and activity columns: add and fill them.
+    bool UpgradeLocked(std::string& err);
+    bool HasColumnLocked(const char* table, const char* column);
 
     sqlite3* db_ = nullptr;
     std::mutex mu_;

@@ -2,14 +2,21 @@
 #include "service/db.h"
 
 #include "service/db_stmt.h"
+#include "service/secrets.h"
 
 namespace qumo_service {
 
 namespace {
 
-const char* const kFileCols = "id, owner, folder, name, suffix, size, type, sha1, created";
+const char* const kFileCols = "id, owner, folder, name, suffix, size, type, sha1, created, cap";
 const char* const kUploadCols =
-    "upid, mid, owner, folder, name, suffix, size, type, sha1, received, created";
+    "upid, mid, owner, folder, name, suffix, size, type, sha1, received, created, touched";
+const char* const kInsertFile =
+    "INSERT INTO files(id, owner, folder, name, suffix, size, type, sha1, created, cap, mid, upid)"
+    " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+
+// Random ids collide rarely; a few draws always find a free one.
+constexpr int kIdDraws = 8;
 
 FileRow ReadFile(Stmt& s, int c = 0) {
     FileRow f;
@@ -22,6 +29,7 @@ FileRow ReadFile(Stmt& s, int c = 0) {
     f.type = static_cast<int>(s.Int(c + 6));
     f.sha1 = s.Text(c + 7);
     f.created = s.Int(c + 8);
+    f.cap = s.Text(c + 9);
     return f;
 }
 
@@ -38,11 +46,25 @@ UploadRow ReadUpload(Stmt& s) {
     u.sha1 = s.Text(8);
     u.received = s.Int(9);
     u.created = s.Int(10);
+    u.touched = s.Int(11);
     return u;
 }
 
 std::string Sql(const char* head, const char* cols, const char* tail) {
     return std::string(head) + cols + tail;
+}
+
+// Inserts a file row with a fresh capability; mid and upid are 0 unless it came from an upload.
+bool InsertFile(sqlite3* db, int64_t id, const FileRow& f, int64_t created, int64_t mid = 0,
+                int64_t upid = 0) {
+    std::string cap = RandomHex(kCapBytes);
+    if (cap.empty())
+        return false;
+    Stmt ins(db, kInsertFile);
+    ins.Bind(1, id).Bind(2, f.owner).Bind(3, f.folder).Bind(4, f.name).Bind(5, f.suffix);
+    ins.Bind(6, f.size).Bind(7, static_cast<int64_t>(f.type)).Bind(8, f.sha1).Bind(9, created);
+    ins.Bind(10, cap).Bind(11, mid).Bind(12, upid);
+    return ins.Run();
 }
 
 } // namespace
@@ -60,10 +82,10 @@ std::vector<Entry> Db::ListEntries(int64_t uid, int64_t folder, int64_t afterId,
     std::lock_guard<std::mutex> lock(mu_);
     // Folders and files share one id sequence, so "after the entry whose id is mid" is simply
     // every id above mid, in id order, whichever kind the mid entry was.
-    Stmt s(db_, "SELECT 1, fid, parent, name, created, 0, '', 0, 0, '' FROM folders"
+    Stmt s(db_, "SELECT 1, fid, parent, name, created, 0, '', 0, '', '' FROM folders"
                 " WHERE owner = ?1 AND parent = ?2 AND fid != 0 AND fid > ?3"
                 " UNION ALL"
-                " SELECT 0, id, folder, name, created, size, suffix, type, 0, sha1 FROM files"
+                " SELECT 0, id, folder, name, created, size, suffix, type, cap, sha1 FROM files"
                 " WHERE owner = ?1 AND folder = ?2 AND id > ?3"
                 " ORDER BY 2 LIMIT ?4");
     s.Bind(1, uid).Bind(2, folder).Bind(3, afterId).Bind(4, static_cast<int64_t>(limit));
@@ -85,6 +107,7 @@ std::vector<Entry> Db::ListEntries(int64_t uid, int64_t folder, int64_t afterId,
             e.file.size = s.Int(5);
             e.file.suffix = s.Text(6);
             e.file.type = static_cast<int>(s.Int(7));
+            e.file.cap = s.Text(8);
             e.file.sha1 = s.Text(9);
         }
         out.push_back(std::move(e));
@@ -96,6 +119,25 @@ std::optional<FileRow> Db::FileById(int64_t id) {
     std::lock_guard<std::mutex> lock(mu_);
     Stmt s(db_, Sql("SELECT ", kFileCols, " FROM files WHERE id = ?").c_str());
     s.Bind(1, id);
+    if (!s.Step())
+        return std::nullopt;
+    return ReadFile(s);
+}
+
+std::optional<FileRow> Db::FileByCap(const std::string& cap) {
+    std::lock_guard<std::mutex> lock(mu_);
+    Stmt s(db_, Sql("SELECT ", kFileCols, " FROM files WHERE cap = ?").c_str());
+    s.Bind(1, cap);
+    if (!s.Step())
+        return std::nullopt;
+    return ReadFile(s);
+}
+
+std::optional<FileRow> Db::FileByUpload(int64_t mid, int64_t upid) {
+    std::lock_guard<std::mutex> lock(mu_);
+    Stmt s(db_,
+           Sql("SELECT ", kFileCols, " FROM files WHERE mid = ? AND upid = ? LIMIT 1").c_str());
+    s.Bind(1, mid).Bind(2, upid);
     if (!s.Step())
         return std::nullopt;
     return ReadFile(s);
@@ -128,11 +170,15 @@ std::optional<int64_t> Db::AddIfContentKnown(int64_t uid, int64_t folder, const 
     int64_t id = NextIdLocked();
     if (id < 0)
         return std::nullopt;
-    Stmt ins(db_, "INSERT INTO files(id, owner, folder, name, suffix, size, type, sha1, created)"
-                  " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    ins.Bind(1, id).Bind(2, uid).Bind(3, folder).Bind(4, name).Bind(5, suffix).Bind(6, size);
-    ins.Bind(7, static_cast<int64_t>(type)).Bind(8, sha1).Bind(9, NowSeconds());
-    if (!ins.Run() || !t.Commit())
+    FileRow f;
+    f.owner = uid;
+    f.folder = folder;
+    f.name = name;
+    f.suffix = suffix;
+    f.size = size;
+    f.type = type;
+    f.sha1 = sha1;
+    if (!InsertFile(db_, id, f, NowSeconds()) || !t.Commit())
         return std::nullopt;
     return id;
 }
@@ -145,12 +191,7 @@ int64_t Db::AddFile(const FileRow& f) {
     int64_t id = f.id > 0 ? f.id : NextIdLocked();
     if (id < 0)
         return -1;
-    Stmt ins(db_, "INSERT INTO files(id, owner, folder, name, suffix, size, type, sha1, created)"
-                  " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    ins.Bind(1, id).Bind(2, f.owner).Bind(3, f.folder).Bind(4, f.name).Bind(5, f.suffix);
-    ins.Bind(6, f.size).Bind(7, static_cast<int64_t>(f.type)).Bind(8, f.sha1);
-    ins.Bind(9, f.created > 0 ? f.created : NowSeconds());
-    if (!ins.Run() || !t.Commit())
+    if (!InsertFile(db_, id, f, f.created > 0 ? f.created : NowSeconds()) || !t.Commit())
         return -1;
     return id;
 }
@@ -174,21 +215,30 @@ std::optional<UploadRow> Db::CreateUpload(const UploadRow& u) {
     if (!t.ok())
         return std::nullopt;
     UploadRow r = u;
-    r.mid = NextIdLocked();
-    if (r.mid < 0)
-        return std::nullopt;
     r.received = 0;
-    r.created = NowSeconds();
-    Stmt s(db_, "INSERT INTO uploads(mid, owner, folder, name, suffix, size, type, sha1,"
-                " received, created) VALUES(?, ?, ?, ?, ?, ?, ?, ?, 0, ?)");
-    s.Bind(1, r.mid).Bind(2, r.owner).Bind(3, r.folder).Bind(4, r.name).Bind(5, r.suffix);
-    s.Bind(6, r.size).Bind(7, static_cast<int64_t>(r.type)).Bind(8, r.sha1).Bind(9, r.created);
-    if (!s.Run())
-        return std::nullopt;
-    r.upid = sqlite3_last_insert_rowid(db_);
-    if (!t.Commit())
-        return std::nullopt;
-    return r;
+    r.created = r.touched = NowSeconds();
+    for (int draw = 0; draw < kIdDraws; ++draw) {
+        r.mid = RandomId31();
+        r.upid = RandomId31();
+        if (r.mid < 0 || r.upid < 0)
+            return std::nullopt;
+        // A finished upload keeps its mid in the files table: never hand it out again.
+        Stmt used(db_, "SELECT 1 FROM files WHERE mid = ?");
+        used.Bind(1, r.mid);
+        if (used.Step())
+            continue;
+        Stmt s(db_, "INSERT OR IGNORE INTO uploads(upid, mid, owner, folder, name, suffix, size,"
+                    " type, sha1, received, created, touched)"
+                    " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, 0, ?, ?)");
+        s.Bind(1, r.upid).Bind(2, r.mid).Bind(3, r.owner).Bind(4, r.folder).Bind(5, r.name);
+        s.Bind(6, r.suffix).Bind(7, r.size).Bind(8, static_cast<int64_t>(r.type)).Bind(9, r.sha1);
+        s.Bind(10, r.created).Bind(11, r.touched);
+        if (!s.Run())
+            return std::nullopt;
+        if (sqlite3_changes(db_) == 1)
+            return t.Commit() ? std::optional<UploadRow>(r) : std::nullopt;
+    }
+    return std::nullopt;
 }
 
 std::optional<UploadRow> Db::UploadByMid(int64_t mid) {
@@ -211,25 +261,69 @@ std::vector<UploadRow> Db::AllUploads() {
 
 bool Db::SetReceived(int64_t upid, int64_t received) {
     std::lock_guard<std::mutex> lock(mu_);
-    Stmt s(db_, "UPDATE uploads SET received = ? WHERE upid = ?");
-    s.Bind(1, received).Bind(2, upid);
+    Stmt s(db_, "UPDATE uploads SET received = ?, touched = ? WHERE upid = ?");
+    s.Bind(1, received).Bind(2, NowSeconds()).Bind(3, upid);
     return s.Run();
 }
 
-bool Db::FinishUpload(const UploadRow& u, int64_t now) {
+bool Db::TouchUpload(int64_t upid) {
+    std::lock_guard<std::mutex> lock(mu_);
+    Stmt s(db_, "UPDATE uploads SET touched = ? WHERE upid = ?");
+    s.Bind(1, NowSeconds()).Bind(2, upid);
+    return s.Run();
+}
+
+int64_t Db::ReservedBytes(int64_t uid) {
+    std::lock_guard<std::mutex> lock(mu_);
+    Stmt s(db_, "SELECT COALESCE(SUM(size), 0) FROM uploads WHERE owner = ?");
+    s.Bind(1, uid);
+    return s.Step() ? s.Int(0) : 0;
+}
+
+bool Db::HoldsContent(int64_t uid, const std::string& sha1, int64_t size) {
+    std::lock_guard<std::mutex> lock(mu_);
+    Stmt s(db_, "SELECT 1 FROM files WHERE owner = ? AND sha1 = ? AND size = ? LIMIT 1");
+    s.Bind(1, uid).Bind(2, sha1).Bind(3, size);
+    return s.Step();
+}
+
+std::vector<UploadRow> Db::UploadsIdleSince(int64_t before) {
+    std::lock_guard<std::mutex> lock(mu_);
+    Stmt s(db_,
+           Sql("SELECT ", kUploadCols, " FROM uploads WHERE touched < ? ORDER BY upid").c_str());
+    s.Bind(1, before);
+    std::vector<UploadRow> out;
+    while (s.Step())
+        out.push_back(ReadUpload(s));
+    return out;
+}
+
+bool Db::DeleteUpload(int64_t upid, int64_t idleBefore) {
+    std::lock_guard<std::mutex> lock(mu_);
+    Stmt s(db_, "DELETE FROM uploads WHERE upid = ? AND touched < ?");
+    s.Bind(1, upid).Bind(2, idleBefore);
+    return s.Run() && sqlite3_changes(db_) == 1;
+}
+
+std::optional<int64_t> Db::FinishUpload(const UploadRow& u, int64_t now) {
     std::lock_guard<std::mutex> lock(mu_);
     Txn t(db_);
     if (!t.ok())
-        return false;
-    Stmt ins(db_, "INSERT INTO files(id, owner, folder, name, suffix, size, type, sha1, created)"
-                  " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    ins.Bind(1, u.mid).Bind(2, u.owner).Bind(3, u.folder).Bind(4, u.name).Bind(5, u.suffix);
-    ins.Bind(6, u.size).Bind(7, static_cast<int64_t>(u.type)).Bind(8, u.sha1).Bind(9, now);
+        return std::nullopt;
+    int64_t id = NextIdLocked();
+    FileRow f;
+    f.owner = u.owner;
+    f.folder = u.folder;
+    f.name = u.name;
+    f.suffix = u.suffix;
+    f.size = u.size;
+    f.type = u.type;
+    f.sha1 = u.sha1;
     Stmt del(db_, "DELETE FROM uploads WHERE upid = ?");
     del.Bind(1, u.upid);
-    if (!ins.Run() || !del.Run())
-        return false;
-    return t.Commit();
+    if (id < 0 || !InsertFile(db_, id, f, now, u.mid, u.upid) || !del.Run() || !t.Commit())
+        return std::nullopt;
+    return id;
 }
 
 } // namespace qumo_service

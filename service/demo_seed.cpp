@@ -17,7 +17,7 @@ const int64_t kDemoEpoch = 1327284000;
 
 bool AddPicture(ServiceContext& ctx, int64_t uid, int64_t folder, const std::string& name,
                 uint32_t seed, int64_t when) {
-    Image img = GeneratedPicture(480, 360, seed);
+    QImage img = GeneratedPicture(480, 360, seed);
     std::string png = EncodePng(img);
     std::string sha1 = Sha1HexOf(png);
     // The source is no larger than a large picture, so it serves as its own.
@@ -91,7 +91,6 @@ bool SeedContent(ServiceContext& ctx, std::string& err) {
         return false;
     }
     ctx.store.WriteFileAtomic(ctx.store.AvatarPath(uid), EncodePng(AvatarPicture(96, 2012)), false);
-    ctx.db.SetAvatar(uid, "avatar/" + std::to_string(uid) + ".png");
     int64_t travel = ctx.db.AddFolder(uid, 0, "旅行照片");
     int64_t spring = ctx.db.AddFolder(uid, travel, "2012年春节");
     int64_t fair = ctx.db.AddFolder(uid, spring, "北京庙会");

@@ -30,7 +30,8 @@ std::string Counters::Json() const {
     o.Int("upload_posts", uploadPosts).Int("upload_bytes", uploadBytes);
     o.Int("uploads_finished", uploadsFinished).Int("sha1_mismatches", sha1Mismatches);
     o.Int("dropped_connections", droppedConnections).Int("failed_500", failed500);
-    o.Int("refused_no_space", refusedNoSpace);
+    o.Int("refused_no_space", refusedNoSpace).Int("uploads_abandoned", uploadsAbandoned);
+    o.Int("throttled", throttled).Int("stalled_uploads", stalledUploads);
     return o.Done();
 }
 

@@ -14,7 +14,8 @@ namespace qumo_service {
 struct Counters {
     std::atomic<int64_t> apiCalls{0}, logins{0}, failedLogins{0}, instantUploads{0},
         uploadsOpened{0}, uploadPosts{0}, uploadBytes{0}, uploadsFinished{0}, sha1Mismatches{0},
-        droppedConnections{0}, failed500{0}, refusedNoSpace{0};
+        droppedConnections{0}, failed500{0}, refusedNoSpace{0}, uploadsAbandoned{0}, throttled{0},
+        stalledUploads{0};
     std::string Json() const;
 };
 

@@ -4,6 +4,7 @@
 #include "service/service.h"
 
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
@@ -25,6 +26,12 @@ int main(int argc, char** argv) {
     sigaddset(&set, SIGINT);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // Every waiting connection is a descriptor: take all the system allows this process.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
 
     auto t0 = std::chrono::steady_clock::now();
     qumo_service::Service service;
@@ -37,6 +44,10 @@ int main(int argc, char** argv) {
             .count();
     std::printf("qumo-service listening api=127.0.0.1:%d upload=127.0.0.1:%d\n", service.ApiPort(),
                 service.UploadPort());
+    // The admin calls need this secret (header "X-Qumo-Admin"); only whoever started the
+    // service sees its output.
+    if (opts.admin)
+        std::printf("qumo-service admin-secret=%s\n", service.Context().adminSecret.c_str());
     std::fflush(stdout);
     std::fprintf(stderr, "qumo-service: ready in %lld ms, data in %s\n", static_cast<long long>(ms),
                  opts.dataDir.c_str());

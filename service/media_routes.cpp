@@ -1,6 +1,7 @@
 // The picture host and the video-thumbnail host: small and large pictures, avatars, sources.
 #include "service/api_common.h"
 #include "service/pictures.h"
+#include "service/secrets.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -67,10 +68,11 @@ void ServeFile(const std::string& path, const std::string& type, httplib::Respon
                              });
 }
 
-void Picture(ServiceContext& ctx, const httplib::Request& req, httplib::Response& res, char kind,
-             bool video) {
-    std::string sha1 = req.matches[1];
-    if (!IsLowerHex40(sha1)) {
+// A picture of a stored file: /pic/<s|l>/<cap>/<sha1>.png and /vthumb/<cap>/<sha1>.png.
+void Picture(ServiceContext& ctx, const httplib::Request& req, httplib::Response& res, char kind) {
+    std::string cap = req.matches[1], sha1 = req.matches[2];
+    std::optional<FileRow> f = IsCap(cap) ? ctx.db.FileByCap(cap) : std::nullopt;
+    if (!f || f->sha1 != sha1) {
         NotFound(res);
         return;
     }
@@ -78,17 +80,14 @@ void Picture(ServiceContext& ctx, const httplib::Request& req, httplib::Response
     struct stat st;
     // Pictures are made at upload time; one lost to a crash is made again on demand.
     if (::stat(path.c_str(), &st) != 0 && ctx.store.HasBlob(sha1))
-        MakePicturesFor(ctx.store, sha1, video);
+        MakePicturesFor(ctx.store, sha1, f->type == 200);
     ServePng(path, res);
 }
 
+// The stored file itself, by its capability: /src/<cap> and /play/<cap>.
 void Source(ServiceContext& ctx, const httplib::Request& req, httplib::Response& res) {
-    int64_t id = 0;
-    if (!ParseDecimal(req.matches[1], 1, INT64_MAX, id)) {
-        NotFound(res);
-        return;
-    }
-    std::optional<FileRow> f = ctx.db.FileById(id);
+    std::string cap = req.matches[1];
+    std::optional<FileRow> f = IsCap(cap) ? ctx.db.FileByCap(cap) : std::nullopt;
     if (!f) {
         NotFound(res);
         return;
@@ -96,40 +95,38 @@ void Source(ServiceContext& ctx, const httplib::Request& req, httplib::Response&
     ServeFile(ctx.store.BlobPath(f->sha1), ContentTypeOf(f->suffix), res);
 }
 
+void Avatar(ServiceContext& ctx, const httplib::Request& req, httplib::Response& res) {
+    std::string face = req.matches[1];
+    std::optional<Account> a = IsCap(face) ? ctx.db.AccountByFace(face) : std::nullopt;
+    if (!a) {
+        NotFound(res);
+        return;
+    }
+    std::string path = ctx.store.AvatarPath(a->uid);
+    struct stat st;
+    // Every account has a face, even one made without the demo.
+    if (::stat(path.c_str(), &st) != 0)
+        ctx.store.WriteFileAtomic(path,
+                                  EncodePng(AvatarPicture(96, static_cast<uint32_t>(a->uid))));
+    ServePng(path, res);
+}
+
 } // namespace
 
 void AddMediaRoutes(httplib::Server& svr, ServiceContext& ctx) {
-    svr.Get(R"(/pic/s/([0-9a-f]{40})\.png)",
-            [&ctx](const httplib::Request& q, httplib::Response& r) {
-                Picture(ctx, q, r, 's', false);
-            });
-    svr.Get(R"(/pic/l/([0-9a-f]{40})\.png)",
-            [&ctx](const httplib::Request& q, httplib::Response& r) {
-                Picture(ctx, q, r, 'l', false);
-            });
-    svr.Get(
-        R"(/vthumb/([0-9a-f]{40})\.png)",
-        [&ctx](const httplib::Request& q, httplib::Response& r) { Picture(ctx, q, r, 's', true); });
-    svr.Get(R"(/avatar/([0-9]{1,18})\.png)",
-            [&ctx](const httplib::Request& q, httplib::Response& r) {
-                int64_t uid = 0;
-                if (!ParseDecimal(q.matches[1], 1, INT64_MAX, uid)) {
-                    NotFound(r);
-                    return;
-                }
-                std::string path = ctx.store.AvatarPath(uid);
-                struct stat st;
-                if (::stat(path.c_str(), &st) != 0 && ctx.db.AccountByUid(uid)) {
-                    // Every account has a face, even one made without the demo.
-                    ctx.store.WriteFileAtomic(
-                        path, EncodePng(AvatarPicture(96, static_cast<uint32_t>(uid))));
-                }
-                ServePng(path, r);
-            });
-    svr.Get(R"(/src/([0-9]{1,18}))",
-            [&ctx](const httplib::Request& q, httplib::Response& r) { Source(ctx, q, r); });
-    svr.Get(R"(/play/([0-9]{1,18}))",
-            [&ctx](const httplib::Request& q, httplib::Response& r) { Source(ctx, q, r); });
+    const std::string pic = R"(([0-9a-f]{32})/([0-9a-f]{40})\.png)";
+    svr.Get("/pic/s/" + pic,
+            [&ctx](const httplib::Request& q, httplib::Response& r) { Picture(ctx, q, r, 's'); });
+    svr.Get("/pic/l/" + pic,
+            [&ctx](const httplib::Request& q, httplib::Response& r) { Picture(ctx, q, r, 'l'); });
+    svr.Get("/vthumb/" + pic,
+            [&ctx](const httplib::Request& q, httplib::Response& r) { Picture(ctx, q, r, 's'); });
+    svr.Get(R"(/avatar/([0-9a-f]{32})\.png)",
+            [&ctx](const httplib::Request& q, httplib::Response& r) { Avatar(ctx, q, r); });
+    for (const char* route : {R"(/src/([0-9a-f]{32}))", R"(/play/([0-9a-f]{32}))"}) {
+        svr.Get(route,
+                [&ctx](const httplib::Request& q, httplib::Response& r) { Source(ctx, q, r); });
+    }
 }
 
 } // namespace qumo_service

@@ -49,6 +49,8 @@ const char* Reason(int code) {
         return "Method Not Allowed";
     case 411:
         return "Length Required";
+    case 429:
+        return "Too Many Requests";
     case 413:
         return "Payload Too Large";
     default:

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 
 namespace qumo_service {
 
@@ -33,10 +34,11 @@ void ParseQuery(const std::string& q, std::map<std::string, std::string>& out);
 bool ParseRequestHead(const std::string& head, MiniRequest& out);
 
 // One accepted connection: buffered reads that give up on stop or after an idle time-out.
+// `buffered` holds bytes already read from the socket (by the connection gate).
 class MiniConn {
 public:
-    MiniConn(int fd, const std::atomic<bool>& stop, int idleMs)
-        : fd_(fd), stop_(stop), idleMs_(idleMs) {}
+    MiniConn(int fd, const std::atomic<bool>& stop, int idleMs, std::string buffered = {})
+        : fd_(fd), stop_(stop), idleMs_(idleMs), buf_(std::move(buffered)) {}
     // Reads a request head; false on EOF, time-out, stop or a head over kMaxHeadBytes.
     bool ReadHead(std::string& head);
     // Reads up to n body bytes (leftover first); 0 on EOF, -1 on error, time-out or stop.
@@ -45,6 +47,8 @@ public:
     // Sends a JSON answer with Content-Length; close adds "Connection: close".
     bool SendJson(int code, const std::string& body, bool close);
     int fd() const { return fd_; }
+    // Bytes read but not consumed (the start of a next request).
+    std::string TakeRest() { return std::move(buf_); }
 
 private:
     bool WaitReadable();

@@ -24,11 +24,14 @@ bool ParseInt(const char* s, int64_t lo, int64_t hi, int64_t& out) {
 
 const char* UsageText() {
     return "usage: qumo-service --data DIR [--port 8410] [--upload-port 8411] [--demo]\n"
-           "                    [--latest-version V] [--site-host HOST:PORT] [--admin]\n"
+           "                    [--latest-version V] [--site-host HOST:PORT]\n"
+           "                    [--admin] [--admin-secret S]\n"
+           "  limits: [--abandon-after SECONDS] [--lockout-ms N] [--upload-stall-ms N]\n"
+           "          [--max-conn-per-address N] [--head-timeout-ms N] [--accounts-per-hour N]\n"
            "  fault options: [--drop-upload-after N] [--drop-always] [--fail-api N]\n"
            "                 [--chunked] [--close-after-answer] [--delay-ms N]\n"
            "                 [--drop-upload-percent P] [--fail-api-percent P] [--fault-seed S]\n"
-           "                 [--set-space MOBILE=MEGABYTES]...\n";
+           "                 [--set-space MOBILE=MEGABYTES]... [--record-exact-requests]\n";
 }
 
 bool ParseOptions(int argc, char** argv, Options& out, std::string& err) {
@@ -63,6 +66,39 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& err) {
             out.demo = true;
         } else if (a == "--admin") {
             out.admin = true;
+        } else if (a == "--admin-secret") {
+            if (!next || std::strlen(next) < 16) {
+                err = "--admin-secret wants at least 16 characters";
+                return false;
+            }
+            out.adminSecret = next;
+            ++i;
+        } else if (a == "--abandon-after") {
+            if (!needInt(1, INT64_MAX / 1000))
+                return false;
+            out.abandonAfterSec = v;
+        } else if (a == "--lockout-ms") {
+            if (!needInt(1, 24LL * 3600 * 1000))
+                return false;
+            out.lockoutMs = v;
+        } else if (a == "--upload-stall-ms") {
+            if (!needInt(100, 3600 * 1000))
+                return false;
+            out.uploadStallMs = v;
+        } else if (a == "--max-conn-per-address") {
+            if (!needInt(1, 100000))
+                return false;
+            out.maxConnPerAddress = static_cast<int>(v);
+        } else if (a == "--head-timeout-ms") {
+            if (!needInt(100, 600000))
+                return false;
+            out.headTimeoutMs = static_cast<int>(v);
+        } else if (a == "--accounts-per-hour") {
+            if (!needInt(1, 1000000))
+                return false;
+            out.accountsPerHour = static_cast<int>(v);
+        } else if (a == "--record-exact-requests") {
+            out.recordExactRequests = true;
         } else if (a == "--latest-version") {
             if (!next) {
                 err = "missing value for --latest-version";

@@ -16,6 +16,16 @@ struct Options {
     bool admin = false;
     std::string latestVersion; // empty: every client is current
     std::string siteHost;      // website host named in pages and redirects; empty: derived
+    std::string adminSecret;   // with --admin; empty: a random one, printed at start
+    // Limits against strangers.
+    int64_t abandonAfterSec = 7 * 24 * 3600; // an upload idle this long is dropped
+    int64_t lockoutMs = 60000;               // first refusal after repeated failed logins
+    int64_t uploadStallMs = 15000;           // an upload body without progress this long ends
+    int maxConnPerAddress = 64;              // connections of one client address per listener
+    int headTimeoutMs = 10000;               // from a request's first byte to its whole head
+    int accountsPerHour = 10;                // new accounts per client address
+    // Tests only: /admin/requests keeps tokens and password digests as sent.
+    bool recordExactRequests = false;
     // Fault options (tests); the admin call changes them at run time.
     int64_t dropUploadAfter = -1; // drop an upload connection after this many body bytes
     bool dropAlways = false;      // every upload, not just the next one

@@ -78,8 +78,14 @@ void RegisterPost(ServiceContext& ctx, const httplib::Request& req, httplib::Res
     else if (pwd != req.get_param_value("password2"))
         error = "两次输入的密码不一致。";
     int64_t uid = 0;
+    if (error.empty() && ctx.newAccounts.RefusedMs(req.remote_addr) > 0) {
+        ctx.counters.throttled++;
+        error = "新账户创建过于频繁，请稍后再试。";
+    }
     if (error.empty() && !ctx.db.CreateAccount(mobile, Md5HexOf(pwd), nick, kNewAccountMb, uid))
         error = "该手机号已被注册。";
+    if (error.empty())
+        ctx.newAccounts.Fail(req.remote_addr);
     if (!error.empty()) {
         res.status = 400;
         SendHtml(res, "注册酷摩岚账户", RegisterForm(error, mobile, nick));

@@ -3,6 +3,9 @@
 #include "service/api_common.h"
 #include "service/digest.h"
 #include "service/html.h"
+#include "service/secrets.h"
+
+#include <algorithm>
 
 namespace qumo_service {
 
@@ -73,16 +76,32 @@ void SignIn(ServiceContext& ctx, const Partner& p, const httplib::Request& req,
     // A partner account is kept as "<partner>:<account>", apart from the service's own names.
     std::string mobile = std::string(p.key) + ":" + account;
     std::string digest = Md5HexOf(password);
+    const std::string& from = req.remote_addr;
+    if (std::max(ctx.loginsByAccount.RefusedMs(mobile), ctx.loginsByAddress.RefusedMs(from)) > 0) {
+        ctx.counters.throttled++;
+        fail("登录失败次数过多，请稍后再试。");
+        return;
+    }
     int64_t uid = 0;
     if (std::optional<Account> a = ctx.db.AccountByMobile(mobile)) {
-        if (a->pwdMd5 != digest) {
+        if (!SameSecret(a->pwdMd5, digest)) {
+            ctx.loginsByAccount.Fail(mobile);
+            ctx.loginsByAddress.Fail(from);
             fail("账号或密码错误。");
             return;
         }
+        ctx.loginsByAccount.Forget(mobile);
         uid = a->uid;
+    } else if (ctx.newAccounts.RefusedMs(from) > 0) {
+        // New accounts are limited per client address, so nobody fills the service with them.
+        ctx.counters.throttled++;
+        fail("新账户创建过于频繁，请稍后再试。");
+        return;
     } else if (!ctx.db.CreateAccount(mobile, digest, account, kPartnerAccountMb, uid)) {
         fail("服务器忙，请稍后再试。");
         return;
+    } else {
+        ctx.newAccounts.Fail(from);
     }
     std::string token = ctx.db.NewToken(uid);
     if (token.empty()) {

@@ -1,5 +1,11 @@
 #include "service/pictures.h"
 
+#include "service/picture_decode.h"
+
+#include <QBuffer>
+#include <QImageWriter>
+#include <QPainter>
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -20,20 +26,15 @@ Rgb Hue(uint32_t seed, int shift) {
             static_cast<uint8_t>(64 + ((h >> 16) & 0x7F))};
 }
 
-void Set(Image& img, int x, int y, Rgb c) {
-    if (x < 0 || y < 0 || x >= img.width || y >= img.height)
+void Set(QImage& img, int x, int y, Rgb c) {
+    if (x < 0 || y < 0 || x >= img.width() || y >= img.height())
         return;
-    uint8_t* d = &img.rgb[(static_cast<size_t>(y) * img.width + x) * 3];
-    d[0] = c.r;
-    d[1] = c.g;
-    d[2] = c.b;
+    reinterpret_cast<QRgb*>(img.scanLine(y))[x] = qRgb(c.r, c.g, c.b);
 }
 
-Image Blank(int w, int h) {
-    Image img;
-    img.width = std::max(1, w);
-    img.height = std::max(1, h);
-    img.rgb.assign(static_cast<size_t>(img.width) * img.height * 3, 255);
+QImage Blank(int w, int h) {
+    QImage img(std::max(1, w), std::max(1, h), QImage::Format_RGB32);
+    img.fill(Qt::white);
     return img;
 }
 
@@ -51,59 +52,59 @@ uint32_t SeedFromSha1(const std::string& sha1) {
     return s;
 }
 
-Image GeneratedPicture(int width, int height, uint32_t seed) {
-    Image img = Blank(width, height);
+QImage GeneratedPicture(int width, int height, uint32_t seed) {
+    QImage img = Blank(width, height);
+    const int w = img.width(), h = img.height();
     Rgb top = Hue(seed, 1), bottom = Hue(seed, 2), disc = Hue(seed, 3);
-    for (int y = 0; y < img.height; ++y) {
-        int t = img.height > 1 ? y * 255 / (img.height - 1) : 0;
+    for (int y = 0; y < h; ++y) {
+        int t = h > 1 ? y * 255 / (h - 1) : 0;
         Rgb c{static_cast<uint8_t>((top.r * (255 - t) + bottom.r * t) / 255),
               static_cast<uint8_t>((top.g * (255 - t) + bottom.g * t) / 255),
               static_cast<uint8_t>((top.b * (255 - t) + bottom.b * t) / 255)};
-        for (int x = 0; x < img.width; ++x)
+        for (int x = 0; x < w; ++x)
             Set(img, x, y, c);
     }
     // A sun and a row of hills, placed by the seed, so every picture looks different.
-    int r = std::max(2, std::min(img.width, img.height) / 6);
-    int cx = static_cast<int>(seed % 1000) * img.width / 1000;
-    int cy = img.height / 4 + static_cast<int>((seed >> 10) % 100) * img.height / 400;
+    int r = std::max(2, std::min(w, h) / 6);
+    int cx = static_cast<int>(seed % 1000) * w / 1000;
+    int cy = h / 4 + static_cast<int>((seed >> 10) % 100) * h / 400;
     for (int y = cy - r; y <= cy + r; ++y)
         for (int x = cx - r; x <= cx + r; ++x)
             if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r)
                 Set(img, x, y, disc);
     Rgb hill = Hue(seed, 4);
     double phase = (seed >> 16) % 628 / 100.0;
-    for (int x = 0; x < img.width; ++x) {
-        double v = std::sin(x * 6.28318 * 2 / std::max(1, img.width) + phase);
-        int top = img.height * 2 / 3 + static_cast<int>(v * img.height / 10);
-        for (int y = std::max(0, top); y < img.height; ++y)
+    for (int x = 0; x < w; ++x) {
+        double v = std::sin(x * 6.28318 * 2 / std::max(1, w) + phase);
+        int crest = h * 2 / 3 + static_cast<int>(v * h / 10);
+        for (int y = std::max(0, crest); y < h; ++y)
             Set(img, x, y, hill);
     }
     return img;
 }
 
-Image VideoPlaceholder(int width, int height, uint32_t seed) {
-    Image img = GeneratedPicture(width, height, seed);
+QImage VideoPlaceholder(int width, int height, uint32_t seed) {
+    QImage img = GeneratedPicture(width, height, seed);
     Rgb black{20, 20, 20}, white{240, 240, 240};
-    int band = std::max(4, img.height / 8);
-    for (int y = 0; y < img.height; ++y) {
-        bool inBand = y < band || y >= img.height - band;
-        if (!inBand)
+    int band = std::max(4, img.height() / 8);
+    for (int y = 0; y < img.height(); ++y) {
+        if (y >= band && y < img.height() - band)
             continue;
-        for (int x = 0; x < img.width; ++x) {
+        for (int x = 0; x < img.width(); ++x) {
             bool hole = (x / band) % 2 == 0 && (y % band) > band / 4 && (y % band) < band * 3 / 4;
             Set(img, x, y, hole ? white : black);
         }
     }
     // A "play" triangle in the middle.
-    int cx = img.width / 2, cy = img.height / 2, s = std::max(3, img.height / 5);
+    int cx = img.width() / 2, cy = img.height() / 2, s = std::max(3, img.height() / 5);
     for (int y = -s; y <= s; ++y)
         for (int x = 0; x <= s * 2 - std::abs(y) * 2; ++x)
             Set(img, cx - s + x, cy + y, white);
     return img;
 }
 
-Image AvatarPicture(int side, uint32_t seed) {
-    Image img = Blank(side, side);
+QImage AvatarPicture(int side, uint32_t seed) {
+    QImage img = Blank(side, side);
     Rgb bg = Hue(seed, 7), face{250, 220, 180}, eye{40, 40, 40};
     int c = side / 2, r = side * 2 / 5;
     for (int y = 0; y < side; ++y)
@@ -125,24 +126,49 @@ Image AvatarPicture(int side, uint32_t seed) {
     return img;
 }
 
+std::string EncodePng(const QImage& img) {
+    if (img.isNull())
+        return std::string();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    writer.setQuality(80); // light compression: these are made often and kept small anyway
+    if (!writer.write(img))
+        return std::string();
+    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+QImage ScaleToFit(const QImage& src, int maxSide) {
+    if (src.isNull() || std::max(src.width(), src.height()) <= maxSide)
+        return src;
+    return src.scaled(maxSide, maxSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
 bool MakePicturesFor(const BlobStore& store, const std::string& sha1, bool isVideo) {
     std::string small = store.PicturePath(sha1, 's'), large = store.PicturePath(sha1, 'l');
     if (Exists(small) && Exists(large))
         return true;
-    Image src;
-    if (!isVideo) {
-        std::string bytes;
-        // Files beyond this size are not decoded; they get a placeholder like any other.
-        if (ReadWholeFile(store.BlobPath(sha1), bytes, 64u << 20) &&
-            (DecodePng(bytes, src) || DecodeBmp(bytes, src)))
-            return WritePictures(store, sha1, src);
+    QImage src;
+    if (!isVideo && DecodeForThumbnail(store.BlobPath(sha1), kLargeSide, src)) {
+        // Transparent parts show on white, as in a browser.
+        if (src.hasAlphaChannel()) {
+            QImage flat(src.size(), QImage::Format_RGB32);
+            flat.fill(Qt::white);
+            QPainter p(&flat);
+            p.drawImage(0, 0, src);
+            p.end();
+            src = flat;
+        }
+        return WritePictures(store, sha1, src);
     }
-    // Everything else shares one placeholder per kind, encoded once.
+    // Videos, and files that are no picture we can decode, share one placeholder per kind,
+    // encoded once.
     static std::once_flag once;
     static std::string placeholder[2][2]; // [video][large]
     std::call_once(once, [] {
         for (int v = 0; v < 2; ++v) {
-            Image img = v ? VideoPlaceholder(640, 480, 2012) : GeneratedPicture(640, 480, 1982);
+            QImage img = v ? VideoPlaceholder(640, 480, 2012) : GeneratedPicture(640, 480, 1982);
             placeholder[v][0] = EncodePng(ScaleToFit(img, kSmallSide));
             placeholder[v][1] = EncodePng(img);
         }
@@ -152,7 +178,7 @@ bool MakePicturesFor(const BlobStore& store, const std::string& sha1, bool isVid
            store.WriteFileAtomic(large, p[1], false);
 }
 
-bool WritePictures(const BlobStore& store, const std::string& sha1, const Image& src) {
+bool WritePictures(const BlobStore& store, const std::string& sha1, const QImage& src) {
     std::string smallPng = EncodePng(ScaleToFit(src, kSmallSide));
     std::string largePng = EncodePng(ScaleToFit(src, kLargeSide));
     if (smallPng.empty() || largePng.empty())

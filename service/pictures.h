@@ -1,9 +1,12 @@
 // Pictures the service makes: the small ("mobilepic") and large ("bigpic") pictures of every
 // stored picture, placeholders for videos and undecodable files, demo pictures and avatars.
+// Qt Gui does the decoding, scaling and PNG writing (QImage and QImageReader need no
+// QGuiApplication, so the service stays headless).
 #pragma once
 
 #include "service/blob_store.h"
-#include "service/png.h"
+
+#include <QImage>
 
 #include <cstdint>
 #include <string>
@@ -14,18 +17,24 @@ constexpr int kSmallSide = 200;
 constexpr int kLargeSide = 800;
 
 // A colourful generated picture; the same seed always gives the same pixels.
-Image GeneratedPicture(int width, int height, uint32_t seed);
+QImage GeneratedPicture(int width, int height, uint32_t seed);
 // A film-strip placeholder for a video.
-Image VideoPlaceholder(int width, int height, uint32_t seed);
+QImage VideoPlaceholder(int width, int height, uint32_t seed);
 // A round-faced avatar.
-Image AvatarPicture(int side, uint32_t seed);
+QImage AvatarPicture(int side, uint32_t seed);
 
 uint32_t SeedFromSha1(const std::string& sha1);
 
-// Makes the small and large pictures of a stored blob once (kept under pics/ by SHA-1).
-// Pictures that cannot be decoded (and videos) get a generated placeholder.
+// PNG bytes of an image; empty on failure.
+std::string EncodePng(const QImage& img);
+// Smoothly scaled so that the longer side is at most maxSide (never enlarges).
+QImage ScaleToFit(const QImage& src, int maxSide);
+
+// Makes the small and large pictures of a stored blob once (kept under pics/ by SHA-1):
+// real thumbnails of JPEG, PNG, GIF and BMP files within the decoding budget
+// (picture_decode.h), a generated placeholder for videos and everything else.
 bool MakePicturesFor(const BlobStore& store, const std::string& sha1, bool isVideo);
 // Writes the small and large pictures of sha1 from an image already in memory.
-bool WritePictures(const BlobStore& store, const std::string& sha1, const Image& src);
+bool WritePictures(const BlobStore& store, const std::string& sha1, const QImage& src);
 
 } // namespace qumo_service

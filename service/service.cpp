@@ -1,11 +1,9 @@
 #include "service/service.h"
 
 #include "service/api_common.h"
+#include "service/api_server.h"
+#include "service/secrets.h"
 #include "service/upload_server.h"
-
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 
 #include <atomic>
 #include <chrono>
@@ -24,6 +22,43 @@ bool IsAdmin(const std::string& path) {
 }
 
 std::atomic<const Faults*> g_faults{nullptr};
+
+// Values no log may keep: tokens, password digests, passwords.
+bool IsSecretParam(const std::string& key) {
+    return key == "token" || key == "pwd" || key == "password" || key == "password2" ||
+           key == "utoken";
+}
+
+std::string WithoutSecrets(const std::string& target) {
+    size_t qm = target.find('?');
+    if (qm == std::string::npos)
+        return target;
+    std::string out = target.substr(0, qm + 1);
+    size_t pos = qm + 1;
+    while (pos <= target.size()) {
+        size_t amp = target.find('&', pos);
+        if (amp == std::string::npos)
+            amp = target.size();
+        std::string pair = target.substr(pos, amp - pos);
+        size_t eq = pair.find('=');
+        if (eq != std::string::npos && IsSecretParam(pair.substr(0, eq)))
+            pair = pair.substr(0, eq + 1) + "-";
+        out += pair;
+        if (amp < target.size())
+            out += '&';
+        pos = amp + 1;
+    }
+    return out;
+}
+
+// Body bytes a route takes: the website's forms and the admin calls; nothing else.
+int64_t BodyLimit(const std::string& method, const std::string& path) {
+    if (method != "POST")
+        return 0;
+    if (path.rfind("/admin/", 0) == 0)
+        return 4096;
+    return 16 * 1024; // registration and partner sign-in forms
+}
 
 bool IsIpAddress(const std::string& host) {
     for (char c : host)
@@ -77,8 +112,8 @@ std::string ServiceContext::CookieDomain() const {
     return host.substr(dot + 1);
 }
 
-std::string ServiceContext::HeadfaceUrl(int64_t uid) const {
-    return "http://" + ApiHost() + "/avatar/" + std::to_string(uid) + ".png";
+std::string ServiceContext::HeadfaceUrl(const std::string& face) const {
+    return "http://" + ApiHost() + "/avatar/" + face + ".png";
 }
 
 bool ServiceContext::TryLockUpload(int64_t upid) {
@@ -94,10 +129,11 @@ void ServiceContext::UnlockUpload(int64_t upid) {
 void ServiceContext::RecordRequest(const std::string& target) {
     // Bounded, so a long-running service does not grow without end.
     constexpr size_t kKept = 1000;
+    std::string kept = opts.recordExactRequests ? target : WithoutSecrets(target);
     std::lock_guard<std::mutex> lock(requestsMu_);
     if (requests_.size() >= kKept)
         requests_.pop_front();
-    requests_.push_back(target);
+    requests_.push_back(std::move(kept));
 }
 
 std::string ServiceContext::RequestsJson() {
@@ -111,39 +147,6 @@ std::string ServiceContext::RequestsJson() {
     return JsonObject().Raw("requests", list + "]").Done();
 }
 
-void AddAdminRoutes(httplib::Server& svr, ServiceContext& ctx) {
-    // Changes faults: /admin/faults?fail_next=2&chunked=1 ...; answers the settings in force.
-    svr.Get("/admin/faults", [&ctx](const httplib::Request& q, httplib::Response& r) {
-        for (const auto& [key, value] : q.params) {
-            std::string err;
-            if (!ctx.faults.Set(key, value, err)) {
-                SendError(r, kBadParameter, err);
-                return;
-            }
-        }
-        SendJson(r, Ok(ctx.faults.Json()));
-    });
-    svr.Get("/admin/counters", [&ctx](const httplib::Request&, httplib::Response& r) {
-        SendJson(r, Ok(ctx.counters.Json()));
-    });
-    // The API calls received so far, in order: {"requests":[{"target":"/x.json?..."}]}.
-    svr.Get("/admin/requests", [&ctx](const httplib::Request&, httplib::Response& r) {
-        SendJson(r, Ok(ctx.RequestsJson()));
-    });
-    // Sets an account's total space: /admin/space?mobile=...&mb=N.
-    svr.Get("/admin/space", [&ctx](const httplib::Request& q, httplib::Response& r) {
-        int64_t mb = 0;
-        std::optional<Account> a = ctx.db.AccountByMobile(q.get_param_value("mobile"));
-        if (!a || !ParamInt(q, "mb", 0, INT64_MAX >> 21, mb) || !ctx.db.SetTotalSpace(a->uid, mb)) {
-            SendError(r, kBadParameter, "unknown account or bad mb");
-            return;
-        }
-        JsonObject o;
-        o.Str("uid", std::to_string(a->uid)).Int("totalspace", mb);
-        SendJson(r, Ok(o.Done()));
-    });
-}
-
 Service::Service() = default;
 
 Service::~Service() {
@@ -154,6 +157,22 @@ bool Service::Start(const Options& opts, std::string& err) {
     ctx_.opts = opts;
     ctx_.faults.Load(opts);
     g_faults = &ctx_.faults;
+    const int64_t lock = opts.lockoutMs, most = 15 * 60 * 1000;
+    ctx_.loginsByAccount.Configure(5, lock, std::max(lock, most));
+    ctx_.loginsByAddress.Configure(20, lock, std::max(lock, most));
+    // Guessed upload pairs are refused at most a minute at a time: the refusal also holds up
+    // the address's real uploads (a client retrying a task whose session was dropped), and
+    // twenty tries a minute are nothing against 62 bits anyway.
+    ctx_.uploadGuesses.Configure(20, std::max<int64_t>(1, lock / 6),
+                                 std::max<int64_t>(lock, 60000));
+    ctx_.newAccounts.Configure(opts.accountsPerHour, 3600 * 1000, 3600 * 1000);
+    if (opts.admin) {
+        ctx_.adminSecret = opts.adminSecret.empty() ? RandomHex(kCapBytes) : opts.adminSecret;
+        if (ctx_.adminSecret.empty()) {
+            err = "no random bytes for the admin secret";
+            return false;
+        }
+    }
     if (!ctx_.store.Init(opts.dataDir, err))
         return false;
     if (!ctx_.db.Open(ctx_.store.Root() + "/qumo.db", err))
@@ -164,21 +183,30 @@ bool Service::Start(const Options& opts, std::string& err) {
             ctx_.db.SetTotalSpace(a->uid, mb);
     }
 
-    api_ = std::make_unique<httplib::Server>();
-    httplib::Server& svr = *api_;
-    // Many clients at once, each possibly holding a kept-alive connection.
-    svr.new_task_queue = [] { return new httplib::ThreadPool(64); };
-    svr.set_tcp_nodelay(true);
-    svr.set_keep_alive_timeout(5);
+    ApiServer::Limits limits;
+    limits.gate.maxPerAddress = opts.maxConnPerAddress;
+    limits.gate.headMs = opts.headTimeoutMs;
+    limits.gate.idleMs = 5000; // the keep-alive time the answers announce
+    limits.gate.bodyLimit = BodyLimit;
+    limits.maxRequestsPerConn = 5;
     // One exchange per connection: the server itself closes after every answer. (The admin
     // call can only add the "Connection: close" header; the listener's limit is fixed here.)
     if (opts.closeAfterAnswer)
-        svr.set_keep_alive_max_count(1);
-    svr.set_payload_max_length(1 << 20);
+        limits.maxRequestsPerConn = 1;
+    api_ = std::make_unique<ApiServer>(limits);
+    httplib::Server& svr = *api_;
+    svr.set_keep_alive_timeout(5);
+    svr.set_keep_alive_max_count(static_cast<size_t>(limits.maxRequestsPerConn));
+    svr.set_payload_max_length(64 * 1024);
     ServiceContext& ctx = ctx_;
     svr.set_pre_routing_handler([&ctx](const httplib::Request& q, httplib::Response& r) {
-        if (IsAdmin(q.path))
-            return httplib::Server::HandlerResponse::Unhandled;
+        if (IsAdmin(q.path)) {
+            if (ctx.adminSecret.empty() || AdminAllowed(ctx, q))
+                return httplib::Server::HandlerResponse::Unhandled;
+            r.status = 403;
+            r.set_content("admin secret required", "text/plain");
+            return httplib::Server::HandlerResponse::Handled;
+        }
         if (IsApiCall(q.path)) {
             ctx.counters.apiCalls++;
             ctx.RecordRequest(q.target);
@@ -208,15 +236,9 @@ bool Service::Start(const Options& opts, std::string& err) {
     if (opts.admin)
         AddAdminRoutes(svr, ctx_);
 
-    if (opts.apiPort == 0) {
-        ctx_.apiPort = svr.bind_to_any_port("127.0.0.1");
-    } else {
-        ctx_.apiPort = svr.bind_to_port("127.0.0.1", opts.apiPort) ? opts.apiPort : -1;
-    }
-    if (ctx_.apiPort <= 0) {
-        err = "cannot listen on 127.0.0.1:" + std::to_string(opts.apiPort);
+    if (!api_->Bind(opts.apiPort, err))
         return false;
-    }
+    ctx_.apiPort = api_->Port();
     upload_ = std::make_unique<UploadServer>(ctx_);
     if (!upload_->Bind(opts.uploadPort, err))
         return false;
@@ -226,21 +248,52 @@ bool Service::Start(const Options& opts, std::string& err) {
         return false;
 
     upload_->Start();
-    apiThread_ = std::thread([this] { api_->listen_after_bind(); });
+    api_->Start();
+    SweepAbandoned();
+    sweeper_ = std::thread([this] { SweepLoop(); });
     return true;
 }
 
 void Service::Stop() {
-    if (api_) {
-        api_->stop();
-        if (apiThread_.joinable())
-            apiThread_.join();
+    {
+        std::lock_guard<std::mutex> lock(sweepMu_);
+        stopping_ = true;
     }
+    sweepCv_.notify_all();
+    if (sweeper_.joinable())
+        sweeper_.join();
+    if (api_)
+        api_->Stop();
     if (upload_)
         upload_->Stop();
     upload_.reset();
     api_.reset();
     ctx_.db.Close();
+}
+
+void Service::SweepLoop() {
+    // Four looks per abandon time, at most one a minute, at least one every quarter second.
+    int64_t ms = std::clamp<int64_t>(ctx_.opts.abandonAfterSec * 250, 250, 60000);
+    std::unique_lock<std::mutex> lock(sweepMu_);
+    while (!sweepCv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping_; })) {
+        lock.unlock();
+        SweepAbandoned();
+        lock.lock();
+    }
+}
+
+void Service::SweepAbandoned() {
+    int64_t before = NowSeconds() - ctx_.opts.abandonAfterSec;
+    for (const UploadRow& u : ctx_.db.UploadsIdleSince(before)) {
+        // An upload being written is not abandoned, however old its last record.
+        if (!ctx_.TryLockUpload(u.upid))
+            continue;
+        if (ctx_.db.DeleteUpload(u.upid, before)) {
+            ctx_.store.RemovePart(u.upid);
+            ctx_.counters.uploadsAbandoned++;
+        }
+        ctx_.UnlockUpload(u.upid);
+    }
 }
 
 } // namespace qumo_service

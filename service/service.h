@@ -5,7 +5,9 @@
 #include "service/db.h"
 #include "service/faults.h"
 #include "service/options.h"
+#include "service/throttle.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -14,12 +16,9 @@
 #include <string>
 #include <thread>
 
-namespace httplib {
-class Server;
-}
-
 namespace qumo_service {
 
+class ApiServer;
 class UploadServer;
 
 // What every route needs; lives as long as the service.
@@ -31,6 +30,14 @@ struct ServiceContext {
     Counters counters;
     int apiPort = 0;
     int uploadPort = 0;
+    std::string adminSecret; // empty: the admin calls are off
+
+    // Failed logins per account and per client address; new accounts per client address;
+    // unknown upload ids per client address.
+    Throttle loginsByAccount{5, 15 * 60 * 1000, 60000, 15 * 60 * 1000};
+    Throttle loginsByAddress{20, 15 * 60 * 1000, 60000, 15 * 60 * 1000};
+    Throttle newAccounts{10, 3600 * 1000, 3600 * 1000, 3600 * 1000};
+    Throttle uploadGuesses{20, 60 * 1000, 10000, 60 * 1000};
 
     std::string ApiHost() const { return "127.0.0.1:" + std::to_string(apiPort); }
     std::string UploadHost() const { return "127.0.0.1:" + std::to_string(uploadPort); }
@@ -40,13 +47,14 @@ struct ServiceContext {
     std::string PartnerHost() const;
     // The website's bare domain (no first label, no port): the cookies' domain.
     std::string CookieDomain() const;
-    std::string HeadfaceUrl(int64_t uid) const;
+    std::string HeadfaceUrl(const std::string& face) const;
 
     // An upload being written or checked is held here so two connections never interleave.
     bool TryLockUpload(int64_t upid);
     void UnlockUpload(int64_t upid);
 
-    // Request targets of the last API calls, oldest first, for "/admin/requests".
+    // Request targets of the last API calls, oldest first, for "/admin/requests". Tokens and
+    // passwords are kept out unless the tests asked for exact targets.
     void RecordRequest(const std::string& target);
     std::string RequestsJson();
 
@@ -67,16 +75,23 @@ public:
     bool Start(const Options& opts, std::string& err);
     // Ends both listeners and waits for their threads.
     void Stop();
+    // Drops uploads idle for longer than the abandon time, with their partial bytes.
+    void SweepAbandoned();
 
     int ApiPort() const { return ctx_.apiPort; }
     int UploadPort() const { return ctx_.uploadPort; }
     ServiceContext& Context() { return ctx_; }
 
 private:
+    void SweepLoop();
+
     ServiceContext ctx_;
-    std::unique_ptr<httplib::Server> api_;
+    std::unique_ptr<ApiServer> api_;
     std::unique_ptr<UploadServer> upload_;
-    std::thread apiThread_;
+    std::thread sweeper_;
+    std::mutex sweepMu_;
+    std::condition_variable sweepCv_;
+    bool stopping_ = false;
 };
 
 } // namespace qumo_service

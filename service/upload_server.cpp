@@ -4,15 +4,12 @@
 #include "service/mini_http.h"
 #include "service/pictures.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -20,9 +17,11 @@ namespace qumo_service {
 
 namespace {
 
-const int kIdleMs = 30000;
-const int kMaxConnections = 512;
+// Requests in progress at once; more wait in the queue (the gate holds idle connections).
+const size_t kWorkers = 128;
 const size_t kChunk = 64 * 1024;
+// A body makes progress when at least this much arrives within the stall time.
+const int64_t kProgressBytes = 1024;
 
 bool ParseId(const MiniRequest& r, const char* name, int64_t& out) {
     std::string v = r.Param(name);
@@ -76,152 +75,124 @@ private:
 
 } // namespace
 
+UploadServer::UploadServer(ServiceContext& ctx)
+    : ctx_(ctx), gate_([&ctx] {
+          GateLimits g;
+          g.maxPerAddress = ctx.opts.maxConnPerAddress;
+          g.headMs = ctx.opts.headTimeoutMs;
+          return g;
+      }()) {}
+
 UploadServer::~UploadServer() {
     Stop();
 }
 
-bool UploadServer::Bind(int port, std::string& err) {
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listenFd_ < 0) {
-        err = "upload socket: " + std::string(std::strerror(errno));
-        return false;
-    }
-    int one = 1;
-    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::listen(listenFd_, 128) != 0) {
-        err = "upload port " + std::to_string(port) + ": " + std::strerror(errno);
-        ::close(listenFd_);
-        listenFd_ = -1;
-        return false;
-    }
-    socklen_t len = sizeof a;
-    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-    return true;
-}
-
 void UploadServer::Start() {
-    acceptThread_ = std::thread([this] { AcceptLoop(); });
+    workers_ = std::make_unique<WorkQueue>(kWorkers);
+    gate_.Start([this](GateConn&& c) {
+        auto shared = std::make_shared<GateConn>(std::move(c));
+        workers_->Push([this, shared] { Serve(std::move(*shared)); });
+    });
 }
 
 void UploadServer::Stop() {
     stop_ = true;
-    if (acceptThread_.joinable())
-        acceptThread_.join();
-    std::unique_lock<std::mutex> lock(mu_);
-    cv_.wait(lock, [this] { return active_ == 0; });
-    if (listenFd_ >= 0)
-        ::close(listenFd_);
-    listenFd_ = -1;
+    gate_.Stop();
+    if (workers_)
+        workers_->Stop();
+    workers_.reset();
 }
 
-void UploadServer::AcceptLoop() {
-    while (!stop_.load()) {
-        pollfd p{listenFd_, POLLIN, 0};
-        if (::poll(&p, 1, 200) <= 0)
-            continue;
-        int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-            continue;
-        int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        {
-            std::lock_guard<std::mutex> lock(mu_);
-            if (active_ >= kMaxConnections) {
-                ::close(fd);
-                continue;
-            }
-            ++active_;
-        }
-        std::thread([this, fd] {
-            Serve(fd);
-            ::close(fd);
-            std::lock_guard<std::mutex> lock(mu_);
-            if (--active_ == 0)
-                cv_.notify_all();
-        }).detach();
+void UploadServer::Serve(GateConn&& gc) {
+    // A client that takes no answer cannot hold the worker either.
+    timeval tv{5, 0};
+    ::setsockopt(gc.fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    // Reads of a body wait at most the stall time; the gate has the head already.
+    MiniConn c(gc.fd, stop_, static_cast<int>(ctx_.opts.uploadStallMs), std::move(gc.buf));
+    std::string head;
+    MiniRequest r;
+    bool keep = false;
+    if (!c.ReadHead(head)) {
+        keep = false;
+    } else if (!ParseRequestHead(head, r)) {
+        c.SendJson(400, Answer(400, "bad request", "{}"), true);
+    } else if (r.method == "GET" && r.path == "/v2/getupload.json") {
+        keep = GetUpload(c, r, gc.peer);
+    } else if (r.method == "POST" && r.path == "/v2/upload.json") {
+        keep = Post(c, r, gc.peer);
+    } else if (r.method == "GET" && r.path == "/v2/uploadover.json") {
+        keep = Over(c, r, gc.peer);
+    } else {
+        c.SendJson(404, Answer(404, "not found", "{}"), true);
+    }
+    gc.served++;
+    if (keep && r.keepAlive && !stop_.load()) {
+        gc.buf = c.TakeRest();
+        gate_.Rearm(std::move(gc));
+    } else {
+        gate_.Close(gc);
     }
 }
 
-void UploadServer::Serve(int fd) {
-    MiniConn c(fd, stop_, kIdleMs);
-    for (;;) {
-        std::string head;
-        if (!c.ReadHead(head))
-            return;
-        MiniRequest r;
-        if (!ParseRequestHead(head, r)) {
-            c.SendJson(400, Answer(400, "bad request", "{}"), true);
-            return;
-        }
-        bool keep = false;
-        if (r.method == "GET" && r.path == "/v2/getupload.json") {
-            keep = GetUpload(c, r);
-        } else if (r.method == "POST" && r.path == "/v2/upload.json") {
-            keep = Post(c, r);
-        } else if (r.method == "GET" && r.path == "/v2/uploadover.json") {
-            keep = Over(c, r);
-        } else {
-            c.SendJson(404, Answer(404, "not found", "{}"), true);
-            return;
-        }
-        if (!keep || !r.keepAlive)
-            return;
-    }
-}
-
-bool UploadServer::Session(MiniConn& c, const MiniRequest& r, bool close, UploadRow& out,
-                           bool& finished) {
+bool UploadServer::Session(MiniConn& c, const MiniRequest& r, const std::string& peer, bool close,
+                           UploadRow& out, bool& finished, int64_t& fileId) {
     int64_t uid = 0, mid = 0, upid = 0;
     finished = false;
     if (!ParseId(r, "uid", uid) || !ParseId(r, "mid", mid) || !ParseId(r, "upid", upid)) {
         c.SendJson(200, Answer(400, "参数错误！", "{}"), close);
         return false;
     }
-    if (std::optional<UploadRow> u = ctx_.db.UploadByMid(mid)) {
-        if (u->owner != uid || u->upid != upid) {
-            c.SendJson(200, Answer(401, "无权访问此上传！", "{}"), close);
-            return false;
-        }
-        out = *u;
-        return true;
+    // An address that keeps naming uploads that do not exist is refused for a while, so the
+    // pairs cannot be tried at speed; the refusal looks the same whatever the pair.
+    if (ctx_.uploadGuesses.RefusedMs(peer) > 0) {
+        ctx_.counters.throttled++;
+        c.SendJson(200, Answer(429, "尝试过于频繁，请稍后再试！", "{}"), close);
+        return false;
     }
-    // A finished upload still answers its owner, so a lost confirmation can be repeated.
-    if (std::optional<FileRow> f = ctx_.db.FileById(mid)) {
+    if (std::optional<UploadRow> u = ctx_.db.UploadByMid(mid)) {
+        if (u->owner == uid && u->upid == upid) {
+            out = *u;
+            return true;
+        }
+    } else if (std::optional<FileRow> f = ctx_.db.FileByUpload(mid, upid)) {
+        // A finished upload still answers whoever holds its pair (its owner's client, which
+        // may have been stopped between the confirmation and forgetting the task), so the
+        // client can complete it again instead of failing for ever.
         if (f->owner == uid) {
             out.mid = mid;
             out.upid = upid;
             out.owner = uid;
             out.size = f->size;
-            out.sha1 = f->sha1;
+            fileId = f->id;
             finished = true;
             return true;
         }
     }
+    // One answer for every wrong part of the pair: a right mid alone gives nothing away.
+    ctx_.uploadGuesses.Fail(peer);
     c.SendJson(200, Answer(404, "上传不存在！", "{}"), close);
     return false;
 }
 
-bool UploadServer::GetUpload(MiniConn& c, const MiniRequest& r) {
+bool UploadServer::GetUpload(MiniConn& c, const MiniRequest& r, const std::string& peer) {
     UploadRow u;
     bool finished = false;
-    if (!Session(c, r, false, u, finished))
+    int64_t fileId = 0;
+    if (!Session(c, r, peer, false, u, finished, fileId))
         return true;
-    int64_t n = finished ? u.size : ctx_.store.DurablePartLength(u.upid);
-    return c.SendJson(200, ByteAnswer(n), false);
+    if (finished)
+        return c.SendJson(200, ByteAnswer(u.size), false);
+    ctx_.db.TouchUpload(u.upid);
+    return c.SendJson(200, ByteAnswer(ctx_.store.DurablePartLength(u.upid)), false);
 }
 
-bool UploadServer::Post(MiniConn& c, const MiniRequest& r) {
+bool UploadServer::Post(MiniConn& c, const MiniRequest& r, const std::string& peer) {
     ctx_.counters.uploadPosts++;
     UploadRow u;
     bool finished = false;
+    int64_t fileId = 0;
     // Every refusal closes the connection: the body is never read.
-    if (!Session(c, r, true, u, finished))
+    if (!Session(c, r, peer, true, u, finished, fileId))
         return false;
     if (r.chunked || r.contentLength < 0) {
         c.SendJson(411, Answer(411, "需要 Content-Length", "{}"), true);
@@ -259,12 +230,22 @@ bool UploadServer::Post(MiniConn& c, const MiniRequest& r) {
     std::vector<char> buf(kChunk);
     int64_t got = 0;
     bool complete = true, dropped = false, diskError = false;
+    // The lock is held only while the body makes progress: a sender that trickles a few
+    // bytes now and then loses the upload after the stall time, so the owner can go on.
+    const auto stall = std::chrono::milliseconds(ctx_.opts.uploadStallMs);
+    auto lastProgress = std::chrono::steady_clock::now();
+    int64_t sinceProgress = 0;
     while (got < r.contentLength) {
         size_t want = static_cast<size_t>(std::min<int64_t>(kChunk, r.contentLength - got));
         if (budget >= 0)
             want = static_cast<size_t>(std::min<int64_t>(want, budget - got));
         if (want == 0) {
             dropped = true;
+            break;
+        }
+        if (std::chrono::steady_clock::now() - lastProgress > stall) {
+            ctx_.counters.stalledUploads++;
+            complete = false;
             break;
         }
         int64_t n = c.ReadSome(buf.data(), want);
@@ -278,6 +259,11 @@ bool UploadServer::Post(MiniConn& c, const MiniRequest& r) {
         }
         got += n;
         ctx_.counters.uploadBytes += n;
+        sinceProgress += n;
+        if (sinceProgress >= std::min<int64_t>(kProgressBytes, r.contentLength - got + n)) {
+            sinceProgress = 0;
+            lastProgress = std::chrono::steady_clock::now();
+        }
     }
     // The received length is made durable before anything reports it.
     ::fdatasync(fd);
@@ -303,17 +289,19 @@ bool UploadServer::Post(MiniConn& c, const MiniRequest& r) {
     return c.SendJson(200, ByteAnswer(offset + got), false);
 }
 
-bool UploadServer::Over(MiniConn& c, const MiniRequest& r) {
+bool UploadServer::Over(MiniConn& c, const MiniRequest& r, const std::string& peer) {
     UploadRow u;
     bool finished = false;
-    if (!Session(c, r, false, u, finished))
+    int64_t fileId = 0;
+    if (!Session(c, r, peer, false, u, finished, fileId))
         return true;
     if (finished)
         return c.SendJson(
-            200, Answer(200, "", JsonObject().Str("id", std::to_string(u.mid)).Done()), false);
+            200, Answer(200, "", JsonObject().Str("id", std::to_string(fileId)).Done()), false);
     if (!ctx_.TryLockUpload(u.upid))
         return c.SendJson(200, Answer(423, "该文件正在上传！", "{}"), false);
     UploadLock unlock(ctx_, u.upid);
+    ctx_.db.TouchUpload(u.upid);
 
     int64_t have = ctx_.store.DurablePartLength(u.upid);
     if (have < u.size) {
@@ -337,17 +325,27 @@ bool UploadServer::Over(MiniConn& c, const MiniRequest& r) {
         unlock.Release();
         return c.SendJson(200, Answer(409, "文件校验失败，请重新上传！", "{}"), false);
     }
+    // The space was reserved at the announcement; the account may have changed since (its
+    // total lowered, other files finished), so it is checked again before the file counts.
+    std::optional<Account> a = ctx_.db.AccountByUid(u.owner);
+    bool fits = ctx_.db.HoldsContent(u.owner, u.sha1, u.size) ||
+                (a && ctx_.db.UsedBytes(u.owner) + u.size <= a->totalMb * (1LL << 20));
+    if (!fits) {
+        ctx_.counters.refusedNoSpace++;
+        unlock.Release();
+        return c.SendJson(200, Answer(413, "空间不足", "{}"), false);
+    }
     if (!ctx_.store.AdoptPart(u.upid, u.sha1)) {
         unlock.Release();
         return c.SendJson(200, Answer(500, "服务器存储错误！", "{}"), false);
     }
     MakePicturesFor(ctx_.store, u.sha1, u.type == 200);
-    bool recorded = ctx_.db.FinishUpload(u, NowSeconds());
+    std::optional<int64_t> id = ctx_.db.FinishUpload(u, NowSeconds());
     unlock.Release();
-    if (!recorded)
+    if (!id)
         return c.SendJson(200, Answer(500, "服务器忙，请稍后再试！", "{}"), false);
     ctx_.counters.uploadsFinished++;
-    return c.SendJson(200, Answer(200, "", JsonObject().Str("id", std::to_string(u.mid)).Done()),
+    return c.SendJson(200, Answer(200, "", JsonObject().Str("id", std::to_string(*id)).Done()),
                       false);
 }
 

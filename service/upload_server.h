@@ -1,15 +1,16 @@
 // The upload server: getupload, the raw POST of a file's bytes, uploadover. Its own small
-// HTTP server, so a body is streamed to its part file and a connection can be dropped at an
-// exact byte for tests.
+// HTTP server behind the connection gate, so a body is streamed to its part file and a
+// connection can be dropped at an exact byte for tests. The protocol carries no token: the
+// random pair (mid, upid) is the key, and guessing pairs is slowed per client address.
 #pragma once
 
+#include "service/conn_gate.h"
 #include "service/service.h"
+#include "service/work_queue.h"
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 
 namespace qumo_service {
 
@@ -18,33 +19,31 @@ struct MiniRequest;
 
 class UploadServer {
 public:
-    explicit UploadServer(ServiceContext& ctx) : ctx_(ctx) {}
+    explicit UploadServer(ServiceContext& ctx);
     ~UploadServer();
 
-    bool Bind(int port, std::string& err); // 127.0.0.1 only; port 0 picks one
-    int Port() const { return port_; }
+    bool Bind(int port, std::string& err) { return gate_.Bind(port, err); }
+    int Port() const { return gate_.Port(); }
     void Start();
-    void Stop(); // ends the accept loop and waits for every connection to finish
+    void Stop(); // ends the gate and waits for every request in progress to finish
+    const ConnGate& Gate() const { return gate_; }
 
 private:
-    void AcceptLoop();
-    void Serve(int fd);
+    void Serve(GateConn&& gc);
     // Each returns false when the connection must close afterwards.
-    bool GetUpload(MiniConn& c, const MiniRequest& r);
-    bool Post(MiniConn& c, const MiniRequest& r);
-    bool Over(MiniConn& c, const MiniRequest& r);
-    // Finds the session named by uid, mid and upid; answers the error itself otherwise.
-    bool Session(MiniConn& c, const MiniRequest& r, bool close, struct UploadRow& out,
-                 bool& finished);
+    bool GetUpload(MiniConn& c, const MiniRequest& r, const std::string& peer);
+    bool Post(MiniConn& c, const MiniRequest& r, const std::string& peer);
+    bool Over(MiniConn& c, const MiniRequest& r, const std::string& peer);
+    // Finds the open session named by uid, mid and upid, or the file a finished one became
+    // (finished is set, out.size is the file's size, fileId its id); answers the error
+    // itself otherwise.
+    bool Session(MiniConn& c, const MiniRequest& r, const std::string& peer, bool close,
+                 struct UploadRow& out, bool& finished, int64_t& fileId);
 
     ServiceContext& ctx_;
-    int listenFd_ = -1;
-    int port_ = 0;
+    ConnGate gate_;
+    std::unique_ptr<WorkQueue> workers_;
     std::atomic<bool> stop_{false};
-    std::thread acceptThread_;
-    std::mutex mu_;
-    std::condition_variable cv_;
-    int active_ = 0;
 };
 
 } // namespace qumo_service

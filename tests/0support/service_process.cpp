@@ -23,6 +23,18 @@ int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
     return 0;
 }
 
+bool ParseSecretLine(const std::string& out, std::string& secret) {
+    const std::string key = "qumo-service admin-secret=";
+    size_t at = out.find(key);
+    if (at == std::string::npos)
+        return false;
+    size_t end = out.find('\n', at);
+    if (end == std::string::npos)
+        return false;
+    secret = out.substr(at + key.size(), end - at - key.size());
+    return !secret.empty();
+}
+
 bool ParsePortsLine(const std::string& line, int& api, int& upload) {
     return std::sscanf(line.c_str(), "qumo-service listening api=127.0.0.1:%d upload=127.0.0.1:%d",
                        &api, &upload) == 2 &&
@@ -80,6 +92,8 @@ bool ServiceProcess::Launch(const std::vector<std::string>& extraArgs) {
     std::string bin = BinaryPath();
     std::vector<std::string> args = {bin, "--data",        m_dataDir, "--port",
                                      "0", "--upload-port", "0",       "--admin"};
+    if (m_exactRequests)
+        args.push_back("--record-exact-requests");
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
@@ -117,7 +131,8 @@ bool ServiceProcess::Launch(const std::vector<std::string>& extraArgs) {
     m_stdout = fds[0];
     std::string line;
     auto deadline = t0 + std::chrono::seconds(20);
-    while (line.find('\n') == std::string::npos) {
+    // Two lines: the ports, then the admin secret.
+    while (!ParseSecretLine(line, m_adminSecret)) {
         int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                         deadline - std::chrono::steady_clock::now())
                                         .count());
@@ -182,7 +197,10 @@ void ServiceProcess::Kill() {
 
 std::string ServiceProcess::Admin(const std::string& pathAndQuery) const {
     RawResponse r;
-    if (!RawGet(m_apiPort, pathAndQuery, r) || r.status != 200)
+    std::string req = "POST " + pathAndQuery +
+                      " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Qumo-Admin: " + m_adminSecret +
+                      "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    if (!RawExchange(m_apiPort, req, r) || r.status != 200)
         return std::string();
     return r.body;
 }

@@ -1,5 +1,6 @@
 // A real qumo-service in a child process for integration tests: a fresh temporary data
-// folder, ports picked by the system (port 0), the admin calls switched on.
+// folder, ports picked by the system (port 0), the admin calls switched on (with the secret
+// the service prints at start) and exact request targets kept for /admin/requests.
 //
 //   ServiceProcess svc;
 //   ASSERT_TRUE(svc.Start({"--demo"}));
@@ -26,6 +27,9 @@ public:
     // Where the next Start makes its data folder (default $TMPDIR or /tmp). Load tests use a
     // memory file system so they measure the service rather than the disk's flushes.
     void SetTempRoot(const std::string& dir) { m_tempRoot = dir; }
+    // Whether /admin/requests keeps tokens and password digests as sent (on by default:
+    // tests check the client's exact requests); takes effect at the next start.
+    void SetExactRequestLog(bool on) { m_exactRequests = on; }
     // Starts with a new data folder; false (with Error()) when it did not come up.
     bool Start(const std::vector<std::string>& extraArgs = {});
     // Starts again on the same data folder (after Stop or Kill) with these arguments.
@@ -36,6 +40,7 @@ public:
     void Kill();
     bool Running() const { return m_pid > 0; }
 
+    pid_t Pid() const { return m_pid; }
     int ApiPort() const { return m_apiPort; }
     int UploadPort() const { return m_uploadPort; }
     std::string ApiHost() const { return "127.0.0.1:" + std::to_string(m_apiPort); }
@@ -48,8 +53,10 @@ public:
     // Milliseconds from the start of the process to its ports line.
     long long StartMillis() const { return m_startMillis; }
 
-    // GET of "/admin/..." on the API listener; the body, "" on failure.
+    // POST of "/admin/..." on the API listener with the admin secret the service printed at
+    // start; the body, "" on failure.
     std::string Admin(const std::string& pathAndQuery) const;
+    const std::string& AdminSecret() const { return m_adminSecret; }
     // Sets one fault ("drop_after", "drop_always", "fail_next", "chunked", "close",
     // "delay_ms") through the admin call.
     bool SetFault(const std::string& key, long long value) const;
@@ -66,8 +73,9 @@ private:
     bool Launch(const std::vector<std::string>& extraArgs);
 
     pid_t m_pid = -1;
+    bool m_exactRequests = true;
     int m_stdout = -1;
     int m_apiPort = 0, m_uploadPort = 0;
     long long m_startMillis = 0;
-    std::string m_dataDir, m_error, m_tempRoot;
+    std::string m_dataDir, m_error, m_tempRoot, m_adminSecret;
 };

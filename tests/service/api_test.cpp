@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <map>
+#include <regex>
 
 namespace {
 
@@ -37,7 +38,11 @@ TEST_F(ApiTest, LoginAnswersRightWrongAndUnknown) {
     EXPECT_EQ(a["uid"].asString(), me.uid);
     EXPECT_EQ(a["token"].asString().size(), 32u);
     EXPECT_NE(a["token"].asString(), me.token); // every login its own token
-    EXPECT_EQ(a["headface"].asString(), "http://" + svc->ApiHost() + "/avatar/" + me.uid + ".png");
+    // The avatar's address carries a capability of 128 bits, not the account id.
+    EXPECT_TRUE(
+        std::regex_match(a["headface"].asString(),
+                         std::regex("http://" + svc->ApiHost() + "/avatar/[0-9a-f]{32}\\.png")))
+        << a["headface"].asString();
     EXPECT_EQ(a["totalspace"].asUInt(), 2048u);
     EXPECT_TRUE(a["usedspace"].isIntegral());
     // Upper-case hex digits of the same digest are the same password.
@@ -269,10 +274,9 @@ TEST_F(ApiTest, PartnerLoginSetsCookiesAndRedirectsHome) {
 TEST_F(ApiTest, PictureHostsServeAvatarsPicturesAndSources) {
     const std::string png("\x89PNG\r\n\x1a\n", 8);
     RawResponse r;
-    ASSERT_TRUE(RawGet(svc->ApiPort(), "/avatar/" + me.uid + ".png", r));
-    EXPECT_EQ(r.status, 200);
-    EXPECT_EQ(r.body.substr(0, 8), png);
     Json::Value fs, list;
+    ASSERT_TRUE(ApiGet(*svc, "/getspace.json?" + Auth(me), fs));
+    EXPECT_EQ(Fetch(*svc, fs["attachment"]["headface"].asString()).substr(0, 8), png);
     ASSERT_TRUE(ApiGet(*svc, "/getfs.json?" + Auth(me) + "&client=PC&pname=1.000.01", fs));
     std::string family;
     for (const Json::Value& f : fs["attachment"]["folderlist"])
@@ -306,7 +310,8 @@ TEST_F(ApiTest, PictureHostsServeAvatarsPicturesAndSources) {
     EXPECT_TRUE(sawVideo);
     EXPECT_TRUE(sawFolder);
     for (const char* bad : {"/pic/s/zz.png", "/pic/s/0000000000000000000000000000000000000000.png",
-                            "/src/0", "/src/99999999", "/avatar/1.png", "/nothing"}) {
+                            "/src/0", "/src/1007", "/src/99999999", "/avatar/1.png",
+                            "/avatar/100001.png", "/play/1032", "/nothing"}) {
         ASSERT_TRUE(RawGet(svc->ApiPort(), bad, r));
         EXPECT_EQ(r.status, 404) << bad;
     }

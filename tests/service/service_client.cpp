@@ -115,6 +115,25 @@ int64_t UploadWhole(const ServiceProcess& svc, const Login& l, int64_t folder,
     return std::stoll(over["attachment"]["id"].asString());
 }
 
+Json::Value EntryOf(const ServiceProcess& svc, const Login& l, int64_t folder, int64_t id) {
+    Json::Value v;
+    if (!ApiGet(svc,
+                "/getfilesforpc.json?" + Auth(l) + "&mid=" + std::to_string(id - 1) +
+                    "&folderid=" + std::to_string(folder) + "&num=1",
+                v))
+        return Json::Value();
+    const Json::Value& e = v["attachment"]["filelist"][0];
+    return e["id"].asString() == std::to_string(id) ? e : Json::Value();
+}
+
+std::string Fetch(const ServiceProcess& svc, const std::string& url) {
+    const std::string prefix = "http://" + svc.ApiHost();
+    RawResponse r;
+    if (url.rfind(prefix, 0) != 0 || !RawGet(svc.ApiPort(), url.substr(prefix.size()), r))
+        return "<no answer>";
+    return r.status == 200 ? r.body : "<status " + std::to_string(r.status) + ">";
+}
+
 int64_t UsedBytes(const ServiceProcess& svc, const Login& l) {
     Json::Value v;
     if (!ApiGet(svc, "/getspace.json?" + Auth(l), v) || v["status"].asInt() != 200)

@@ -34,5 +34,11 @@ int64_t GetUploadByte(const ServiceProcess& svc, const Login& l, const Json::Val
 // Announces, sends and confirms a whole file; its file id, or -1.
 int64_t UploadWhole(const ServiceProcess& svc, const Login& l, int64_t folder,
                     const std::string& name, const std::string& bytes);
+// The listing entry of file `id` in `folder` (file ids follow one sequence, so it is the
+// first entry after id - 1); a null value when absent.
+Json::Value EntryOf(const ServiceProcess& svc, const Login& l, int64_t folder, int64_t id);
+// GET of an absolute address the service named ("http://127.0.0.1:port/..."); the body, or
+// "<status N>" when the answer was not 200.
+std::string Fetch(const ServiceProcess& svc, const std::string& url);
 // Account's used bytes from getspace; -1 on failure.
 int64_t UsedBytes(const ServiceProcess& svc, const Login& l);

@@ -28,10 +28,9 @@ protected:
                           v));
         return v;
     }
-    std::string Source(int64_t id) const {
-        RawResponse r;
-        EXPECT_TRUE(RawGet(svc.ApiPort(), "/src/" + std::to_string(id), r));
-        return r.body;
+    // The stored bytes of file `id`, through the source address its listing entry names.
+    std::string Source(int64_t id, int64_t folder = 0) const {
+        return Fetch(svc, EntryOf(svc, me, folder, id)["source"].asString());
     }
     // Waits until the service has taken `n` body bytes in all (it writes as it reads).
     void WaitForBytes(long long n) const {
@@ -162,7 +161,7 @@ TEST_F(UploadTest, KilledServiceResumesAfterRestart) {
     ASSERT_TRUE(RawPost(svc.UploadPort(), PostTarget(a), data.substr(150000), r));
     Json::Value done = Over(a, Sha1Of(data), data.size());
     ASSERT_EQ(done["status"].asInt(), 200);
-    EXPECT_EQ(Source(std::stoll(done["attachment"]["id"].asString())), data);
+    EXPECT_EQ(Source(std::stoll(done["attachment"]["id"].asString()), 1004), data);
 }
 
 TEST_F(UploadTest, Sha1MismatchDiscardsTheBytes) {
@@ -232,8 +231,9 @@ TEST_F(UploadTest, UploadCallsCheckOwnerAndIds) {
         std::string query;
         int status;
     } cases[] = {
-        {"uid=100099&mid=" + mid + "&upid=" + upid, 401},
-        {"uid=" + me.uid + "&mid=" + mid + "&upid=1", 401},
+        // One answer for every wrong part of the pair: a right mid alone tells nothing.
+        {"uid=100099&mid=" + mid + "&upid=" + upid, 404},
+        {"uid=" + me.uid + "&mid=" + mid + "&upid=1", 404},
         {"uid=" + me.uid + "&mid=99999999&upid=" + upid, 404},
         {"uid=" + me.uid + "&mid=abc&upid=" + upid, 400},
         {"mid=" + mid + "&upid=" + upid, 400},
@@ -249,12 +249,18 @@ TEST_F(UploadTest, UploadCallsCheckOwnerAndIds) {
         EXPECT_EQ(v["status"].asInt(), c.status) << c.query;
     }
     EXPECT_EQ(GetUploadByte(svc, me, a), 0);
-    // A confirmed upload answers getupload with its size and uploadover again with 200.
+    // The ids are random positive 32-bit numbers.
+    EXPECT_GT(a["attachment"]["mid"].asInt64(), 0);
+    EXPECT_GT(a["attachment"]["upid"].asInt64(), 0);
+    // A confirmed upload still answers the holder of its pair: getupload with its size and
+    // uploadover again with 200 and its file id, so a client stopped between confirming and
+    // forgetting the task completes it again.
     RawResponse r;
     ASSERT_TRUE(RawPost(svc.UploadPort(), PostTarget(a), data, r));
-    EXPECT_EQ(Over(a, Sha1Of(data), data.size())["status"].asInt(), 200);
+    Json::Value done = Over(a, Sha1Of(data), data.size());
+    EXPECT_EQ(done["status"].asInt(), 200);
     EXPECT_EQ(GetUploadByte(svc, me, a), 100);
-    EXPECT_EQ(Over(a, Sha1Of(data), data.size())["status"].asInt(), 200);
+    EXPECT_EQ(Over(a, Sha1Of(data), data.size())["attachment"]["id"], done["attachment"]["id"]);
 }
 
 TEST_F(UploadTest, EmptyFileUploads) {
