@@ -15,6 +15,7 @@ target_sources(qumo_net PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/api_account.cpp
   ${CMAKE_CURRENT_LIST_DIR}/api_files.cpp
   ${CMAKE_CURRENT_LIST_DIR}/hosts.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/service_config.cpp
 )
 target_link_libraries(qumo_net PUBLIC qumo_app PkgConfig::JSONCPP)
 target_compile_definitions(qumo_net PRIVATE

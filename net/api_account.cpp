@@ -6,6 +6,7 @@
 #include "net/api_calls.h"
 #include "net/api_url.h"
 #include "net/http_get.h"
+#include "net/net_link.h"
 #include "platform/event.h"
 #include "platform/lasterror.h"
 
@@ -58,6 +59,17 @@ ApiOutcome CallApi(const char* url, const RetryPolicy& policy, ApiAnswer& answer
             continue; // counts as a failed attempt, without a pause
         }
         result.outcome = ApiOutcome::NoAnswer;
+        switch (net::LastTlsFailure()) {
+        case net::TlsFailure::Certificate:
+            result.tls = ApiResult::Tls::Certificate;
+            break;
+        case net::TlsFailure::Handshake:
+            result.tls = ApiResult::Tls::Handshake;
+            break;
+        case net::TlsFailure::None:
+            result.tls = ApiResult::Tls::None;
+            break;
+        }
         if (a + 1 < policy.attempts && policy.pauseMs > 0 &&
             !platform::CancellableSleep(policy.pauseMs)) {
             result.outcome = ApiOutcome::Cancelled;
@@ -99,6 +111,12 @@ std::u16string LoginFailureText(const LoginAnswer& a) {
     case ApiOutcome::Ok:
         return {};
     case ApiOutcome::NoAnswer:
+        // The user cannot judge a certificate: the login fails closed and says why.
+        if (a.tls == ApiResult::Tls::Certificate)
+            return u"无法建立安全连接：证书无效！";
+        if (a.tls == ApiResult::Tls::Handshake)
+            return u"无法建立安全连接，请检查网络！";
+        return u"登录失败，请检查网络！";
     case ApiOutcome::NotJson:
     case ApiOutcome::Cancelled:
         return u"登录失败，请检查网络！";

@@ -27,6 +27,9 @@ struct ApiResult {
     int status = 0;             // the answer's "status" when there was one
     char16_t message[260] = {}; // the answer's "message" (decoded)
     int attempts = 0;           // requests sent
+    // Why the last unanswered attempt could not reach an https host: its certificate was
+    // refused, or no TLS session came about. None for any other failure.
+    enum class Tls { None, Certificate, Handshake } tls = Tls::None;
 };
 
 // How often one call is tried and how long it pauses after an unanswered attempt.

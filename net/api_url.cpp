@@ -73,9 +73,8 @@ bool Login(std::u16string_view account, std::u16string_view password, char* dst,
     std::string digest;
     if (!PasswordDigest(password, digest))
         return false;
-    std::u16string url = u"http://" + platform::FromNarrow(hosts::Api()) +
-                         u"/mobilelogin.json?mobile=" + Trim(account) + u"&pwd=" +
-                         platform::FromNarrow(digest);
+    std::u16string url = platform::FromNarrow(hosts::ApiBase()) + u"/mobilelogin.json?mobile=" +
+                         Trim(account) + u"&pwd=" + platform::FromNarrow(digest);
     return Narrow(url, dst, cap);
 }
 
@@ -87,28 +86,27 @@ bool Space(std::u16string_view uidCookie, std::u16string_view tokenCookie, char*
     escToken = EscapeUtf8(tokenCookie);
     if (escUid.size() > 259 || escToken.size() > 259)
         return false;
-    return Format(dst, cap, "http://%s/getspace.json?uid=%s&token=%s", hosts::Api().c_str(),
+    return Format(dst, cap, "%s/getspace.json?uid=%s&token=%s", hosts::ApiBase().c_str(),
                   escUid.c_str(), escToken.c_str());
 }
 
 bool FolderList(const char* uid, const char* token, char* dst, std::size_t cap) {
     if (uid == nullptr || token == nullptr)
         return false;
-    return Format(dst, cap, "http://%s/getfs.json?uid=%s&token=%s&client=PC&pname=%s",
-                  hosts::Api().c_str(), uid, token, "1.000.01");
+    return Format(dst, cap, "%s/getfs.json?uid=%s&token=%s&client=PC&pname=%s",
+                  hosts::ApiBase().c_str(), uid, token, "1.000.01");
 }
 
 bool FileList(const char* uid, const char* token, int mid, int folderid, int num, char* dst,
               std::size_t cap) {
     if (uid == nullptr || token == nullptr)
         return false;
-    return Format(dst, cap,
-                  "http://%s/getfilesforpc.json?uid=%s&token=%s&mid=%d&folderid=%d&num=%d",
-                  hosts::Api().c_str(), uid, token, mid, folderid, num);
+    return Format(dst, cap, "%s/getfilesforpc.json?uid=%s&token=%s&mid=%d&folderid=%d&num=%d",
+                  hosts::ApiBase().c_str(), uid, token, mid, folderid, num);
 }
 
 bool Version(std::u16string_view version, char* dst, std::size_t cap) {
-    std::u16string url = u"http://" + platform::FromNarrow(hosts::Update()) +
+    std::u16string url = platform::FromNarrow(hosts::UpdateBase()) +
                          u"/packagemanager/versionupdateinfo.json?version=" + Trim(version);
     return Narrow(url, dst, cap);
 }

@@ -66,9 +66,7 @@ HttpClient::~HttpClient() {
     if (m_maintenance.joinable())
         m_maintenance.join();
     for (auto& c : m_connections) {
-        if (c->sock >= 0)
-            platform::SocketClose(c->sock);
-        c->sock = -1;
+        CloseLink(*c);
         c->queue.clear(); // the queued messages belong to their senders
     }
 }
@@ -91,8 +89,6 @@ int HttpClient::OpenTarget(const char* host, int port, bool secure) {
     std::uint32_t addr = 0;
     if (!host || !platform::ResolveIPv4(host, addr))
         return -1;
-    if (secure)
-        return -1;
     // A port from a server-supplied URL must not wrap around to another service.
     if (port < 0 || port > 65535)
         return -1;
@@ -100,6 +96,7 @@ int HttpClient::OpenTarget(const char* host, int port, bool secure) {
     t->address = addr;
     t->hostName.assign(host, strnlen(host, 255));
     t->port = static_cast<std::uint16_t>(port);
+    t->secure = secure;
     std::lock_guard<std::mutex> lk(m_targetsLock);
     for (std::size_t i = 0; i < m_targets.size(); ++i) {
         if (!m_targets[i]) {

@@ -1,6 +1,7 @@
 // A small HTTP/1.1 client over TCP sockets: targets (described destinations), a pool of
 // kept-alive connections with per-connection request queues, a maintenance thread that
-// closes idle connections, response hooks, cookies and redirects. Plain HTTP only.
+// closes idle connections, response hooks, cookies and redirects. A secure target speaks
+// TLS (net/net_link.h) and is never left for plain HTTP, redirects included.
 //
 // Every wait goes through the calling thread's cancellable waits, so a worker's stop ends a
 // request in progress at once.
@@ -18,6 +19,7 @@
 
 #include "net/http_cookies.h"
 #include "net/http_message.h"
+#include "net/net_link.h"
 #include "platform/event.h"
 
 // The times and limits of a client. The defaults are the product's; tests shorten them.
@@ -64,6 +66,7 @@ struct HttpTarget {
     std::uint32_t address = 0; // IPv4, network byte order
     std::string hostName;      // at most 255 bytes
     std::uint16_t port = 0;
+    bool secure = false; // TLS, verified for hostName
     int minorVersion = 1;
     bool cookiesEnabled = true;
     bool followRedirects = true;
@@ -78,7 +81,10 @@ struct HttpConnection {
     };
     std::uint32_t address = 0; // 0: the object is free
     std::uint16_t port = 0;
-    int sock = -1;
+    bool secure = false;             // with the two above, what a connection is reused for
+    std::string tlsName;             // the name its TLS peer was verified for
+    int sock = -1;                   // the link's descriptor, -1 when closed
+    std::shared_ptr<net::Link> link; // senders hold a copy while they write
     bool busy = false;
     std::deque<Queued> queue; // sent and not yet answered, in order
     // Held while a request is queued and sent, so the order on the wire is the queue order
@@ -123,7 +129,8 @@ public:
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
 
-    // The slot index of a new target, or -1 (lookup failed, secure asked, slots full).
+    // The slot index of a new target, or -1 (lookup failed, bad port, slots full). A secure
+    // target's connections speak TLS verified for `host`.
     int OpenTarget(const char* host, int port, bool secure);
     bool CloseTarget(int index);
     HttpTarget* Target(int index);
@@ -166,8 +173,10 @@ private:
     Acquired QueueAndSend(HttpConnection& c, HttpMessage& request, std::unique_lock<std::mutex>& lk,
                           const HttpDeadline& deadline);
     bool Connect(HttpConnection& c, std::uint32_t addr, std::uint16_t port, int timeoutMs);
-    // Sends header and body on `fd` (the connection's socket or a duplicate of it).
-    void SendMessage(HttpConnection& c, int fd, const HttpMessage& m, int timeoutMs);
+    // Sends header and body on `link` (the connection's, or a copy a sender holds).
+    void SendMessage(HttpConnection& c, net::Link& link, const HttpMessage& m, int timeoutMs);
+    // Closes the connection's link; a sender holding a copy sees its send end.
+    static void CloseLink(HttpConnection& c);
     // Removes `drop` (or the head when null) from the queue and closes the socket; requests
     // still queued are sent again on a new socket. Needs the connections lock.
     void ResetConnection(HttpConnection& c, HttpMessage* drop = nullptr);

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include "platform/socket.h"
 
@@ -14,7 +13,13 @@ bool HttpClient::Connect(HttpConnection& c, std::uint32_t addr, std::uint16_t po
                          : platform::SocketConnect(addr, port, timeoutMs);
     if (fd < 0)
         return false;
-    c.sock = fd;
+    // A secure connection is usable only once its peer proved who it is; a failed
+    // handshake is a failed connect, never a plain connection.
+    auto link = net::Link::Open(fd, c.secure ? c.tlsName : std::string(), timeoutMs);
+    if (!link)
+        return false;
+    c.link = std::move(link);
+    c.sock = c.link->Fd();
     c.served = 0;
     c.abandoned = false;
     c.lastActivity = Now();
@@ -22,14 +27,23 @@ bool HttpClient::Connect(HttpConnection& c, std::uint32_t addr, std::uint16_t po
     return true;
 }
 
-void HttpClient::SendMessage(HttpConnection& c, int fd, const HttpMessage& m, int timeoutMs) {
+void HttpClient::CloseLink(HttpConnection& c) {
+    if (c.link) {
+        c.link->Shutdown();
+        c.link.reset();
+    }
+    c.sock = -1;
+}
+
+void HttpClient::SendMessage(HttpConnection& c, net::Link& link, const HttpMessage& m,
+                             int timeoutMs) {
     // A failed send is not reported: the read that follows fails and says so.
-    if (timeoutMs <= 0 || platform::SocketSendAll(fd, m.header.data(), m.header.size(),
-                                                  timeoutMs) != platform::SocketStatus::Ok)
+    if (timeoutMs <= 0 ||
+        link.SendAll(m.header.data(), m.header.size(), timeoutMs) != platform::SocketStatus::Ok)
         return;
     std::string_view body = m.Body();
-    if (!body.empty() && platform::SocketSendAll(fd, body.data(), body.size(), timeoutMs) !=
-                             platform::SocketStatus::Ok)
+    if (!body.empty() &&
+        link.SendAll(body.data(), body.size(), timeoutMs) != platform::SocketStatus::Ok)
         return;
     c.lastActivity = Now();
 }
@@ -39,23 +53,22 @@ HttpClient::Acquired HttpClient::QueueAndSend(HttpConnection& c, HttpMessage& re
                                               const HttpDeadline& deadline) {
     Acquired a{&c, c.ticketCounter++};
     c.queue.push_back({&request, a.ticket});
-    // The send runs on a duplicate of the socket and without the connections lock, so a
-    // stalled peer holds up neither the maintenance thread nor the other callers. A reset
-    // meanwhile shuts the socket down, which ends this send at once; the duplicate keeps
-    // its number from being reused under us.
-    const int fd = ::dup(c.sock);
+    // The send runs on a copy of the link and without the connections lock, so a stalled
+    // peer holds up neither the maintenance thread nor the other callers. A reset meanwhile
+    // shuts the socket down, which ends this send at once; the copy keeps the descriptor
+    // (and the TLS state) alive under us.
+    std::shared_ptr<net::Link> link = c.link;
     lk.unlock();
-    if (fd >= 0) {
-        SendMessage(c, fd, request, deadline.Bound(m_timings.readTimeoutMs));
-        ::close(fd);
-    }
+    if (link)
+        SendMessage(c, *link, request, deadline.Bound(m_timings.readTimeoutMs));
     return a;
 }
 
 HttpClient::Acquired HttpClient::AcquireConnection(HttpTarget& target, HttpMessage& request,
                                                    const HttpDeadline& deadline) {
     auto usable = [&](HttpConnection* c) {
-        return c->address == target.address && c->port == target.port && !c->busy && c->sock >= 0;
+        return c->address == target.address && c->port == target.port && !c->busy && c->sock >= 0 &&
+               c->secure == target.secure && (!target.secure || c->tlsName == target.hostName);
     };
     std::unique_lock<std::mutex> lk(m_connectionsLock);
     for (;;) {
@@ -96,6 +109,8 @@ HttpClient::Acquired HttpClient::AcquireConnection(HttpTarget& target, HttpMessa
         claimed = m_connections.back().get();
     }
     claimed->busy = true;
+    claimed->secure = target.secure;
+    claimed->tlsName = target.secure ? target.hostName : std::string();
     lk.unlock();
     bool ok =
         Connect(*claimed, target.address, target.port, deadline.Bound(m_timings.connectTimeoutMs));
@@ -124,8 +139,7 @@ void HttpClient::ResetConnection(HttpConnection& c, HttpMessage* drop) {
                 c.queue.erase(it);
         }
     }
-    platform::SocketClose(c.sock);
-    c.sock = -1;
+    CloseLink(c);
     c.served = 0;
     c.abandoned = false;
     c.busy = false;
@@ -135,13 +149,15 @@ void HttpClient::ResetConnection(HttpConnection& c, HttpMessage* drop) {
         c.busy = true;
         if (Connect(c, c.address, c.port, m_timings.connectTimeoutMs)) {
             for (auto& q : c.queue)
-                SendMessage(c, c.sock, *q.request, m_timings.readTimeoutMs);
+                SendMessage(c, *c.link, *q.request, m_timings.readTimeoutMs);
         }
         c.busy = false;
         return;
     }
     c.address = 0;
     c.port = 0;
+    c.secure = false;
+    c.tlsName.clear();
 }
 
 bool HttpClient::WaitForTicket(HttpConnection& c, std::uint64_t ticket, HttpMessage& request,

@@ -17,14 +17,23 @@ bool IsRedirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-// Where a redirect sends the download: a plain "http://" URL on any host, or a path on the
-// current one. Any other scheme is never followed: "https://" needs TLS, which the client
-// does not have, and "file:" and the like are not the network's to name.
-std::optional<std::string> RedirectUrl(const std::string& current, const std::string& location) {
-    if (location.size() > 7 && StartsWithNoCase(location, "http://"))
-        return "http://" + location.substr(7);
+// Where a redirect sends the download: an "http://" or "https://" URL on any host, or a path
+// on the current one. A download that went over TLS never steps down to plain HTTP; "file:"
+// and the like are not the network's to name.
+std::optional<std::string> RedirectUrl(const std::string& current, const std::string& location,
+                                       bool secure) {
+    if (location.size() > 8 && StartsWithNoCase(location, "https://"))
+        return "https://" + location.substr(8);
+    if (location.size() > 7 && StartsWithNoCase(location, "http://")) {
+        if (!secure)
+            return "http://" + location.substr(7);
+        LogError(u"A redirect from https to plain http was refused: %s",
+                 platform::FromNarrow(location).c_str());
+        return std::nullopt;
+    }
     if (!location.empty() && location[0] == '/' && location.compare(0, 2, "//") != 0) {
-        const std::size_t slash = current.find('/', 7);
+        const std::size_t scheme = current.find("://");
+        const std::size_t slash = current.find('/', scheme == std::string::npos ? 0 : scheme + 3);
         return current.substr(0, slash) + location;
     }
     return std::nullopt;
@@ -42,7 +51,8 @@ bool DownloadOnce(const char* url, const std::u16string& path, const HttpTimings
             char urlPath[1024] = {};
             int port = 80;
             SplitHttpUrl(current.c_str(), port, urlPath, sizeof urlPath, host, sizeof host);
-            int target = client.OpenTarget(host, port, false);
+            const bool secure = UrlNeedsTls(current.c_str(), host, port);
+            int target = client.OpenTarget(host, port, secure);
             if (target < 0)
                 return false;
             client.Target(target)->followRedirects = false; // followed here, across hosts
@@ -60,7 +70,7 @@ bool DownloadOnce(const char* url, const std::u16string& path, const HttpTimings
             auto location = resp->response->GetHeaderValue("Location:");
             std::optional<std::string> next;
             if (IsRedirect(resp->status) && location)
-                next = RedirectUrl(current, *location);
+                next = RedirectUrl(current, *location, secure);
             if (!next)
                 return false;
             current = std::move(*next);

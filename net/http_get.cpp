@@ -35,9 +35,18 @@ int ReadPort(const char* text) {
 
 } // namespace
 
+bool UrlIsHttps(const char* url) {
+    return url && StartsWithNoCase(url, "https://");
+}
+
+bool UrlNeedsTls(const char* url, const char* host, int port) {
+    return UrlIsHttps(url) || net::MustUseTls(host ? host : "", port);
+}
+
 void SplitHttpUrl(const char* url, int& port, char* path, std::size_t pathCap, char* host,
                   std::size_t hostCap) {
-    if (!url || (!std::strstr(url, "http://") && !std::strstr(url, "file://")))
+    if (!url || (!std::strstr(url, "http://") && !std::strstr(url, "https://") &&
+                 !std::strstr(url, "file://")))
         return;
     const char* start = std::strstr(url, "//");
     start = start ? start + 2 : url;
@@ -50,7 +59,7 @@ void SplitHttpUrl(const char* url, int& port, char* path, std::size_t pathCap, c
         port = ReadPort(portText.c_str());
     } else {
         CopyCut(host, hostCap, start, partLen);
-        port = 80;
+        port = UrlIsHttps(url) ? 443 : 80;
     }
     if (slash)
         CopyCut(path, pathCap, slash, std::strlen(slash));
@@ -77,8 +86,9 @@ bool HttpGetWith(const char* url, std::string& body, const HttpTimings& timings)
         char path[1024] = {};
         int port = 80;
         SplitHttpUrl(url, port, path, sizeof path, host, sizeof host);
+        net::ClearTlsFailure();
         HttpClient client(timings);
-        int target = client.OpenTarget(host, port, false);
+        int target = client.OpenTarget(host, port, UrlNeedsTls(url, host, port));
         if (target < 0)
             return false;
         bool ok = false;

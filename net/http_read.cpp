@@ -192,8 +192,10 @@ std::unique_ptr<HttpMessage> HttpClient::ReadResponse(HttpConnection& c, HttpMes
                 // Each wait is bounded, and so is the whole call: a server sending a byte
                 // now and then cannot hold it for ever.
                 const int waitMs = deadline.Bound(m_timings.readTimeoutMs);
-                auto w = waitMs > 0 ? platform::SocketWaitReadable(c.sock, waitMs)
-                                    : platform::SocketStatus::Timeout;
+                const std::shared_ptr<net::Link> link = c.link;
+                auto w = waitMs <= 0 ? platform::SocketStatus::Timeout
+                         : link      ? link->WaitReadable(waitMs)
+                                     : platform::SocketStatus::Error;
                 c.lastActivity = Now();
                 if (w == platform::SocketStatus::Timeout && deadline.Expired()) {
                     r.failed = true;
@@ -212,7 +214,7 @@ std::unique_ptr<HttpMessage> HttpClient::ReadResponse(HttpConnection& c, HttpMes
                     std::size_t cap = sizeof buf;
                     if (r.headerDone && r.lengthKnown && r.length - r.sink.Size() < cap)
                         cap = static_cast<std::size_t>(r.length - r.sink.Size());
-                    got = platform::SocketRecv(c.sock, buf, cap);
+                    got = link->Recv(buf, cap);
                     if (got == -2)
                         continue;
                 }
@@ -244,14 +246,13 @@ std::unique_ptr<HttpMessage> HttpClient::ReadResponse(HttpConnection& c, HttpMes
             if (c.served > 0 || c.abandoned) {
                 // A kept-alive connection the server has closed meanwhile: the queued
                 // requests go again on a new socket, once per response.
-                platform::SocketClose(c.sock);
-                c.sock = -1;
+                CloseLink(c);
                 if (!Connect(c, c.address, c.port, deadline.Bound(m_timings.connectTimeoutMs))) {
                     ResetConnection(c, &request);
                     return nullptr;
                 }
                 for (auto& q : c.queue)
-                    SendMessage(c, c.sock, *q.request, deadline.Bound(m_timings.readTimeoutMs));
+                    SendMessage(c, *c.link, *q.request, deadline.Bound(m_timings.readTimeoutMs));
                 continue;
             }
             ResetConnection(c, &request);

@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/log.h"
 #include "net/http_client.h"
+#include "platform/codepage.h"
 
 std::string PathDirectory(std::string_view path) {
     std::size_t stop = path.find_first_of("&;?");
@@ -30,15 +32,23 @@ void AppendLine(std::string& out, const char* fmt, ...) {
                                                                : sizeof line - 1);
 }
 
-// The redirect path a Location value allows on the same target, or none.
-std::optional<std::string> RedirectPath(const std::string& location, const std::string& host) {
+// The redirect path a Location value allows on the same target, or none. A secure target
+// follows only "https://" to its own host: a step down to plain HTTP is never taken.
+std::optional<std::string> RedirectPath(const std::string& location, const std::string& host,
+                                        bool secure) {
     if (!location.empty() && location[0] == '/')
         return location;
-    if (location.size() > 7 && (location[0] == 'h' || location[0] == 'H') && location[4] == ':' &&
-        location.compare(7, host.size(), host) == 0) {
-        std::size_t slash = location.find('/', 7);
+    const std::size_t skip = secure ? 8 : 7;
+    const bool scheme = secure ? StartsWithNoCase(location, "https://")
+                               : (location.size() > 7 &&
+                                  (location[0] == 'h' || location[0] == 'H') && location[4] == ':');
+    if (location.size() > skip && scheme && location.compare(skip, host.size(), host) == 0) {
+        std::size_t slash = location.find('/', skip);
         return slash == std::string::npos ? std::string("/") : location.substr(slash);
     }
+    if (secure && StartsWithNoCase(location, "http://"))
+        LogError(u"A redirect from https to plain http was refused: %s",
+                 platform::FromNarrow(location).c_str());
     return std::nullopt;
 }
 
@@ -58,7 +68,7 @@ std::unique_ptr<HttpMessage> HttpClient::BuildRequest(int index, const char* met
     AppendLine(h, "User-Agent: %s\r\n", m_userAgent.c_str());
     if (t->cookiesEnabled) {
         auto cookies =
-            m_cookies.CookieHeaderFor(t->hostName.c_str(), PathDirectory(path).c_str(), false);
+            m_cookies.CookieHeaderFor(t->hostName.c_str(), PathDirectory(path).c_str(), t->secure);
         if (cookies)
             AppendLine(h, "Cookie: %s\r\n", cookies->c_str());
     }
@@ -127,7 +137,7 @@ std::unique_ptr<HttpResponse> HttpClient::SendRequest(int index, const char* met
         auto location = resp->response->GetHeaderValue("Location:");
         std::optional<std::string> next;
         if (host && location)
-            next = RedirectPath(*location, *host);
+            next = RedirectPath(*location, *host, t->secure);
         if (next) {
             auto followed = SendRequest(index, "GET", next->c_str(), deadline);
             if (followed)

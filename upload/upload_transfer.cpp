@@ -7,9 +7,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "app/global_var.h"
 #include "net/api_url.h"
+#include "net/net_link.h"
 #include "platform/event.h"
 #include "platform/socket.h"
 #include "upload/upload_protocol.h"
@@ -30,21 +32,16 @@ struct FileCloser {
             ::close(fd);
     }
 };
-struct SocketCloser {
-    int fd = -1;
-    ~SocketCloser() { platform::SocketClose(fd); }
-};
-
-bool SendAll(int fd, const void* data, std::size_t n, int timeoutMs) {
-    return platform::SocketSendAll(fd, data, n, timeoutMs) == platform::SocketStatus::Ok;
+bool SendAll(net::Link& link, const void* data, std::size_t n, int timeoutMs) {
+    return link.SendAll(data, n, timeoutMs) == platform::SocketStatus::Ok;
 }
 
 // A reply the upload server sent before the body was complete: it refused the body (more
 // bytes than announced, upload closed) and stopped reading. Whatever arrived before its
 // reset is still readable. Empty when there is none.
-std::string EarlyReply(int fd) {
+std::string EarlyReply(net::Link& link) {
     char reply[1025] = {};
-    ssize_t got = platform::SocketRecv(fd, reply, 1024);
+    ssize_t got = link.Recv(reply, 1024);
     if (got <= 0)
         return {};
     return std::string(reply, ::strnlen(reply, static_cast<std::size_t>(got)));
@@ -85,17 +82,22 @@ std::string PostFileData(const char* path, const UpInfo& upInfo, const char* loc
     if (upInfo.m_nUploadPort <= 0 || upInfo.m_nUploadPort > 65535 ||
         !platform::ResolveIPv4(host.c_str(), addr))
         return "0";
-    SocketCloser sock;
-    sock.fd = platform::SocketConnect(addr, static_cast<uint16_t>(upInfo.m_nUploadPort), timeout);
-    if (sock.fd < 0)
+    // The upload server of an https service is reached over TLS, verified for the name the
+    // service gave; a failed handshake fails the transfer, nothing goes in clear.
+    const bool secure = net::MustUseTls(host, upInfo.m_nUploadPort);
+    std::shared_ptr<net::Link> link = net::Link::Open(
+        platform::SocketConnect(addr, static_cast<uint16_t>(upInfo.m_nUploadPort), timeout),
+        secure ? host : std::string(), timeout);
+    if (!link)
         return "0";
+    net::Link& sock = *link;
 
     // Content-Length carries all 64 bits: files over 4 GiB are sent whole.
     std::string head = std::string("POST ") + path + " HTTP/1.1\r\nHost: " + host +
                        "\r\nAccept: */*\r\nContent-Length: " + std::to_string(size - start) +
                        "\r\n\r\n";
-    if (!SendAll(sock.fd, head.data(), head.size(), timeout)) {
-        std::string early = EarlyReply(sock.fd);
+    if (!SendAll(sock, head.data(), head.size(), timeout)) {
+        std::string early = EarlyReply(sock);
         return early.empty() ? "0" : early;
     }
     if (::lseek(file.fd, static_cast<off_t>(start), SEEK_SET) < 0)
@@ -115,8 +117,8 @@ std::string PostFileData(const char* path, const UpInfo& upInfo, const char* loc
         if (n < 0)
             return "0";
         if (n > 0) {
-            if (!SendAll(sock.fd, buf, static_cast<std::size_t>(n), timeout)) {
-                std::string early = EarlyReply(sock.fd);
+            if (!SendAll(sock, buf, static_cast<std::size_t>(n), timeout)) {
+                std::string early = EarlyReply(sock);
                 return early.empty() ? "0" : early;
             }
             g_bodyBytes += static_cast<uint64_t>(n);
@@ -140,7 +142,7 @@ std::string PostFileData(const char* path, const UpInfo& upInfo, const char* loc
         if ((++chunks & 63) == 0) {
             if (platform::ThreadCancelRequested())
                 return "0";
-            std::string early = EarlyReply(sock.fd);
+            std::string early = EarlyReply(sock);
             if (!early.empty())
                 return early;
         }
@@ -153,9 +155,9 @@ std::string PostFileData(const char* path, const UpInfo& upInfo, const char* loc
     char reply[1025] = {};
     ssize_t got = -2;
     while (got == -2) {
-        if (platform::SocketWaitReadable(sock.fd, timeout) != platform::SocketStatus::Ok)
+        if (sock.WaitReadable(timeout) != platform::SocketStatus::Ok)
             return "0";
-        got = platform::SocketRecv(sock.fd, reply, 1024);
+        got = sock.Recv(reply, 1024);
     }
     if (got <= 0)
         return "0";

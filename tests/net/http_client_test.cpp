@@ -34,7 +34,11 @@ std::string RequestLine(const std::string& req) {
 
 TEST(HttpClientTargets, OpenAndClose) {
     HttpClient client(Fast());
-    EXPECT_EQ(client.OpenTarget("127.0.0.1", 80, true), -1); // no secure targets
+    // A secure target opens (its connections speak TLS); closed again, its slot is free.
+    const int secure = client.OpenTarget("127.0.0.1", 443, true);
+    ASSERT_EQ(secure, 0);
+    EXPECT_TRUE(client.Target(secure)->secure);
+    EXPECT_TRUE(client.CloseTarget(secure));
     EXPECT_EQ(client.OpenTarget(nullptr, 80, false), -1);
     EXPECT_EQ(client.OpenTarget("127.0.0.1", 65536 + 80, false), -1); // never wraps to 80
     EXPECT_EQ(client.OpenTarget("127.0.0.1", -1, false), -1);
