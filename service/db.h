@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct sqlite3;
@@ -125,8 +126,16 @@ private:
     bool UpgradeLocked(std::string& err);
     bool HasColumnLocked(const char* table, const char* column);
 
+    // Whether the owner holds no file of this content yet (it then adds to his used space).
+    bool NewContentLocked(int64_t owner, const std::string& sha1, int64_t size);
+    // Keeps the used space of an owner known, once computed, right after a file was added.
+    void AddUsedLocked(int64_t owner, bool fresh, int64_t size);
+
     sqlite3* db_ = nullptr;
     std::mutex mu_;
+    // Used bytes per owner, computed once and then kept up to date: summing every file on
+    // each announcement made the cost of a file grow with the account's library.
+    std::unordered_map<int64_t, int64_t> used_;
 };
 
 int64_t NowSeconds();

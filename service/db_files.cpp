@@ -145,10 +145,26 @@ std::optional<FileRow> Db::FileByUpload(int64_t mid, int64_t upid) {
 
 int64_t Db::UsedBytes(int64_t uid) {
     std::lock_guard<std::mutex> lock(mu_);
+    if (auto it = used_.find(uid); it != used_.end())
+        return it->second;
     Stmt s(db_, "SELECT COALESCE(SUM(size), 0) FROM"
                 " (SELECT DISTINCT sha1, size FROM files WHERE owner = ?)");
     s.Bind(1, uid);
-    return s.Step() ? s.Int(0) : 0;
+    if (!s.Step())
+        return 0;
+    used_[uid] = s.Int(0);
+    return s.Int(0);
+}
+
+bool Db::NewContentLocked(int64_t owner, const std::string& sha1, int64_t size) {
+    Stmt s(db_, "SELECT 1 FROM files WHERE owner = ? AND sha1 = ? AND size = ? LIMIT 1");
+    s.Bind(1, owner).Bind(2, sha1).Bind(3, size);
+    return !s.Step();
+}
+
+void Db::AddUsedLocked(int64_t owner, bool fresh, int64_t size) {
+    if (auto it = used_.find(owner); it != used_.end() && fresh)
+        it->second += size;
 }
 
 std::optional<int64_t> Db::AddIfContentKnown(int64_t uid, int64_t folder, const std::string& name,
@@ -178,8 +194,10 @@ std::optional<int64_t> Db::AddIfContentKnown(int64_t uid, int64_t folder, const 
     f.size = size;
     f.type = type;
     f.sha1 = sha1;
+    const bool fresh = NewContentLocked(f.owner, f.sha1, f.size);
     if (!InsertFile(db_, id, f, NowSeconds()) || !t.Commit())
         return std::nullopt;
+    AddUsedLocked(f.owner, fresh, f.size);
     return id;
 }
 
@@ -191,8 +209,10 @@ int64_t Db::AddFile(const FileRow& f) {
     int64_t id = f.id > 0 ? f.id : NextIdLocked();
     if (id < 0)
         return -1;
+    const bool fresh = NewContentLocked(f.owner, f.sha1, f.size);
     if (!InsertFile(db_, id, f, f.created > 0 ? f.created : NowSeconds()) || !t.Commit())
         return -1;
+    AddUsedLocked(f.owner, fresh, f.size);
     return id;
 }
 
@@ -321,8 +341,10 @@ std::optional<int64_t> Db::FinishUpload(const UploadRow& u, int64_t now) {
     f.sha1 = u.sha1;
     Stmt del(db_, "DELETE FROM uploads WHERE upid = ?");
     del.Bind(1, u.upid);
+    const bool fresh = NewContentLocked(f.owner, f.sha1, f.size);
     if (id < 0 || !InsertFile(db_, id, f, now, u.mid, u.upid) || !del.Run() || !t.Commit())
         return std::nullopt;
+    AddUsedLocked(f.owner, fresh, f.size);
     return id;
 }
 
