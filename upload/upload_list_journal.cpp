@@ -159,6 +159,10 @@ std::string EncodeRecord(const Record& record) {
     return frame + payload;
 }
 
+std::string JournalHeader(const FileStamp& base) {
+    return Header(base);
+}
+
 Journal::~Journal() {
     if (m_fd >= 0)
         ::close(m_fd);
@@ -213,12 +217,19 @@ void Journal::Discard() {
 }
 
 std::vector<Record> Replay(const std::u16string& path, const FileStamp& base, bool* foreign) {
-    std::vector<Record> out;
     if (foreign)
         *foreign = false;
     std::string bytes;
     if (!ReadAll(path, bytes) || bytes.empty())
-        return out;
+        return {};
+    return ReplayBytes(bytes, base, foreign, path);
+}
+
+std::vector<Record> ReplayBytes(const std::string& bytes, const FileStamp& base, bool* foreign,
+                                const std::u16string& path) {
+    std::vector<Record> out;
+    if (foreign)
+        *foreign = false;
     if (bytes.size() < kHeaderSize || bytes.compare(0, kHeaderSize, Header(base)) != 0) {
         LogError(u"The upload list journal %s does not belong to the list file; not applied",
                  path.c_str());

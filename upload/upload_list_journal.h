@@ -65,6 +65,12 @@ private:
 // gives none.
 std::vector<Record> Replay(const std::u16string& path, const FileStamp& base, bool* foreign);
 
+// The same for a journal's bytes already read; `path` only names it in log lines.
+std::vector<Record> ReplayBytes(const std::string& bytes, const FileStamp& base, bool* foreign,
+                                const std::u16string& path = {});
+// The header a journal for `base` starts with.
+std::string JournalHeader(const FileStamp& base);
+
 // Deletes the journal at `path`, if any.
 void Remove(const std::u16string& path);
 
