@@ -107,6 +107,7 @@ bool Store(const QString& file, const Picture& picture) {
         return false;
     out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QImageWriter writer(&out, "png");
+    writer.setQuality(80); // a light zlib level: the entries are written while browsing
     if (!writer.write(image)) {
         out.cancelWriting();
         return false;

@@ -26,8 +26,11 @@ protected:
                     break;
                 continue;
             }
-            QImage cell = MakeCell(r.file, r.desktopCache, r.placeholder, stopped);
+            Picture entry;
+            QImage cell = MakeCell(r.file, r.desktopCache, r.placeholder, stopped, &entry);
             m_owner.Deliver(r, cell);
+            if (!entry.image.isNull() && Wait(0))
+                thumbcache::Store(QString::fromStdU16String(r.file), entry);
         }
         return 0;
     }
@@ -143,6 +146,16 @@ void ThumbLoader::Deliver(const Request& r, const QImage& cell) {
 QImage ThumbLoader::MakeCell(const std::u16string& file, bool desktopCache,
                              const std::u16string& videoPlaceholder,
                              const std::function<bool()>& stopped) {
+    Picture entry;
+    QImage cell = MakeCell(file, desktopCache, videoPlaceholder, stopped, &entry);
+    if (!entry.image.isNull() && !(stopped && stopped()))
+        thumbcache::Store(QString::fromStdU16String(file), entry);
+    return cell;
+}
+
+QImage ThumbLoader::MakeCell(const std::u16string& file, bool desktopCache,
+                             const std::u16string& videoPlaceholder,
+                             const std::function<bool()>& stopped, Picture* toStore) {
     const QString path = QString::fromStdU16String(file);
     const bool cacheable = desktopCache && !thumbcache::IsInsideCache(path);
     if (cacheable) {
@@ -159,7 +172,8 @@ QImage ThumbLoader::MakeCell(const std::u16string& file, bool desktopCache,
             return MakeThumbnail(videoPlaceholder);
         return WhiteThumbnail();
     }
-    if (cacheable && !(stopped && stopped()))
-        thumbcache::Store(path, picture);
-    return CellFromPicture(picture.image, picture.original);
+    QImage cell = CellFromPicture(picture.image, picture.original);
+    if (cacheable && toStore)
+        *toStore = std::move(picture);
+    return cell;
 }

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "media/thumbnail.h"
+
 class ThumbLoader {
 public:
     // Called on a worker thread with each cell made for the current generation.
@@ -53,6 +55,11 @@ public:
     static QImage MakeCell(const std::u16string& file, bool desktopCache,
                            const std::u16string& videoPlaceholder,
                            const std::function<bool()>& stopped);
+    // The same, leaving the desktop cache entry to write, if any, in `toStore`, so that
+    // the cell can be shown before the entry is written.
+    static QImage MakeCell(const std::u16string& file, bool desktopCache,
+                           const std::u16string& videoPlaceholder,
+                           const std::function<bool()>& stopped, Picture* toStore);
 
 private:
     class Worker;

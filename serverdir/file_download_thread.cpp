@@ -138,9 +138,16 @@ void FileDownLoadThread::AddThumbnails(int n) {
     const std::size_t end = std::min(preview.names.size(), m_shown + static_cast<std::size_t>(n));
     for (std::size_t i = m_shown; i < end; ++i) {
         const std::u16string& name = preview.names[i];
-        QImage thumb = MakeThumbnail(PreviewFilePath(preview.folder, SafeDiskName(name)));
+        const std::u16string file = PreviewFilePath(preview.folder, SafeDiskName(name));
         int rec = FindRecordByName(preview.records, i, name);
         const UpInfo* record = rec >= 0 ? &preview.records[static_cast<std::size_t>(rec)] : nullptr;
+        if (m_sink.MakesOwnThumbnails()) {
+            // The preview decodes what is on screen first, on all cores.
+            m_sink.SetItemFile(static_cast<int>(i), file);
+            ShowGridItem(m_sink, static_cast<int>(i), name, nullptr, record, m_columns);
+            continue;
+        }
+        QImage thumb = MakeThumbnail(file);
         ShowGridItem(m_sink, static_cast<int>(i), name, &thumb, record, m_columns);
     }
     m_shown = end;

@@ -77,6 +77,10 @@ void CFramePreviewSink::InvalidateList() {
     OnList(m_frame, [](CPreviewList& l) { l.viewport()->update(); });
 }
 
+void CFramePreviewSink::SetItemFile(int index, const std::u16string& file) {
+    OnList(m_frame, [index, file](CPreviewList& l) { l.SetItemFile(index, file); });
+}
+
 void CFramePreviewSink::SetControlText(const char16_t* control, const std::u16string& text) {
     const std::u16string name = control ? control : u"";
     QPointer<CMainFrame> frame(&m_frame);
