@@ -19,9 +19,15 @@ public:
 protected:
     int Run(CWorkThread*) override {
         const std::function<bool()> stopped = [this] { return !Wait(0); };
+        // Cache entries are written once no cell is waiting: the screen comes first.
+        std::deque<std::pair<std::u16string, Picture>> unwritten;
         while (Wait(0)) {
             Request r;
             if (!m_owner.Take(r)) {
+                if (!unwritten.empty()) {
+                    WriteEntry(unwritten);
+                    continue;
+                }
                 if (!Wait(kIdlePollMs))
                     break;
                 continue;
@@ -29,14 +35,24 @@ protected:
             Picture entry;
             QImage cell = MakeCell(r.file, r.desktopCache, r.placeholder, stopped, &entry);
             m_owner.Deliver(r, cell);
-            if (!entry.image.isNull() && Wait(0))
-                thumbcache::Store(QString::fromStdU16String(r.file), entry);
+            if (!entry.image.isNull())
+                unwritten.emplace_back(r.file, std::move(entry));
+            if (unwritten.size() > kMaxUnwritten)
+                WriteEntry(unwritten);
         }
         return 0;
     }
 
 private:
     static constexpr int kIdlePollMs = 5;
+    static constexpr std::size_t kMaxUnwritten = 48; // about 7 MB of 256-pixel pictures
+
+    static void WriteEntry(std::deque<std::pair<std::u16string, Picture>>& unwritten) {
+        thumbcache::Store(QString::fromStdU16String(unwritten.front().first),
+                          unwritten.front().second);
+        unwritten.pop_front();
+    }
+
     ThumbLoader& m_owner;
 };
 

@@ -53,7 +53,7 @@ TEST(PreviewList, ALargeFolderHoldsABoundedNumberOfPicturesAndRemakesThem) {
     EXPECT_EQ(Centre(list, 0), QColor(Qt::blue));
     EXPECT_EQ(Centre(list, n / 2), QColor(Qt::white));
 
-    // Scrolled to the middle: that screen is made again, from the desktop cache.
+    // Scrolled to the middle: that screen is made again.
     list.scrollToItem(list.item(n / 2));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return list.VisibleRange().first > 0 && !list.ThumbnailsPending(); }, 60000));
