@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QPoint>
 #include <QSize>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -46,4 +47,7 @@ public:
     virtual bool MakesOwnThumbnails() const { return false; }
     // Item `index` shows the picture of `file` (made when the preview needs it).
     virtual void SetItemFile(int /*index*/, const std::u16string& /*file*/) {}
+    // The last item the user can see now, or could see without scrolling when there are
+    // fewer items (safe from any thread); a listing fetches more only as this nears its end.
+    virtual int LastWantedItem() { return std::numeric_limits<int>::max() / 2; }
 };

@@ -1,15 +1,12 @@
 #include "media/thumbnail.h"
 
-#include <QFileInfo>
 #include <QImageReader>
 #include <QString>
+#include <filesystem>
 
 #include "media/bicubic.h"
 
 namespace {
-
-// Qt refuses to allocate more than this for one decoded image (megabytes).
-constexpr int kAllocationLimitMb = 192;
 
 // JPEG decoders reduce by M/8 (M = 1..8) while decoding, far cheaper than decoding the
 // full picture. Pick the strongest reduction that still leaves at least `need` pixels
@@ -37,12 +34,14 @@ template <class Need> Decoded DecodeUpright(const std::u16string& path, Need nee
     if (path.empty())
         return out;
     const QString file = QString::fromUtf16(path.data(), static_cast<qsizetype>(path.size()));
-    const QFileInfo info(file);
     // A FIFO or device named like a picture would never end.
-    if (!info.isFile() || info.size() > kMaxPictureBytes)
+    std::error_code ec;
+    const std::filesystem::path fsPath(path);
+    if (!std::filesystem::is_regular_file(fsPath, ec) ||
+        std::filesystem::file_size(fsPath, ec) > static_cast<std::uintmax_t>(kMaxPictureBytes) ||
+        ec)
         return out;
     QImageReader reader(file);
-    reader.setAllocationLimit(kAllocationLimitMb);
     reader.setAutoTransform(true);
     const QSize raw = reader.size(); // as stored, before the orientation is applied
     const bool transposed =

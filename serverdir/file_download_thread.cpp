@@ -14,6 +14,8 @@
 
 namespace {
 
+constexpr int kScrollPollMs = 50;
+
 std::u16string CountText(int total) {
     std::string n = std::to_string(total);
     return std::u16string(n.begin(), n.end()) + u"个文件";
@@ -100,6 +102,11 @@ int FileDownLoadThread::Run(CWorkThread*) {
                 break;
         } else {
             num = kPageSize;
+        }
+        // The next page waits until the user scrolls toward it.
+        while (loaded > m_sink.LastWantedItem() + kListAhead) {
+            if (!Wait(kScrollPollMs))
+                return 0;
         }
         // An empty page while entries are still missing would be asked for again at once,
         // for ever: it is a failed attempt of the run, with the run's pause.

@@ -226,6 +226,9 @@ void CPreviewList::UpdateWanted() {
     if (!m_loading) {
         return;
     }
+    const int columns = std::max(1, viewport()->width() / kCellWidth);
+    const int bottom = verticalScrollBar()->value() + std::max(viewport()->height(), kCellHeight);
+    m_lastWanted = (bottom / kCellHeight + 1) * columns - 1;
     const auto [first, last] = VisibleRange();
     if (last < first) {
         return;

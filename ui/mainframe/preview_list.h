@@ -11,6 +11,7 @@
 #include <QPixmap>
 #include <QTimer>
 
+#include <atomic>
 #include <list>
 #include <memory>
 #include <string>
@@ -53,6 +54,8 @@ public:
     bool ThumbnailsPending() const;
     // The items on screen, first and last; (0, -1) for none.
     std::pair<int, int> VisibleRange() const;
+    // The last item that would be on screen, were there items enough (any thread).
+    int LastWantedItem() const { return m_lastWanted.load(); }
 
     // Items. `index` beyond the end appends.
     void InsertPreviewItem(int index, const std::u16string& text, int image);
@@ -99,4 +102,5 @@ private:
     QTimer m_wantedTimer;
     int m_lastScroll = 0;
     int m_direction = 1;
+    std::atomic<int> m_lastWanted{kHeldImages / 4};
 };

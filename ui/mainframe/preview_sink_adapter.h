@@ -31,6 +31,7 @@ public:
     void InvalidateList() override;
     bool MakesOwnThumbnails() const override { return true; }
     void SetItemFile(int index, const std::u16string& file) override;
+    int LastWantedItem() override;
 
     void SetControlText(const char16_t* control, const std::u16string& text) override;
 
