@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QPoint>
 #include <QSize>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -40,4 +41,13 @@ public:
     virtual void FreeItemRecords() = 0; // frees the records attached to the items
     virtual void SetRedraw(bool on) = 0;
     virtual void InvalidateList() = 0;
+
+    // True when the preview makes the thumbnails of its items itself, from the files named
+    // with SetItemFile, for what is on screen first; the workers then only place items.
+    virtual bool MakesOwnThumbnails() const { return false; }
+    // Item `index` shows the picture of `file` (made when the preview needs it).
+    virtual void SetItemFile(int /*index*/, const std::u16string& /*file*/) {}
+    // The last item the user can see now, or could see without scrolling when there are
+    // fewer items (safe from any thread); a listing fetches more only as this nears its end.
+    virtual int LastWantedItem() { return std::numeric_limits<int>::max() / 2; }
 };

@@ -6,9 +6,8 @@
 #include "media/thumbnail.h"
 #include "platform/files.h"
 
-namespace {
+namespace {} // namespace
 
-// The thumbnail a video shows, when the skin holds one.
 std::u16string VideoPlaceholder() {
     std::u16string path = CGlobalVar::m_strInstallRoot + u"skin/blue/listview/vidio.png";
     platform::FileAttributes attr;
@@ -16,8 +15,6 @@ std::u16string VideoPlaceholder() {
         return path;
     return {};
 }
-
-} // namespace
 
 ShowLocalImgThread::ShowLocalImgThread(IPreviewSink& sink)
     : PreviewBatchWorker(u"Global\\ShowLocalImgThread", sink, kBatch, 2, true) {}
@@ -37,6 +34,13 @@ bool ShowLocalImgThread::PlaceBatch(std::size_t first, std::size_t count, int co
     for (std::size_t i = first; i < first + count; ++i) {
         const std::u16string& name = preview.names[i];
         std::u16string file = PreviewFilePath(preview.folder, name);
+        if (m_sink.MakesOwnThumbnails()) {
+            if (!Wait(0))
+                return false;
+            m_sink.SetItemFile(static_cast<int>(i), file);
+            ShowGridItem(m_sink, static_cast<int>(i), name, nullptr, nullptr, columns);
+            continue;
+        }
         if (!IsImageFile(name)) {
             std::u16string placeholder = VideoPlaceholder();
             if (!placeholder.empty())

@@ -3,6 +3,9 @@
 
 #include "media/preview_batch_worker.h"
 
+// The thumbnail a video shows, when the skin holds one ("vidio.png"); empty otherwise.
+std::u16string VideoPlaceholder();
+
 class ShowLocalImgThread : public PreviewBatchWorker {
 public:
     static constexpr int kBatch = 20;

@@ -2,22 +2,77 @@
 
 #include <QImageReader>
 #include <QString>
+#include <filesystem>
 
 #include "media/bicubic.h"
 
 namespace {
 
 // JPEG decoders reduce by M/8 (M = 1..8) while decoding, far cheaper than decoding the
-// full picture. Pick the strongest reduction that still leaves at least twice the drawn
-// size for the bicubic pass to work on; 0 when no reduction helps.
-QSize ReducedJpegSize(const QSize& full, const ThumbPlacement& p) {
+// full picture. Pick the strongest reduction that still leaves at least `need` pixels
+// for the bicubic pass to work on; the full size when no reduction helps.
+QSize ReducedJpegSize(const QSize& full, const QSize& need) {
     for (int m = 1; m < 8; ++m) {
         long long w = (static_cast<long long>(full.width()) * m + 7) / 8;
         long long h = (static_cast<long long>(full.height()) * m + 7) / 8;
-        if (w >= 2LL * p.width && h >= 2LL * p.height)
+        if (w >= need.width() && h >= need.height())
             return QSize(static_cast<int>(w), static_cast<int>(h));
     }
-    return QSize();
+    return full;
+}
+
+struct Decoded {
+    QImage image;  // upright, possibly reduced while decoding
+    QSize upright; // the whole picture's upright size
+};
+
+// Decodes `path` upright. `need(upright)` gives the smallest upright size worth decoding
+// to; the decoder may reduce to it. Refuses what is not a bounded regular file, and
+// pictures that would decode to more than kMaxDecodePixels.
+template <class Need> Decoded DecodeUpright(const std::u16string& path, Need need) {
+    Decoded out;
+    if (path.empty())
+        return out;
+    const QString file = QString::fromUtf16(path.data(), static_cast<qsizetype>(path.size()));
+    // A FIFO or device named like a picture would never end.
+    std::error_code ec;
+    const std::filesystem::path fsPath(path);
+    if (!std::filesystem::is_regular_file(fsPath, ec) ||
+        std::filesystem::file_size(fsPath, ec) > static_cast<std::uintmax_t>(kMaxPictureBytes) ||
+        ec)
+        return out;
+    QImageReader reader(file);
+    reader.setAutoTransform(true);
+    const QSize raw = reader.size(); // as stored, before the orientation is applied
+    const bool transposed =
+        (reader.transformation() & QImageIOHandler::TransformationRotate90) != 0;
+    QSize decodeSize = raw;
+    if (raw.isValid()) {
+        const QSize upright = transposed ? raw.transposed() : raw;
+        out.upright = upright;
+        if (reader.format() == "jpeg" && reader.supportsOption(QImageIOHandler::ScaledSize)) {
+            QSize want = need(upright);
+            decodeSize = ReducedJpegSize(raw, transposed ? want.transposed() : want);
+            if (decodeSize != raw)
+                reader.setScaledSize(decodeSize);
+        }
+        if (static_cast<long long>(decodeSize.width()) * decodeSize.height() > kMaxDecodePixels)
+            return out;
+    }
+    out.image = reader.read();
+    if (out.image.isNull())
+        return out;
+    if (!out.upright.isValid())
+        out.upright = out.image.size();
+    return out;
+}
+
+QSize FitInBox(QSize size, QSize box) {
+    if (size.isEmpty())
+        return {};
+    if (size.width() <= box.width() && size.height() <= box.height())
+        return size;
+    return size.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
 }
 
 } // namespace
@@ -50,27 +105,43 @@ QImage WhiteThumbnail() {
 
 QImage MakeThumbnail(const std::u16string& path) {
     QImage thumb = WhiteThumbnail();
-    if (path.empty())
+    Decoded d = DecodeUpright(path, [](QSize upright) {
+        ThumbPlacement p = PlaceInThumbnail(upright.width(), upright.height());
+        return QSize(2 * p.width, 2 * p.height);
+    });
+    if (d.image.isNull())
         return thumb;
-    QImageReader reader(QString::fromUtf16(path.data(), static_cast<qsizetype>(path.size())));
-    reader.setAutoTransform(false);
-    QSize full = reader.size();
-    ThumbPlacement p;
-    if (full.isValid()) {
-        p = PlaceInThumbnail(full.width(), full.height());
-        if (reader.format() == "jpeg" && reader.supportsOption(QImageIOHandler::ScaledSize)) {
-            QSize reduced = ReducedJpegSize(full, p);
-            if (reduced.isValid())
-                reader.setScaledSize(reduced);
-        }
+    const ThumbPlacement p = PlaceInThumbnail(d.upright.width(), d.upright.height());
+    thumb.setDotsPerMeterX(d.image.dotsPerMeterX());
+    thumb.setDotsPerMeterY(d.image.dotsPerMeterY());
+    DrawBicubic(d.image, thumb, QRect(p.x, p.y, p.width, p.height));
+    return thumb;
+}
+
+Picture LoadPicture(const std::u16string& path, QSize box) {
+    Picture out;
+    Decoded d = DecodeUpright(path, [box](QSize upright) { return FitInBox(upright, box); });
+    if (d.image.isNull())
+        return out;
+    out.original = d.upright;
+    const QSize fit = FitInBox(d.image.size(), box);
+    if (fit == d.image.size() && d.image.format() == QImage::Format_RGB888) {
+        out.image = d.image;
+        return out;
     }
-    QImage src = reader.read();
-    if (src.isNull())
+    out.image = QImage(fit, QImage::Format_RGB888);
+    out.image.fill(Qt::white);
+    DrawBicubic(d.image, out.image, QRect(QPoint(0, 0), fit));
+    return out;
+}
+
+QImage CellFromPicture(const QImage& picture, QSize original) {
+    QImage thumb = WhiteThumbnail();
+    if (picture.isNull())
         return thumb;
-    if (!full.isValid())
-        p = PlaceInThumbnail(src.width(), src.height());
-    thumb.setDotsPerMeterX(src.dotsPerMeterX());
-    thumb.setDotsPerMeterY(src.dotsPerMeterY());
-    DrawBicubic(src, thumb, QRect(p.x, p.y, p.width, p.height));
+    if (!original.isValid())
+        original = picture.size();
+    const ThumbPlacement p = PlaceInThumbnail(original.width(), original.height());
+    DrawBicubic(picture, thumb, QRect(p.x, p.y, p.width, p.height));
     return thumb;
 }

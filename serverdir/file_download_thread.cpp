@@ -14,6 +14,8 @@
 
 namespace {
 
+constexpr int kScrollPollMs = 50;
+
 std::u16string CountText(int total) {
     std::string n = std::to_string(total);
     return std::u16string(n.begin(), n.end()) + u"个文件";
@@ -101,6 +103,11 @@ int FileDownLoadThread::Run(CWorkThread*) {
         } else {
             num = kPageSize;
         }
+        // The next page waits until the user scrolls toward it.
+        while (loaded > m_sink.LastWantedItem() + kListAhead) {
+            if (!Wait(kScrollPollMs))
+                return 0;
+        }
         // An empty page while entries are still missing would be asked for again at once,
         // for ever: it is a failed attempt of the run, with the run's pause.
         if (page.entries.empty()) {
@@ -138,9 +145,16 @@ void FileDownLoadThread::AddThumbnails(int n) {
     const std::size_t end = std::min(preview.names.size(), m_shown + static_cast<std::size_t>(n));
     for (std::size_t i = m_shown; i < end; ++i) {
         const std::u16string& name = preview.names[i];
-        QImage thumb = MakeThumbnail(PreviewFilePath(preview.folder, SafeDiskName(name)));
+        const std::u16string file = PreviewFilePath(preview.folder, SafeDiskName(name));
         int rec = FindRecordByName(preview.records, i, name);
         const UpInfo* record = rec >= 0 ? &preview.records[static_cast<std::size_t>(rec)] : nullptr;
+        if (m_sink.MakesOwnThumbnails()) {
+            // The preview decodes what is on screen first, on all cores.
+            m_sink.SetItemFile(static_cast<int>(i), file);
+            ShowGridItem(m_sink, static_cast<int>(i), name, nullptr, record, m_columns);
+            continue;
+        }
+        QImage thumb = MakeThumbnail(file);
         ShowGridItem(m_sink, static_cast<int>(i), name, &thumb, record, m_columns);
     }
     m_shown = end;

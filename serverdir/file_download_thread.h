@@ -21,6 +21,8 @@ class FileDownLoadThread : public CWorkThread {
 public:
     static constexpr int kPageSize = 30;
     static constexpr int kGroupSize = 2;
+    // Pages are fetched only while the user is within this many items of the end.
+    static constexpr int kListAhead = kPageSize;
 
     // `cacheDir` is the folder's directory in the thumbnail cache (ServerFolderCacheDir);
     // the window has emptied it of files and cleared the preview before starting.

@@ -27,6 +27,9 @@ protected:
         m_home = m_root.path() + "/home";
         ASSERT_TRUE(QDir().mkpath(m_home));
         qputenv("HOME", m_home.toUtf8());
+        // The desktop's thumbnail cache of the test's own.
+        m_oldCache = qgetenv("XDG_CACHE_HOME");
+        qputenv("XDG_CACHE_HOME", (m_home + "/.cache").toUtf8());
         FolderListAnswer folders = ApiGetFolderList(LoginKind::Account);
         ASSERT_FALSE(folders.folders.empty());
         ASSERT_EQ(WriteServerDirInfo(folders.folders), 1);
@@ -34,6 +37,10 @@ protected:
     void TearDown() override {
         FrameTest::TearDown();
         qputenv("HOME", m_oldHome);
+        if (m_oldCache.isEmpty())
+            qunsetenv("XDG_CACHE_HOME");
+        else
+            qputenv("XDG_CACHE_HOME", m_oldCache);
     }
 
     // A JPEG of w x h in one colour with a stripe, so each file has its own bytes.
@@ -103,6 +110,7 @@ protected:
 
     QString m_home;
     QByteArray m_oldHome;
+    QByteArray m_oldCache;
 };
 
 } // namespace mftest

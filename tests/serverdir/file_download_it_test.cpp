@@ -238,6 +238,44 @@ TEST_F(FileDownLoad, SeventyFiveFilesArriveInPagesOfThirtyThirtyFifteen) {
     EXPECT_FALSE(IsWhite(images[74]));
 }
 
+// A preview that shows only its first items: the listing waits for the user to scroll.
+class ScrollingPreview : public FakePreview {
+public:
+    std::atomic<int> lastWanted{5};
+    int LastWantedItem() override { return lastWanted.load(); }
+};
+
+TEST_F(FileDownLoad, PagesAreListedAsTheUserScrollsTowardThem) {
+    std::u16string cacheDir = Prepare("pager", "pager123", 0);
+    ScrollingPreview shown;
+    FileDownLoadThread worker(shown, controls, 0, cacheDir);
+    ASSERT_TRUE(worker.Start());
+    // Item 5 on screen: the first page and the one after it, then nothing more.
+    for (int i = 0; i < 3000 && ListRequests().size() < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(ListRequests(), (std::vector<ListRequest>{{-1, 0, 30}, {ids[29], 0, 30}}));
+    EXPECT_TRUE(worker.IsRunning());
+    // Scrolled to the end: the rest comes.
+    shown.lastWanted = 74;
+    ASSERT_TRUE(WaitEnded(worker, 60000));
+    EXPECT_EQ(ListRequests(),
+              (std::vector<ListRequest>{{-1, 0, 30}, {ids[29], 0, 30}, {ids[59], 0, 15}}));
+    EXPECT_EQ(shown.state.names.size(), 75u);
+}
+
+TEST_F(FileDownLoad, StopEndsAListingWaitingForTheUser) {
+    std::u16string cacheDir = Prepare("pager", "pager123", 0);
+    ScrollingPreview shown;
+    FileDownLoadThread worker(shown, controls, 0, cacheDir);
+    ASSERT_TRUE(worker.Start());
+    for (int i = 0; i < 3000 && shown.Events().size() < 60 * 4; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(worker.Stop());
+    EXPECT_FALSE(worker.IsRunning());
+    EXPECT_EQ(ListRequests().size(), 2u);
+}
+
 TEST_F(FileDownLoad, VideoThumbnailComesFromTheVideoThumbnailHost) {
     std::u16string family = u"家庭相册";
     Prepare(ServiceProcess::DemoMobile(), ServiceProcess::DemoPassword(), 0);

@@ -117,7 +117,10 @@ public:
     void ClearPreview();
     void DeleteListMemorySpace();
     void StopPreviewWorkers();
+    // A preview worker runs, or thumbnails on screen are still being made.
     bool PreviewWorkerRunning() const;
+    // One of the three preview workers runs.
+    bool PreviewThreadRunning() const;
     // Selects the preview tab and shows `caption` on it.
     void ShowPreviewTab(const std::u16string& caption);
     void OnLocalDirClick(const std::u16string& path);

@@ -141,12 +141,19 @@ void CMainFrame::DeleteListMemorySpace() {
 }
 
 void CMainFrame::StopPreviewWorkers() {
+    if (m_pPreviewList) {
+        m_pPreviewList->StopThumbnails();
+    }
     StopWorker(m_pFileListThread);
     StopWorker(m_pLocalImgThread);
     StopWorker(m_pImgBySizeThread);
 }
 
 bool CMainFrame::PreviewWorkerRunning() const {
+    return PreviewThreadRunning() || (m_pPreviewList && m_pPreviewList->ThumbnailsPending());
+}
+
+bool CMainFrame::PreviewThreadRunning() const {
     for (const auto* slot : {&m_pFileListThread, &m_pLocalImgThread, &m_pImgBySizeThread}) {
         if (*slot && (*slot)->IsRunning()) {
             return true;
@@ -198,6 +205,9 @@ void CMainFrame::OnLocalDirClick(const std::u16string& path) {
         QApplication::restoreOverrideCursor();
         return;
     }
+    if (m_pPreviewList) {
+        m_pPreviewList->StartThumbnails(true, VideoPlaceholder());
+    }
     m_pLocalImgThread = std::make_unique<ShowLocalImgThread>(*m_pPreviewSink);
     if (m_pLocalImgThread->Start() && m_pPreviewList) {
         m_pPreviewList->setFocus();
@@ -232,6 +242,10 @@ void CMainFrame::OnServerDirClick(const QPoint& viewportPos) {
     m_preview.folder = cacheDir;
     m_strPreviewLocalDir.clear();
 
+    // The small pictures of the server are ours alone: no desktop cache entries for them.
+    if (m_pPreviewList) {
+        m_pPreviewList->StartThumbnails(false, {});
+    }
     m_pFileListThread =
         std::make_unique<FileDownLoadThread>(*m_pPreviewSink, *m_pPreviewSink, fid, cacheDir);
     if (!m_pFileListThread->Start()) {
@@ -246,7 +260,8 @@ void CMainFrame::OnPreviewResize(int width, int height) {
     if (width == 0 || height == 0 || width < 200) {
         return;
     }
-    if (PreviewWorkerRunning() || m_preview.names.empty() || !m_pPreviewSink) {
+    // Thumbnails still being made do not hold the layout back: the list keeps them.
+    if (PreviewThreadRunning() || m_preview.names.empty() || !m_pPreviewSink) {
         return;
     }
     const int w = frameGeometry().width() - 280;

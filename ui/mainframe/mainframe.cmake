@@ -18,3 +18,8 @@ target_link_libraries(qumo_ui PUBLIC qumo_upload qumo_media qumo_serverdir)
 # Photographs the main window for docs/screenshots (scripts/screenshots).
 add_executable(qumo_mainframe_screenshots ${CMAKE_CURRENT_LIST_DIR}/tools/mainframe_screenshots.cpp)
 target_link_libraries(qumo_mainframe_screenshots PRIVATE qumo_ui qumo_flags)
+# The video of the portrait-and-video screenshot is written with the FFmpeg libraries.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(QUMO_SHOT_FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libavutil)
+target_link_libraries(qumo_mainframe_screenshots PRIVATE PkgConfig::QUMO_SHOT_FFMPEG)
+target_include_directories(qumo_mainframe_screenshots PRIVATE ${PROJECT_SOURCE_DIR}/tests/media)

@@ -1,8 +1,11 @@
 #include "ui/mainframe/preview_list.h"
 
 #include "media/preview_grid.h"
+#include "media/thumb_loader.h"
 
 #include <QPainter>
+#include <QPointer>
+#include <QScrollBar>
 #include <algorithm>
 
 namespace {
@@ -55,13 +58,50 @@ CPreviewList::CPreviewList(QWidget* parent) : QListWidget(parent) {
         " color: rgb(61, 88, 109); }"));
     m_blank = QPixmap(kThumbWidth, kThumbHeight);
     m_blank.fill(Qt::white);
+    m_blankIcon = QIcon(m_blank);
+
+    // A scroll, a resize or new items change what is on screen; asked for once the list
+    // has settled for a moment, so a fast scroll does not queue every screen it passes.
+    m_wantedTimer.setSingleShot(true);
+    m_wantedTimer.setInterval(30);
+    QObject::connect(&m_wantedTimer, &QTimer::timeout, this, [this]() { UpdateWanted(); });
+    QObject::connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        if (value != m_lastScroll) {
+            m_direction = value > m_lastScroll ? 1 : -1;
+            m_lastScroll = value;
+        }
+        ScheduleWanted();
+    });
+    QObject::connect(model(), &QAbstractItemModel::rowsInserted, this,
+                     [this]() { ScheduleWanted(); });
+
+    QPointer<CPreviewList> self(this);
+    m_loader = std::make_unique<ThumbLoader>([self](int generation, int index, const QImage& cell) {
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self, generation, index, cell]() {
+                if (self && self->m_loader && self->m_loader->Generation() == generation) {
+                    self->ReplaceImage(index, cell);
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+CPreviewList::~CPreviewList() {
+    m_loader.reset(); // joins the decoders before the list goes
 }
 
 void CPreviewList::SetImageCount(int count) {
-    if (count < 0) {
-        count = 0;
+    m_imageCount = std::max(count, 0);
+    for (auto it = m_held.begin(); it != m_held.end();) {
+        if (it->first >= m_imageCount) {
+            m_use.erase(it->second.use);
+            it = m_held.erase(it);
+        } else {
+            ++it;
+        }
     }
-    m_images.resize(static_cast<std::size_t>(count), m_blank);
 }
 
 void CPreviewList::ReplaceImage(int index, const QImage& image) {
@@ -79,24 +119,126 @@ void CPreviewList::ReplaceImage(int index, const QImage& image) {
                      scaled);
         pixmap = cell;
     }
-    m_images[static_cast<std::size_t>(index)] = pixmap;
+    auto found = m_held.find(index);
+    if (found != m_held.end()) {
+        m_use.erase(found->second.use);
+    }
+    m_use.push_front(index);
+    m_held[index] = Held{pixmap, m_use.begin()};
     // The workers give item i image i; an item already showing this image follows.
     if (QListWidgetItem* it = item(index); it && it->data(kImageRole).toInt() == index) {
         it->setIcon(QIcon(pixmap));
     }
+    TrimHeld();
+}
+
+void CPreviewList::TrimHeld() {
+    if (static_cast<int>(m_held.size()) <= kHeldImages) {
+        return;
+    }
+    // The least recently made go first; never one on screen.
+    const auto [first, last] = VisibleRange();
+    auto it = m_use.end();
+    while (static_cast<int>(m_held.size()) > kHeldImages && it != m_use.begin()) {
+        --it;
+        const int index = *it;
+        if (index >= first && index <= last) {
+            continue;
+        }
+        if (QListWidgetItem* shown = item(index);
+            shown && shown->data(kImageRole).toInt() == index) {
+            shown->setIcon(m_blankIcon);
+        }
+        m_held.erase(index);
+        it = m_use.erase(it);
+    }
 }
 
 void CPreviewList::RemoveAllImages() {
-    m_images.clear();
+    m_held.clear();
+    m_use.clear();
+    m_imageCount = 0;
 }
 
 void CPreviewList::ApplyImage(QListWidgetItem* item, int image) {
     item->setData(kImageRole, image);
-    if (image >= 0 && image < ImageCount()) {
-        item->setIcon(QIcon(m_images[static_cast<std::size_t>(image)]));
+    auto found = m_held.find(image);
+    if (image >= 0 && image < ImageCount() && found != m_held.end()) {
+        item->setIcon(QIcon(found->second.pixmap));
     } else {
-        item->setIcon(QIcon(m_blank));
+        item->setIcon(m_blankIcon);
     }
+}
+
+void CPreviewList::StartThumbnails(bool desktopCache, std::u16string videoPlaceholder) {
+    m_loader->SetFiles({}, desktopCache, std::move(videoPlaceholder));
+    m_loading = true;
+}
+
+void CPreviewList::SetItemFile(int index, const std::u16string& file) {
+    m_loader->SetFile(index, file);
+    ScheduleWanted();
+}
+
+void CPreviewList::StopThumbnails() {
+    m_loader->Cancel();
+    m_loading = false;
+    m_wantedTimer.stop();
+}
+
+bool CPreviewList::ThumbnailsPending() const {
+    if (!m_loading) {
+        return false;
+    }
+    if (m_wantedTimer.isActive() || m_loader->Busy()) {
+        return true;
+    }
+    const auto [first, last] = VisibleRange();
+    for (int i = first; i <= last; ++i) {
+        if (!HasImage(i)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::pair<int, int> CPreviewList::VisibleRange() const {
+    const int n = count();
+    if (n == 0) {
+        return {0, -1};
+    }
+    // Item i stands in cell i of a grid as wide as the viewport allows.
+    const int columns = std::max(1, viewport()->width() / kCellWidth);
+    const int height = std::max(viewport()->height(), kCellHeight);
+    const int top = verticalScrollBar()->value();
+    const int first = std::min(n - 1, (top / kCellHeight) * columns);
+    const int last = std::min(n - 1, ((top + height - 1) / kCellHeight + 1) * columns - 1);
+    return {first, last};
+}
+
+void CPreviewList::ScheduleWanted() {
+    if (m_loading && !m_wantedTimer.isActive()) {
+        m_wantedTimer.start();
+    }
+}
+
+void CPreviewList::UpdateWanted() {
+    if (!m_loading) {
+        return;
+    }
+    const int columns = std::max(1, viewport()->width() / kCellWidth);
+    const int bottom = verticalScrollBar()->value() + std::max(viewport()->height(), kCellHeight);
+    m_lastWanted = (bottom / kCellHeight + 1) * columns - 1;
+    const auto [first, last] = VisibleRange();
+    if (last < first) {
+        return;
+    }
+    m_loader->SetWanted(first, last, m_direction, [this](int i) { return HasImage(i); });
+}
+
+void CPreviewList::resizeEvent(QResizeEvent* e) {
+    QListWidget::resizeEvent(e);
+    ScheduleWanted();
 }
 
 void CPreviewList::InsertPreviewItem(int index, const std::u16string& text, int image) {

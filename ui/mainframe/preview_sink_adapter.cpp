@@ -77,6 +77,14 @@ void CFramePreviewSink::InvalidateList() {
     OnList(m_frame, [](CPreviewList& l) { l.viewport()->update(); });
 }
 
+void CFramePreviewSink::SetItemFile(int index, const std::u16string& file) {
+    OnList(m_frame, [index, file](CPreviewList& l) { l.SetItemFile(index, file); });
+}
+
+int CFramePreviewSink::LastWantedItem() {
+    return m_frame.m_pPreviewList ? m_frame.m_pPreviewList->LastWantedItem() : 0;
+}
+
 void CFramePreviewSink::SetControlText(const char16_t* control, const std::u16string& text) {
     const std::u16string name = control ? control : u"";
     QPointer<CMainFrame> frame(&m_frame);

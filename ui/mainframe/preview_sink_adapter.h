@@ -29,6 +29,9 @@ public:
     void FreeItemRecords() override;
     void SetRedraw(bool on) override;
     void InvalidateList() override;
+    bool MakesOwnThumbnails() const override { return true; }
+    void SetItemFile(int index, const std::u16string& file) override;
+    int LastWantedItem() override;
 
     void SetControlText(const char16_t* control, const std::u16string& text) override;
 

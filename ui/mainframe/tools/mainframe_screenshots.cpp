@@ -18,9 +18,13 @@
 #include "ui/skin/du_control.h"
 #include "ui/skin/du_style.h"
 
+#include "video_fixture.h"
+
 #include <QApplication>
+#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -106,6 +110,36 @@ bool WritePhoto(const QString& path, int seed) {
     return img.save(path, "JPEG", 88);
 }
 
+// A photo taken in portrait: stored lying on its side with the EXIF orientation 6 (turn it
+// a quarter clockwise), as cameras store them.
+bool WritePortrait(const QString& path, int seed) {
+    const QString tmp = path + ".tmp.jpg";
+    if (!WritePhoto(tmp, seed)) {
+        return false;
+    }
+    QImage upright = QImage(tmp).scaled(600, 800, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QFile::remove(tmp);
+    QPainter p(&upright);
+    p.setBrush(QColor(200, 40, 40));
+    p.setPen(Qt::NoPen);
+    p.drawEllipse(QPointF(300, 200), 90, 90); // a red sun near the top: upright at a glance
+    p.end();
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    if (!upright.transformed(QTransform().rotate(-90)).save(&buffer, "JPEG", 88)) {
+        return false;
+    }
+    QByteArray exif("\xFF\xE1\x00\x22"
+                    "Exif\x00\x00"
+                    "II\x2A\x00\x08\x00\x00\x00\x01\x00\x12\x01\x03\x00\x01\x00\x00\x00",
+                    28);
+    exif.append('\x06');
+    exif.append(QByteArray(7, '\0'));
+    QFile out(path);
+    return out.open(QIODevice::WriteOnly) && out.write(jpeg.left(2) + exif + jpeg.mid(2)) > 0;
+}
+
 // The demo account logged in on the service at `port`, its folder tree file written.
 bool LogIntoDemo(int port) {
     hosts::SetAllServiceHosts("127.0.0.1:" + std::to_string(port));
@@ -170,7 +204,14 @@ int main(int argc, char** argv) {
         WritePhoto(album + QString::asprintf("/IMG_201201%02d_%04d.jpg", 20 + i / 5, 1015 + i * 37),
                    i + 3);
     }
+    // A folder with a photo taken in portrait and a video, for their thumbnails.
+    const QString mixed = home + "/图片/竖拍与视频";
+    QDir().mkpath(mixed);
+    WritePortrait(mixed + "/IMG_20120124_0930.jpg", 11);
+    WriteTestVideo((mixed + "/庙会_舞狮.mp4").toStdString(), 320, 240, 40, 3, QColor(230, 120, 30));
+    WritePhoto(mixed + "/IMG_20120124_0931.jpg", 5);
     qputenv("HOME", home.toUtf8());
+    qputenv("XDG_CACHE_HOME", (home + "/.cache").toUtf8());
     std::unique_ptr<DuStyle> style =
         duLoadStyleW((root.path() + "/skin/blue/config.xml").toStdU16String().c_str());
     if (!style) {
@@ -212,6 +253,11 @@ int main(int argc, char** argv) {
             frame.PlaceFloatUploadButton(preview->visualItemRect(preview->item(1)).center());
         }
         ok = Save(frame, out + "/main_window.png") && ok;
+
+        // The portrait photo stands upright; the video shows a frame of its own.
+        frame.OnLocalDirClick(mixed.toStdU16String());
+        RunUntil([&] { return !frame.PreviewWorkerRunning(); });
+        ok = Save(frame, out + "/main_window_portrait_video.png") && ok;
 
         // A server folder of the demo account.
         if (port > 0) {
