@@ -443,7 +443,7 @@ void CUserLoginDlg::OnEnterKey() {
 }
 
 void CUserLoginDlg::OpenPage(const char* path) {
-    const std::string url = "http://" + hosts::Website() + path;
+    const std::string url = hosts::WebsiteBase() + path;
     const std::u16string wide(url.begin(), url.end());
     OpenWithShell(wide.c_str());
 }

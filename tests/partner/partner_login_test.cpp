@@ -5,6 +5,7 @@
 // touches the configuration file.
 #include "../0support/raw_http.h"
 #include "../login/login_env.h"
+#include "net/hosts.h"
 #include "partner_driver.h"
 #include "serverdir/server_dir_info.h"
 #include "ui/partner/partner_login.h"
@@ -327,6 +328,17 @@ TEST_F(PartnerLogin, CompletionFailuresShowTheirMessagesAndSendWhatTheyMust) {
                                 }));
     EXPECT_NE(inst_.LogText().find("getspace.json HttpModuleGet error"), std::string::npos);
     EXPECT_EQ(GetAppSettings().m_szUid[0], 0);
+}
+
+// An https website is watched for, and its cookies read, over https: a browser page of an
+// https deployment never goes to plain http.
+TEST(PartnerAddresses, FollowTheWebsitesScheme) {
+    const std::string saved = hosts::WebsiteBase();
+    hosts::SetWebsite("https://www.qumo.example:8443");
+    EXPECT_EQ(CThirdUserLogin::CompletionAddress(), u"https://www.qumo.example:8443/");
+    EXPECT_EQ(CThirdUserLogin::CookieOrigin(), u"https://qumo.example:8443");
+    hosts::SetWebsite(saved);
+    EXPECT_EQ(hosts::WebsiteBase(), saved);
 }
 
 } // namespace

@@ -152,7 +152,7 @@ void CMainFrame::SetControlText(const char16_t* name, const std::u16string& text
 }
 
 void CMainFrame::OpenWebPage(const char* path) {
-    const std::string url = "http://" + hosts::Website() + (path && *path ? path : "/");
+    const std::string url = hosts::WebsiteBase() + (path && *path ? path : "/");
     const std::u16string wide(url.begin(), url.end());
     OpenWithShell(wide.c_str());
 }

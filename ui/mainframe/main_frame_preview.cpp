@@ -47,13 +47,13 @@ void AdoptInto(DuWindow* window, const char16_t* name, QWidget* child, QWidget* 
 
 // A server file's own address: the record's location on the host, or the location itself
 // when the service already gave a whole address.
-std::u16string ServerFileAddress(const std::string& host, const char16_t* location) {
+std::u16string ServerFileAddress(const std::string& base, const char16_t* location) {
     const std::u16string where = location;
     if (where.rfind(u"http://", 0) == 0 || where.rfind(u"https://", 0) == 0) {
         return where;
     }
-    const std::u16string start(host.begin(), host.end());
-    return u"http://" + start + u"/" + (where.rfind(u"/", 0) == 0 ? where.substr(1) : where);
+    const std::u16string start(base.begin(), base.end());
+    return start + u"/" + (where.rfind(u"/", 0) == 0 ? where.substr(1) : where);
 }
 
 } // namespace
@@ -346,8 +346,8 @@ void CMainFrame::OnPreviewDoubleClick(int row) {
     }
     const std::u16string address =
         record->m_nItemType == 200
-            ? ServerFileAddress(hosts::VideoThumb(), record->m_tcPlayUrl.c_str())
-            : ServerFileAddress(hosts::Picture(), record->m_tcSource.c_str());
+            ? ServerFileAddress(hosts::VideoThumbBase(), record->m_tcPlayUrl.c_str())
+            : ServerFileAddress(hosts::PictureBase(), record->m_tcSource.c_str());
     OpenWithShell(address.c_str());
 }
 

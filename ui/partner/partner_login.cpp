@@ -48,7 +48,7 @@ const PartnerInfo* PartnerForButton(std::u16string_view buttonName) {
 }
 
 std::u16string PartnerPageUrl(const PartnerInfo& partner) {
-    const std::string url = "http://" + hosts::PartnerLogin() + partner.path;
+    const std::string url = hosts::PartnerLoginBase() + partner.path;
     return QString::fromStdString(url).toStdU16String();
 }
 

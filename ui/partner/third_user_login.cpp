@@ -85,13 +85,16 @@ bool CThirdUserLogin::OnInitDialog() {
 }
 
 std::u16string CThirdUserLogin::CompletionAddress() {
-    return u"http://" + Widen(hosts::Website()) + u"/";
+    return Widen(hosts::WebsiteBase()) + u"/";
 }
 
 std::u16string CThirdUserLogin::CookieOrigin() {
-    const std::string site = hosts::Website();
+    // The website's scheme, with the parent domain of its host.
+    const std::string base = hosts::WebsiteBase();
+    const std::size_t start = base.find("://") + 3;
+    const std::string site = base.substr(start);
     const std::size_t dot = site.find('.');
-    return u"http://" + Widen(dot == std::string::npos ? site : site.substr(dot + 1));
+    return Widen(base.substr(0, start) + (dot == std::string::npos ? site : site.substr(dot + 1)));
 }
 
 void CThirdUserLogin::StopWatchTimer() {
