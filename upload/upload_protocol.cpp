@@ -166,14 +166,14 @@ bool ControlFlagSet() {
     return CGlobalVar::m_nUploadCtrl != 0;
 }
 
-// Whether the upload server's first reply to the POST (its head and as much of the body
-// as came with it) carries an answer with this status.
-bool ReplyStatusIs(const std::string& reply, int status) {
+// The status of the answer in the upload server's first reply to the POST (its head and as
+// much of the body as came with it); 0 when the reply carries no answer.
+int ReplyStatus(const std::string& reply) {
     const std::size_t head = reply.find("\r\n\r\n");
-    if (head == std::string::npos)
-        return false;
     ApiAnswer ans;
-    return ParseApiAnswer(reply.substr(head + 4), ans) == AnswerParse::Ok && ans.status == status;
+    if (head == std::string::npos || ParseApiAnswer(reply.substr(head + 4), ans) != AnswerParse::Ok)
+        return 0;
+    return ans.status;
 }
 
 } // namespace
@@ -283,10 +283,20 @@ int UploadOneFile(UpInfo& upInfo, IUploadView* view) {
             result = kUploadTransferFailed;
             continue;
         }
-        if (ReplyStatusIs(reply, 413)) {
+        const int replyStatus = ReplyStatus(reply);
+        if (replyStatus == 413) {
             // More bytes than were announced: the file grew since.
             ForgetUpload(upInfo, u"the file is longer than announced");
             return kUploadTransferFailed;
+        }
+        if (replyStatus != 0 && replyStatus != 200) {
+            // The body was refused, not taken (423: the server still holds the previous,
+            // interrupted transfer): ask for the offset again after a moment.
+            LogInfo(u"file [%s] upload.json status %d", name.c_str(), replyStatus);
+            result = kUploadTransferFailed;
+            if (!platform::CancellableSleep(200))
+                return result;
+            continue;
         }
 
         std::string over = server + "/v2/uploadover.json?uid=" + v.uid + "&mid=" + mid +
