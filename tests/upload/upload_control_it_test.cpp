@@ -144,7 +144,14 @@ TEST_F(UploadControl, LatePauseOfAFailedFilePausesIt) {
 
     // The second file arrives; the first stays paused and the worker waits for a resume.
     // (No listing before then: its API calls would use up the failures meant for it.)
-    ASSERT_TRUE(WaitUntil([&] { return view.calls >= 2 && StatusOf(b) == -1; }, 60000));
+    // The list file is rewritten when the worker goes idle, a moment after the queue changes.
+    const std::string expectedList =
+        ListWith(CGlobalVar::m_strUid, {ListElement(MakeTask(a), false)});
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return view.calls >= 2 && StatusOf(b) == -1 && ReadBytes(listPath) == expectedList;
+        },
+        60000));
     EXPECT_EQ(Stored()[Name(b)], FileSha1(b));
     EXPECT_EQ(StatusOf(a), kTaskPaused);
     EXPECT_TRUE(worker->IsRunning());
@@ -153,9 +160,7 @@ TEST_F(UploadControl, LatePauseOfAFailedFilePausesIt) {
         std::lock_guard<std::recursive_mutex> g(queue.Lock());
         EXPECT_EQ(queue.activeCount, 1);
     }
-    // Still queued in the list file, never announced.
-    EXPECT_EQ(ReadBytes(listPath),
-              ListWith(CGlobalVar::m_strUid, {ListElement(MakeTask(a), false)}));
+    // Still queued in the list file (checked above), never announced.
     EXPECT_EQ(Stored().count(Name(a)), 0u);
     worker.reset();
 }
