@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/user_prefs.h"
 #include "net/service_config.h"
 #include "platform/codepage.h"
 #include "platform/paths.h"
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "QumoClient: %s\n%s", err.c_str(), service_config::UsageText());
         return 2;
     }
+    prefs::Apply(prefs::LoadPrefs(prefs::PrefsPath()));
     CQumoApp theApp;
     int code = 0;
     if (theApp.InitInstance()) {
