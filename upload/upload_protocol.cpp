@@ -14,6 +14,7 @@
 #include "net/http_get.h"
 #include "platform/codepage.h"
 #include "platform/event.h"
+#include "upload/transfer_control.h"
 #include "upload/upload_list_file.h"
 
 namespace {
@@ -96,9 +97,10 @@ int Announce(UpInfo& t, const RequestValues& v, int attempt, int& result) {
 
 // Reads the control flag and puts it back to 0 when it asked for something.
 int TakeControlFlag() {
-    int flag = CGlobalVar::m_nUploadCtrl;
+    std::atomic<int>& control = transfers::Control();
+    int flag = control;
     if (flag != 0)
-        CGlobalVar::m_nUploadCtrl = 0;
+        control = 0;
     return flag;
 }
 
@@ -163,7 +165,7 @@ bool Interrupted(int& result) {
 
 // The digest stops between chunks for the user's pause or cancel of this file as well.
 bool ControlFlagSet() {
-    return CGlobalVar::m_nUploadCtrl != 0;
+    return transfers::Control() != 0;
 }
 
 // The status of the answer in the upload server's first reply to the POST (its head and as
@@ -276,7 +278,19 @@ int UploadOneFile(UpInfo& upInfo, IUploadView* view) {
             return kUploadTransferFailed;
         }
 
-        std::string reply = PostFileData(path.c_str(), upInfo, localPath.c_str(), start, view);
+        // Announced and its offset known: the bytes wait for a free transfer.
+        std::string reply;
+        if (transfers::TransferGate* gate = transfers::CurrentGate()) {
+            if (!gate->Enter(transfers::Control())) {
+                if (Interrupted(result))
+                    return result;
+                return kUploadTransferFailed;
+            }
+            reply = PostFileData(path.c_str(), upInfo, localPath.c_str(), start, view);
+            gate->Leave();
+        } else {
+            reply = PostFileData(path.c_str(), upInfo, localPath.c_str(), start, view);
+        }
         if (reply == "0") {
             if (Interrupted(result))
                 return result;

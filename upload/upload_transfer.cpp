@@ -14,6 +14,7 @@
 #include "net/net_link.h"
 #include "platform/event.h"
 #include "platform/socket.h"
+#include "upload/transfer_control.h"
 #include "upload/upload_protocol.h"
 #include "upload/upload_view.h"
 
@@ -102,7 +103,8 @@ std::string PostFileData(const char* path, const UpInfo& upInfo, const char* loc
     }
     if (::lseek(file.fd, static_cast<off_t>(start), SEEK_SET) < 0)
         return "0";
-    if (CGlobalVar::m_nUploadCtrl != 0)
+    const std::atomic<int>& control = transfers::Control();
+    if (control != 0)
         return "0";
 
     static thread_local char buf[kChunk];
@@ -129,12 +131,12 @@ std::string PostFileData(const char* path, const UpInfo& upInfo, const char* loc
         if (p > last || (p == 100 && !reported100)) {
             last = p;
             reported100 = reported100 || p == 100;
-            if (CGlobalVar::m_nUploadCtrl == 0 && view != nullptr)
+            if (control == 0 && view != nullptr)
                 view->PostProgress(static_cast<int>(p), upInfo.m_strFilePath);
         }
         if (static_cast<std::size_t>(n) < kChunk)
             break;
-        if (CGlobalVar::m_nUploadCtrl != 0)
+        if (control != 0)
             return "0";
         // A fast peer never blocks a send, so look for the worker's stop now and then, and
         // for an answer that came before the body was done (a refusal): sending on is
@@ -149,7 +151,7 @@ std::string PostFileData(const char* path, const UpInfo& upInfo, const char* loc
     }
     ::close(file.fd);
     file.fd = -1;
-    if (CGlobalVar::m_nUploadCtrl != 0)
+    if (control != 0)
         return "0";
 
     char reply[1025] = {};

@@ -7,6 +7,7 @@
 #include "app/app_settings.h"
 #include "app/global_var.h"
 #include "app/program_paths.h"
+#include "app/user_prefs.h"
 #include "net/api_calls.h"
 #include "net/hosts.h"
 #include "platform/codepage.h"
@@ -20,6 +21,7 @@
 #include "ui/qumo_app.h"
 #include "ui/skin/du_style.h"
 #include "ui/test_hooks.h"
+#include "upload/transfer_control.h"
 #include "upload/upload_list_file.h"
 #include "upload/upload_protocol.h"
 
@@ -113,6 +115,9 @@ protected:
         ASSERT_TRUE(service->Login());
         CGlobalVar::m_nUploadCtrl = 0;
         CGlobalVar::m_strCurUploadPath.clear();
+        // These windows are checked one file after another; several at once have tests of
+        // their own.
+        prefs::Apply(prefs::UserPrefs{.transfers = 1});
         m_sentBefore = UploadBodyBytesSent();
     }
 
@@ -121,6 +126,7 @@ protected:
         DuSetAppStyle(nullptr);
         m_style.reset();
         CGlobalVar::m_nUploadCtrl = 0;
+        prefs::Apply(prefs::UserPrefs{});
     }
 
     static bool CopyTree(const QString& from, const QString& to) {

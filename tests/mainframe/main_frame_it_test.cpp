@@ -274,17 +274,17 @@ TEST_F(MainFrameIt, PauseAndResumeTheFileBeingSentAndAWaitingOne) {
     Click(waiting, RowButton::Pause);
     EXPECT_EQ(List()->RowState(Row(waiting)), 0);
     EXPECT_EQ(TaskStatus(waiting), kTaskPaused);
-    EXPECT_EQ(CGlobalVar::m_nUploadCtrl.load(), 0);
-    // The file being sent: only the control flag, no status change by the window.
+    EXPECT_EQ(transfers::FlagOf(sending), 0);
+    // The file being sent: only its control flag, no status change by the window.
     const int before = TaskStatus(sending);
     Click(sending, RowButton::Pause);
-    EXPECT_EQ(CGlobalVar::m_nUploadCtrl.load(), 2);
+    EXPECT_EQ(transfers::FlagOf(sending), 2);
     EXPECT_EQ(TaskStatus(sending), before);
     EXPECT_EQ(answerer.Texts().size(), 2u);
     frame->Release();
     ASSERT_TRUE(QTest::qWaitFor([&] { return TaskStatus(sending) == kTaskPaused; }, 60000));
     QTest::qWait(50);
-    EXPECT_EQ(CGlobalVar::m_nUploadCtrl.load(), 0); // the transfer took the flag
+    EXPECT_EQ(transfers::FlagOf(sending), -1); // the transfer let the file go
     const int pausedAt = Value(sending);
     EXPECT_GE(pausedAt, 20);
     EXPECT_LT(pausedAt, 100);
@@ -336,7 +336,7 @@ TEST_F(MainFrameIt, CancelUploadedWaitingAndRunningRows) {
 
     Click(running, RowButton::Cancel);
     EXPECT_EQ(Row(running), -1);
-    EXPECT_EQ(CGlobalVar::m_nUploadCtrl.load(), 1);
+    EXPECT_EQ(transfers::FlagOf(running), 1);
     EXPECT_FALSE(ListFileHas(NameOf(running)));
     frame->Release();
     ASSERT_TRUE(WaitWorkerEnded());

@@ -9,6 +9,7 @@
 #include "ui/mainframe/ui_thread_call.h"
 #include "ui/messages.h"
 #include "ui/test_hooks.h"
+#include "upload/transfer_control.h"
 #include "upload/upload_list_file.h"
 
 #include <QApplication>
@@ -201,7 +202,7 @@ TEST_F(UploadList, CancelRemovesRowsAndTheirListFileEntries) {
     m_list->Model()->SetValue(0, 200);
     m_list->Model()->SetValue(2, 30);
     m_list->Model()->SetValue(3, 60);
-    CGlobalVar::m_strCurUploadPath = sending;
+    transfers::TransferScope beingSent(sending);
     MsgBoxAnswerer answerer(MsgAnswer::Confirm);
 
     // Uploaded: no question.
@@ -226,20 +227,20 @@ TEST_F(UploadList, CancelRemovesRowsAndTheirListFileEntries) {
     EXPECT_EQ(m_list->GetItemCount(), 2);
     ASSERT_EQ(m_sink.messages.size(), 1u);
     EXPECT_EQ(m_sink.messages[0], std::make_pair(1526, waiting));
-    EXPECT_EQ(CGlobalVar::m_nUploadCtrl.load(), 0);
+    EXPECT_EQ(beingSent.flag.load(), 0);
 
     // The file being sent: its transfer is told to stop, no message.
     Click(0, RowButton::Cancel);
     EXPECT_EQ(m_list->GetItemCount(), 1);
-    EXPECT_EQ(CGlobalVar::m_nUploadCtrl.load(), 1);
+    EXPECT_EQ(beingSent.flag.load(), 1);
     EXPECT_EQ(m_sink.messages.size(), 1u);
-    CGlobalVar::m_nUploadCtrl = 0;
+    beingSent.flag = 0;
 
     // Part-sent but not being sent (paused): leaves the queue like a waiting one and does
     // not stop the transfer of another file.
     Click(0, RowButton::Cancel);
     EXPECT_EQ(m_list->GetItemCount(), 0);
-    EXPECT_EQ(CGlobalVar::m_nUploadCtrl.load(), 0);
+    EXPECT_EQ(beingSent.flag.load(), 0);
     ASSERT_EQ(m_sink.messages.size(), 2u);
     EXPECT_EQ(m_sink.messages[1], std::make_pair(1526, paused));
 

@@ -14,8 +14,10 @@
 #include <thread>
 
 #include "app/global_var.h"
+#include "app/user_prefs.h"
 #include "fake_upload_view.h"
 #include "tests/api/service_session.h"
+#include "upload/transfer_control.h"
 #include "upload/upload_list_file.h"
 #include "upload/upload_protocol.h"
 #include "upload/upload_thread.h"
@@ -57,9 +59,12 @@ protected:
         CGlobalVar::m_strUploadListPath = platform::FromNarrow(listPath);
         CGlobalVar::m_nUploadCtrl = 0;
         CGlobalVar::m_strCurUploadPath.clear();
+        // The late commands are about one file after another.
+        prefs::Apply(prefs::UserPrefs{.transfers = 1});
     }
     void TearDown() override {
         CGlobalVar::m_nUploadCtrl = 0;
+        prefs::Apply(prefs::UserPrefs{});
         EXPECT_EQ(std::system(("rm -rf " + dir).c_str()), 0);
     }
     // Two fresh files queued and listed: a (sent first) and b.
@@ -79,7 +84,7 @@ protected:
     void PressForCurrentFile(int flag, const std::string& expectedCurrent) {
         std::lock_guard<std::recursive_mutex> g(queue.Lock());
         EXPECT_EQ(CGlobalVar::m_strCurUploadPath, platform::FromNarrow(expectedCurrent));
-        CGlobalVar::m_nUploadCtrl = flag;
+        EXPECT_TRUE(transfers::Command(platform::FromNarrow(expectedCurrent), flag));
     }
     std::map<std::string, std::string> Stored() {
         std::map<std::string, std::string> m;
@@ -148,9 +153,7 @@ TEST_F(UploadControl, LatePauseOfAFailedFilePausesIt) {
     const std::string expectedList =
         ListWith(CGlobalVar::m_strUid, {ListElement(MakeTask(a), false)});
     ASSERT_TRUE(WaitUntil(
-        [&] {
-            return view.calls >= 2 && StatusOf(b) == -1 && ReadBytes(listPath) == expectedList;
-        },
+        [&] { return view.calls >= 2 && StatusOf(b) == -1 && ReadBytes(listPath) == expectedList; },
         60000));
     EXPECT_EQ(Stored()[Name(b)], FileSha1(b));
     EXPECT_EQ(StatusOf(a), kTaskPaused);
@@ -233,7 +236,7 @@ TEST_F(UploadControl, CommandsStopTheFileBeforeItsFirstByte) {
             std::lock_guard<std::recursive_mutex> g(queue.Lock());
             if (c.flag == 1)
                 DeleteUploadTaskList(t.m_strFilePath);
-            CGlobalVar::m_nUploadCtrl = c.flag;
+            EXPECT_TRUE(transfers::Command(t.m_strFilePath, c.flag));
         }
         if (c.flag == 1) {
             EXPECT_TRUE(WaitUntil([&] { return !worker->IsRunning(); }, 60000));

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/global_var.h"
+#include "app/user_prefs.h"
 #include "fake_upload_view.h"
 #include "tests/api/service_session.h"
 #include "upload/upload_list_file.h"
@@ -38,6 +39,7 @@ protected:
         CGlobalVar::m_nUploadCtrl = 0;
     }
     void TearDown() override {
+        prefs::Apply(prefs::UserPrefs{});
         std::string cmd = "rm -rf " + dir;
         EXPECT_EQ(std::system(cmd.c_str()), 0);
     }
@@ -144,6 +146,8 @@ TEST_F(UploadEngine, ContentTheServiceHoldsFinishesWithoutTransfer) {
 }
 
 TEST_F(UploadEngine, LackOfSpacePausesEverythingWithOneMessage) {
+    // One file after another: the third is paused before it is announced.
+    prefs::Apply(prefs::UserPrefs{.transfers = 1});
     // Room for the first small file only.
     SpaceAnswer space = ApiGetSpace(platform::FromNarrow(service->login.uid),
                                     platform::FromNarrow(service->login.token));

@@ -4,6 +4,7 @@
 #include "ui/messages.h"
 #include "ui/rs_header_ctrl.h"
 #include "ui/show_msg_dlg.h"
+#include "upload/transfer_control.h"
 #include "upload/upload_list_file.h"
 
 #include <QHeaderView>
@@ -94,8 +95,7 @@ bool CListCtrlEx::IsBeingSent(const std::u16string& path) const {
         return false;
     }
     std::lock_guard<std::recursive_mutex> lock(*m_pQueueLock);
-    return !CGlobalVar::m_strCurUploadPath.empty() &&
-           SameListKey(CGlobalVar::m_strCurUploadPath, path);
+    return transfers::IsBeingSent(path);
 }
 
 void CListCtrlEx::OnPauseButton(int row) {
@@ -154,10 +154,9 @@ void CListCtrlEx::OnCancelButton(int row) {
         if (m_pQueueLock) {
             queue = std::unique_lock<std::recursive_mutex>(*m_pQueueLock);
         }
-        const bool sending = IsBeingSent(path);
+        const bool sending = m_pQueueLock && transfers::Command(path, 1);
         if (sending) {
             std::lock_guard<std::mutex> lock(m_listLock);
-            CGlobalVar::m_nUploadCtrl = 1;
             m_pModel->RemoveRow(row);
         } else {
             if (queue.owns_lock()) {

@@ -11,6 +11,7 @@
 #include "ui/messages.h"
 #include "ui/show_msg_dlg.h"
 #include "ui/skin/du_control.h"
+#include "upload/transfer_control.h"
 #include "upload/upload_list_file.h"
 
 #include <QPointer>
@@ -130,10 +131,8 @@ void CMainFrame::OnResumeTask(const std::u16string& fullPath) {
 void CMainFrame::OnPauseTask(const std::u16string& fullPath) {
     {
         QueueGuard lock(m_queue.Lock());
-        if (!CGlobalVar::m_strCurUploadPath.empty() &&
-            SameListKey(CGlobalVar::m_strCurUploadPath, fullPath)) {
-            // The transfer in progress stops and the worker marks its task paused.
-            CGlobalVar::m_nUploadCtrl = 2;
+        if (transfers::Command(fullPath, 2)) {
+            // The transfer working on it stops and the worker marks its task paused.
             return;
         }
         if (UpInfo* task = FindTask(m_queue.waiting, fullPath)) {
