@@ -57,6 +57,11 @@ inline std::string ReadBytes(const std::string& path) {
     return ss.str();
 }
 
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
 // The list file as the writer makes it: byte order mark, declaration, UTF-16LE text.
 inline std::string ListFileBytes(const std::u16string& text) {
     std::string out = "\xFF\xFE";

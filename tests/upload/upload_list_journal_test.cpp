@@ -17,19 +17,12 @@
 #include "platform/codepage.h"
 #include "upload/upload_list_file.h"
 #include "upload/upload_list_journal.h"
+#include "upload_it_util.h"
+
+using upload_it::ReadBytes;
+using upload_it::WriteBytes;
 
 namespace {
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 UpInfo Task(const std::string& name) {
     UpInfo t;
