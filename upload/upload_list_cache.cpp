@@ -147,35 +147,51 @@ XmlNode* ListCache::Group(const std::u16string& uid) {
     return nullptr;
 }
 
-std::vector<XmlNode*>* ListCache::Bucket(XmlNode* group, const std::u16string& path) {
+std::vector<XmlNode*>* ListCache::Bucket(XmlNode* group, std::size_t hash) {
     auto built = m_index.find(group);
     if (built == m_index.end()) {
         auto& index = m_index[group];
         index.reserve(group->ChildCount());
         for (std::size_t i = 0; i < group->ChildCount(); ++i) {
             XmlNode* child = group->GetChild(i);
-            index[ListPathKey(Attr(child, u"FileAllPath"))].push_back(child);
+            index[PathHash(Attr(child, u"FileAllPath"))].push_back(child);
         }
         built = m_index.find(group);
     }
-    auto it = built->second.find(ListPathKey(path));
+    auto it = built->second.find(hash);
     return it == built->second.end() ? nullptr : &it->second;
 }
 
+std::size_t ListCache::PathHash(const std::u16string& path) {
+    return std::hash<std::u16string>{}(ListPathKey(path));
+}
+
 XmlNode* ListCache::FindTask(XmlNode* group, const std::u16string& path) {
-    std::vector<XmlNode*>* bucket = Bucket(group, path);
-    return bucket == nullptr || bucket->empty() ? nullptr : bucket->front();
+    std::vector<XmlNode*>* bucket = Bucket(group, PathHash(path));
+    if (bucket == nullptr)
+        return nullptr;
+    // Paths that only share a hash share the bucket: the first with the same key wins.
+    const std::u16string key = ListPathKey(path);
+    for (XmlNode* task : *bucket)
+        if (ListPathKey(Attr(task, u"FileAllPath")) == key)
+            return task;
+    return nullptr;
 }
 
 void ListCache::Indexed(XmlNode* group, XmlNode* task) {
     auto built = m_index.find(group);
     if (built != m_index.end())
-        built->second[ListPathKey(Attr(task, u"FileAllPath"))].push_back(task);
+        built->second[PathHash(Attr(task, u"FileAllPath"))].push_back(task);
 }
 
 bool ListCache::Remove(XmlNode* group, XmlNode* task) {
-    if (std::vector<XmlNode*>* bucket = Bucket(group, Attr(task, u"FileAllPath")))
+    const std::size_t hash = PathHash(Attr(task, u"FileAllPath"));
+    if (std::vector<XmlNode*>* bucket = Bucket(group, hash)) {
         std::erase(*bucket, task);
+        // A finished library must not leave an entry per file behind.
+        if (bucket->empty())
+            m_index[group].erase(hash);
+    }
     return group->RemoveChild(task);
 }
 

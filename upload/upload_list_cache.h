@@ -51,15 +51,18 @@ private:
     bool Load(const std::u16string& path);
     bool Fold();
     void Apply(const listjournal::Record& record);
-    std::vector<XmlNode*>* Bucket(XmlNode* group, const std::u16string& path);
+    // The tasks of `group` whose path key has this hash, in document order.
+    std::vector<XmlNode*>* Bucket(XmlNode* group, std::size_t hash);
+    static std::size_t PathHash(const std::u16string& path);
 
     std::u16string m_path;
     bool m_loaded = false;
     XmlNode m_root;
     listjournal::FileStamp m_stamp;
     listjournal::Journal m_journal;
-    // Per group: the tasks by folded, trimmed path, each list in document order.
-    std::unordered_map<XmlNode*, std::unordered_map<std::u16string, std::vector<XmlNode*>>> m_index;
+    // Per group: the tasks by the hash of their folded, trimmed path (not the path itself,
+    // which would hold every path a second time), each list in document order.
+    std::unordered_map<XmlNode*, std::unordered_map<std::size_t, std::vector<XmlNode*>>> m_index;
 };
 
 // The journal's file beside the list file.
