@@ -6,6 +6,7 @@
 #include "base/file_sha1.h"
 #include "base/file_sha1_reader.h"
 #include "base/sha1_blocks.h"
+#include "bench/bench_util.h"
 
 #include <chrono>
 #include <cstdio>
@@ -17,9 +18,7 @@
 
 namespace {
 
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
+using bench::Seconds;
 
 // This thread's processor time: on a shared machine it is steadier than the clock.
 double CpuSeconds() {
