@@ -14,6 +14,7 @@
 #include "net/net_link.h"
 #include "platform/event.h"
 #include "platform/socket.h"
+#include "upload/bandwidth_cap.h"
 #include "upload/upload_protocol.h"
 #include "upload/upload_view.h"
 
@@ -117,6 +118,8 @@ std::string PostFileData(const char* path, const UpInfo& upInfo, const char* loc
         if (n < 0)
             return "0";
         if (n > 0) {
+            upload::BandwidthCap::Shared().Take(static_cast<std::size_t>(n),
+                                                [] { return CGlobalVar::m_nUploadCtrl != 0; });
             if (!SendAll(sock, buf, static_cast<std::size_t>(n), timeout)) {
                 std::string early = EarlyReply(sock);
                 return early.empty() ? "0" : early;
