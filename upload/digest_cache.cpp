@@ -23,7 +23,7 @@ namespace {
 constexpr char kMagic[4] = {'Q', 'D', 'G', 'C'};
 constexpr uint32_t kVersion = 1;
 constexpr std::size_t kHeaderSize = 12;
-constexpr std::size_t kPayloadSize = 20 + 8 + 8 + 8 + 20;
+constexpr std::size_t kPayloadSize = 20 + 8 + 8 + 8 + 8 + 20;
 constexpr std::size_t kCheckSize = 4;
 constexpr std::size_t kRecordSize = kCheckSize + kPayloadSize;
 // Dead records (replaced digests) the file may hold beyond the live ones before it is
@@ -55,6 +55,7 @@ std::string Payload(const Entry& e) {
     Put(p, e.key.size, 8);
     Put(p, e.key.inode, 8);
     Put(p, static_cast<uint64_t>(e.key.mtimeNs), 8);
+    Put(p, static_cast<uint64_t>(e.key.ctimeNs), 8);
     p.append(reinterpret_cast<const char*>(e.digest.data()), 20);
     return p;
 }
@@ -72,6 +73,10 @@ bool FromHex(const std::u16string& hex, Bytes20& out) {
         out[i] = static_cast<uint8_t>(hi * 16 + lo);
     }
     return true;
+}
+
+__int128 Ns(const timespec& t) {
+    return static_cast<__int128>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
 }
 
 std::u16string ToHex(const Bytes20& d) {
@@ -98,15 +103,16 @@ bool StateOf(const std::string& path, FileState& out, int64_t settleNs) {
         return false;
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    const __int128 mtime =
-        static_cast<__int128>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
-    const __int128 wall = static_cast<__int128>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+    const __int128 mtime = Ns(st.st_mtim);
+    const __int128 ctime = Ns(st.st_ctim);
     out.key.pathId = Sha1Of(path);
     out.key.size = static_cast<uint64_t>(st.st_size);
     out.key.inode = static_cast<uint64_t>(st.st_ino);
     out.key.mtimeNs = static_cast<int64_t>(mtime);
-    // A time beyond 64 bits of nanoseconds (or in the future) is never taken as settled.
-    out.settled = mtime == out.key.mtimeNs && wall - mtime >= settleNs;
+    out.key.ctimeNs = static_cast<int64_t>(ctime);
+    // Times beyond 64 bits of nanoseconds, or a change in the future, never count as settled.
+    out.settled =
+        mtime == out.key.mtimeNs && ctime == out.key.ctimeNs && Ns(now) - ctime >= settleNs;
     return true;
 }
 
@@ -144,7 +150,8 @@ std::vector<Entry> ParseBytes(std::string_view bytes, std::size_t maxRecords, bo
             e.key.size = Get(payload, 20, 8);
             e.key.inode = Get(payload, 28, 8);
             e.key.mtimeNs = static_cast<int64_t>(Get(payload, 36, 8));
-            std::memcpy(e.digest.data(), payload.data() + 44, 20);
+            e.key.ctimeNs = static_cast<int64_t>(Get(payload, 44, 8));
+            std::memcpy(e.digest.data(), payload.data() + 52, 20);
             out.push_back(e);
         }
         bad = bad || at != bytes.size();

@@ -1,16 +1,20 @@
 // Digests of files already read, so that a file queued again, or resumed after a restart,
-// is not read again. A digest is known for one path with one size, modification time (ns)
-// and inode; any change of these, or another file at the path, is a miss.
+// is not read again. A digest is known for one path with one size, modification time (ns),
+// inode and change time (ns); any change of these, or another file at the path, is a miss.
+// The change time is there because a program can set the modification time back (a copy
+// that keeps times, a restore over a deleted file that gets its inode again); nothing but
+// the clock sets the change time.
 //
-// Only a file that had been left alone for kSettleNs when the digest began is remembered:
-// a file still being written could change again within one tick of the file system's
-// clock, keeping its time and size, and a remembered digest would then name other bytes.
+// Only a file that had been left alone for kSettleNs (by its change time) when the digest
+// began is remembered: a file still being written could change again within one tick of
+// the file system's clock, keeping its times and size, and a remembered digest would then
+// name other bytes.
 //
 // The cache lives in a file of its own beside the program ("qumoclient-digests.cache",
 // mode 0600). It holds no file names, only the SHA-1 of each path. Layout: a header
 // (magic "QDGC", version, record size), then fixed-size records, each the first four
-// bytes of the SHA-1 of its payload and the payload (path SHA-1, size, inode, time,
-// digest; little-endian). Every store appends one record; the file is rewritten whole
+// bytes of the SHA-1 of its payload and the payload (path SHA-1, size, inode, the two
+// times, digest; little-endian). Every store appends one record; the file is rewritten whole
 // through an atomic replace when its dead records outnumber the live ones, after an
 // eviction, and when it was found damaged. The file is untrusted: a damaged record is
 // skipped, a damaged header or an oversized file is a fresh start.
@@ -42,6 +46,7 @@ struct Key {
     uint64_t size = 0;
     uint64_t inode = 0;
     int64_t mtimeNs = 0;
+    int64_t ctimeNs = 0;
     bool operator==(const Key&) const = default;
 };
 
