@@ -74,8 +74,9 @@ unsigned char* ThreadBuffer(size_t size) {
 
 // Files larger than this are read on a second thread while hashed. Measured on an idle
 // two-core machine (1 GiB, warm cache, 10240-byte chunks) the hand-over between the threads
-// cost more than the overlap saved (0.94 s against 0.73 s wall), so the read-ahead is off
-// until it wins.
+// cost more than the overlap saved (0.94 s against 0.73 s wall); with 1 MiB blocks it
+// still loses on a busy two-core machine (1.93 s against 1.78 s wall, bench/sha1), where
+// the second thread only competes for a processor. So the read-ahead is off until it wins.
 constexpr long long kReadAheadAbove = LLONG_MAX;
 
 ssize_t SystemRead(int fd, void* buffer, size_t n) {
