@@ -15,7 +15,7 @@
 // (magic "QDGC", version, record size), then fixed-size records, each the first four
 // bytes of the SHA-1 of its payload and the payload (path SHA-1, size, inode, the two
 // times, digest; little-endian). Every store appends one record; the file is rewritten whole
-// through an atomic replace when its dead records outnumber the live ones, after an
+// through an atomic replace when its dead records outnumber the live ones (by 1024), after an
 // eviction, and when it was found damaged. The file is untrusted: a damaged record is
 // skipped, a damaged header or an oversized file is a fresh start.
 //
