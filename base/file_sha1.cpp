@@ -49,14 +49,34 @@ struct FreeBuffer {
     void operator()(unsigned char* p) const { std::free(p); }
 };
 using Buffer = std::unique_ptr<unsigned char, FreeBuffer>;
-// One chunk and its spare byte, rounded up to whole cache lines as aligned_alloc needs.
-constexpr size_t kSlotSize = (CFileSha1::kChunkSize + 1 + 63) / 64 * 64;
-// The read-ahead ring; a small file uses its first slot only.
-constexpr size_t kBufferAlloc = kSlotSize * filesha1::ReadAhead::kSlots;
+// One block and its spare byte, rounded up to whole cache lines as aligned_alloc needs.
+constexpr size_t kSlotSize = (CFileSha1::kBlockSize + 1 + 63) / 64 * 64;
+// The read-ahead ring; reading on the calling thread uses its first slot only.
+constexpr size_t kRingSize = kSlotSize * filesha1::ReadAhead::kSlots;
 
-// Files larger than this would be read on a second thread while hashed. Measured on an idle
-// two-core machine (1 GiB, warm cache) the hand-over between the threads cost more than the
-// overlap saved (0.94 s against 0.73 s wall), so the read-ahead is off until it wins.
+// The calling thread's read buffer, kept for its later digests: a worker digesting one
+// small file after another would otherwise map and fault in a fresh megabyte each time.
+// Grows to the whole ring the first time the thread reads ahead. Null when out of memory.
+unsigned char* ThreadBuffer(size_t size) {
+    thread_local Buffer t_buffer;
+    thread_local size_t t_size = 0;
+    if (t_size < size) {
+        // Cache-line alignment makes the kernel's copy into it markedly cheaper. A failed
+        // growth keeps the smaller buffer, which still serves reading on this thread.
+        Buffer grown(static_cast<unsigned char*>(std::aligned_alloc(64, size)));
+        if (!grown)
+            return nullptr;
+        t_buffer = std::move(grown);
+        t_size = size;
+    }
+    return t_buffer.get();
+}
+
+// Files larger than this are read on a second thread while hashed. Measured on an idle
+// two-core machine (1 GiB, warm cache, 10240-byte chunks) the hand-over between the threads
+// cost more than the overlap saved (0.94 s against 0.73 s wall); with 1 MiB blocks it
+// still loses on a busy two-core machine (1.93 s against 1.78 s wall, bench/sha1), where
+// the second thread only competes for a processor. So the read-ahead is off until it wins.
 constexpr long long kReadAheadAbove = LLONG_MAX;
 
 ssize_t SystemRead(int fd, void* buffer, size_t n) {
@@ -89,27 +109,23 @@ bool CFileSha1::Stopped() const {
 
 std::u16string CFileSha1::GetFileSha1(const char* path) {
     try {
-        // A few chunk buffers (each one chunk plus a spare byte) for reading ahead,
-        // allocated per call so memory use does not grow with the file. Cache-line
-        // alignment makes the kernel's copy into it markedly
-        // cheaper, which is a good part of the time spent on a cached file.
-        Buffer buffer(static_cast<unsigned char*>(std::aligned_alloc(64, kBufferAlloc)));
-        if (!buffer) {
+        unsigned char* buffer = ThreadBuffer(kSlotSize);
+        if (buffer == nullptr) {
             m_error = kUnknown;
             return std::u16string();
         }
         // The trace line has a 32-bit field for the address; its low half is kept.
         DayTrace(u"[New]->Sha1-line=%d,%x.", 48,
-                 static_cast<unsigned>(reinterpret_cast<uintptr_t>(buffer.get())));
+                 static_cast<unsigned>(reinterpret_cast<uintptr_t>(buffer)));
         m_stop.store(false, std::memory_order_relaxed);
-        return Compute(path, buffer.get());
+        return Compute(path);
     } catch (...) {
         m_error = kUnknown;
         return std::u16string();
     }
 }
 
-std::u16string CFileSha1::Compute(const char* path, unsigned char* buffer) {
+std::u16string CFileSha1::Compute(const char* path) {
     if (path == nullptr) {
         m_error = kCannotOpen;
         return std::u16string();
@@ -134,20 +150,24 @@ std::u16string CFileSha1::Compute(const char* path, unsigned char* buffer) {
     const filesha1::TestHooks hooks = CurrentHooks();
     const filesha1::ReadFn read = hooks.read ? hooks.read : &SystemRead;
     const long long above = hooks.readAheadAbove >= 0 ? hooks.readAheadAbove : kReadAheadAbove;
+    const size_t block =
+        hooks.blockSize > 0 && hooks.blockSize < kBlockSize ? hooks.blockSize : kBlockSize;
     // Only a regular file's reads are sure to end; a pipe or device may block for ever,
     // and a stop could then not join the reader. Their size is not known anyway.
     if (S_ISREG(st.st_mode) && st.st_size > above) {
-        filesha1::ReadAhead ahead(file.get(), read, buffer, kSlotSize, kChunkSize);
-        if (!hooks.noThread && ahead.Start())
-            return HashAhead(ahead);
+        if (unsigned char* ring = ThreadBuffer(kRingSize)) {
+            filesha1::ReadAhead ahead(file.get(), read, ring, kSlotSize, block);
+            if (!hooks.noThread && ahead.Start())
+                return HashAhead(ahead);
+        }
     }
-    return HashLoop(file.get(), read, buffer);
+    return HashLoop(file.get(), read, block, ThreadBuffer(kSlotSize));
 }
 
-std::u16string CFileSha1::HashLoop(int fd, ReadFn read, unsigned char* buffer) {
+std::u16string CFileSha1::HashLoop(int fd, ReadFn read, size_t block, unsigned char* buffer) {
     Sha1 sha;
     for (;;) {
-        ssize_t got = filesha1::ReadSome(read, fd, buffer, kChunkSize);
+        ssize_t got = filesha1::ReadSome(read, fd, buffer, block);
         if (got == 0)
             break;
         // A failed read is reported rather than taken for the end of the file: a digest
@@ -166,7 +186,7 @@ std::u16string CFileSha1::HashLoop(int fd, ReadFn read, unsigned char* buffer) {
     return std::u16string(hex.begin(), hex.end());
 }
 
-// The same steps as HashLoop, on chunks the reader thread has already read. Returning
+// The same steps as HashLoop, on blocks the reader thread has already read. Returning
 // stops and joins the reader, so no thread outlives the call.
 std::u16string CFileSha1::HashAhead(filesha1::ReadAhead& ahead) {
     Sha1 sha;

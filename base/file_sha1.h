@@ -1,9 +1,13 @@
-// SHA-1 digest of a file's whole content, read in fixed 10240-byte chunks.
+// SHA-1 digest of a file's whole content, read in blocks of 1 MiB.
 //
 // One object is used by one thread at a time; only RequestStop may be called from
-// another thread, and the running computation notices it at its next chunk. The calling
+// another thread, and the running computation notices it at its next block. The calling
 // thread's cancel event (a worker's stop) and the abort check end it the same way, so a
-// digest of a large file never holds up a stop.
+// digest of a large file never holds up a stop (a block is hashed in about a millisecond).
+//
+// The read buffer belongs to the calling thread and is reused by its every digest, so
+// a queue of small files does not allocate a large buffer per file; it is freed when the
+// thread ends.
 #pragma once
 
 #include <atomic>
@@ -21,10 +25,10 @@ public:
     // earlier stop request first.
     std::u16string GetFileSha1(const char* path);
 
-    // Ends a running GetFileSha1 at its next chunk with "User terminate calculate!".
+    // Ends a running GetFileSha1 at its next block with "User terminate calculate!".
     void RequestStop();
 
-    // A check made between chunks, on the computing thread: true ends the digest as a
+    // A check made between blocks, on the computing thread: true ends the digest as a
     // stop does. Null (the default) checks only the stop flag and the thread's stop.
     void SetAbortCheck(bool (*check)()) { m_abort = check; }
 
@@ -35,14 +39,15 @@ public:
     // The last failure's message. Only failures assign it; a success leaves it as it was.
     const std::string& ErrorText() const { return m_error; }
 
-    // Bytes asked of each read; the contract every caller's memory use relies on.
-    static constexpr size_t kChunkSize = 10240;
+    // Bytes asked of each read. Large reads keep the system calls' share of the time
+    // small; the buffer, one per thread, is what every caller's memory use relies on.
+    static constexpr size_t kBlockSize = size_t(1) << 20;
 
 private:
     using ReadFn = ssize_t (*)(int fd, void* buffer, size_t n);
 
-    std::u16string Compute(const char* path, unsigned char* buffer);
-    std::u16string HashLoop(int fd, ReadFn read, unsigned char* buffer);
+    std::u16string Compute(const char* path);
+    std::u16string HashLoop(int fd, ReadFn read, size_t block, unsigned char* buffer);
     std::u16string HashAhead(filesha1::ReadAhead& ahead);
 
     bool Stopped() const;

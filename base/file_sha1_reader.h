@@ -80,6 +80,7 @@ struct TestHooks {
     ReadFn read = nullptr;         // replaces read(2)
     long long readAheadAbove = -1; // replaces the size above which a file is read ahead
     bool noThread = false;         // the reader thread cannot be started
+    size_t blockSize = 0;          // bytes asked of each read, up to kBlockSize (0: that)
 };
 void SetTestHooks(const TestHooks& hooks);
 

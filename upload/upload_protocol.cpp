@@ -14,6 +14,7 @@
 #include "net/http_get.h"
 #include "platform/codepage.h"
 #include "platform/event.h"
+#include "upload/digest_cache.h"
 #include "upload/transfer_control.h"
 #include "upload/upload_list_file.h"
 
@@ -189,7 +190,7 @@ int UploadOneFile(UpInfo& upInfo, IUploadView* view) {
         CFileSha1 digest;
         digest.SetAbortCheck(&ControlFlagSet);
         digest.SetRegularFilesOnly(true);
-        CopyToFixed(upInfo.m_tcSha1, digest.GetFileSha1(localPath.c_str()));
+        CopyToFixed(upInfo.m_tcSha1, digestcache::Cache::Shared().FileSha1(localPath, digest));
         int interrupted = 0;
         if (Interrupted(interrupted))
             return interrupted;

@@ -14,6 +14,7 @@
 #include "net/net_link.h"
 #include "platform/event.h"
 #include "platform/socket.h"
+#include "upload/bandwidth_cap.h"
 #include "upload/transfer_control.h"
 #include "upload/upload_protocol.h"
 #include "upload/upload_view.h"
@@ -119,6 +120,8 @@ std::string PostFileData(const char* path, const UpInfo& upInfo, const char* loc
         if (n < 0)
             return "0";
         if (n > 0) {
+            upload::BandwidthCap::Shared().Take(static_cast<std::size_t>(n),
+                                                [&control] { return control != 0; });
             if (!SendAll(sock, buf, static_cast<std::size_t>(n), timeout)) {
                 std::string early = EarlyReply(sock);
                 return early.empty() ? "0" : early;

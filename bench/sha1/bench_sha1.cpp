@@ -1,14 +1,16 @@
 // bench_sha1 FILE          hashes FILE with CFileSha1 and prints "<digest> <seconds>".
-// bench_sha1 --inline FILE the same with reading and hashing on one thread, as for
-//                          small files, to show what reading ahead gains.
+// bench_sha1 --ahead FILE  the same with the file read ahead on a second thread, to show
+//                          what that would gain (it is off in the program).
+// bench_sha1 --block N FILE the same with reads of N bytes (10240 was the old size).
 // bench_sha1 blocks        prints the in-memory speed of each SHA-1 block function.
 #include "base/file_sha1.h"
 #include "base/file_sha1_reader.h"
 #include "base/sha1_blocks.h"
+#include "bench/bench_util.h"
 
 #include <chrono>
-#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -16,9 +18,7 @@
 
 namespace {
 
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
+using bench::Seconds;
 
 // This thread's processor time: on a shared machine it is steadier than the clock.
 double CpuSeconds() {
@@ -44,15 +44,19 @@ void BlockSpeed(const char* name, void (*blocks)(uint32_t*, const uint8_t*, size
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "--inline") == 0) {
-        filesha1::TestHooks hooks;
-        hooks.readAheadAbove = LLONG_MAX;
-        filesha1::SetTestHooks(hooks);
+    filesha1::TestHooks hooks;
+    if (argc == 3 && std::strcmp(argv[1], "--ahead") == 0) {
+        hooks.readAheadAbove = 0;
         ++argv;
         --argc;
+    } else if (argc == 4 && std::strcmp(argv[1], "--block") == 0) {
+        hooks.blockSize = std::strtoul(argv[2], nullptr, 10);
+        argv += 2;
+        argc -= 2;
     }
+    filesha1::SetTestHooks(hooks);
     if (argc != 2) {
-        std::fprintf(stderr, "usage: bench_sha1 [--inline] FILE | bench_sha1 blocks\n");
+        std::fprintf(stderr, "usage: bench_sha1 [--ahead | --block N] FILE | bench_sha1 blocks\n");
         return 2;
     }
     if (std::strcmp(argv[1], "blocks") == 0) {

@@ -18,6 +18,7 @@
 #include "app/app_settings.h"
 #include "app/global_var.h"
 #include "base/file_sha1.h"
+#include "bench/bench_util.h"
 #include "net/api_answer.h"
 #include "net/api_calls.h"
 #include "net/api_url.h"
@@ -28,23 +29,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point t0) {
-    return std::chrono::duration<double>(Clock::now() - t0).count();
-}
-
-long RssKb() {
-    FILE* f = std::fopen("/proc/self/status", "r");
-    long kb = 0;
-    char line[256];
-    while (f != nullptr && std::fgets(line, sizeof line, f) != nullptr)
-        if (std::strncmp(line, "VmRSS:", 6) == 0)
-            kb = std::atol(line + 6);
-    if (f != nullptr)
-        std::fclose(f);
-    return kb;
-}
+using bench::Clock;
+using bench::RssKb;
+using bench::Seconds;
 
 long PeakRssKb() {
     rusage ru{};

@@ -81,7 +81,8 @@ TEST_F(FileSha1Test, DigestsMatchSystemTool) {
               u"a9993e364706816aba3e25717850c26c9cd0d89d");
 
     std::mt19937 gen(1234);
-    std::vector<size_t> sizes = {1, 63, 64, 65, 10239, 10240, 10241, 20480, 20481, 30719, 1 << 20};
+    const size_t block = CFileSha1::kBlockSize;
+    std::vector<size_t> sizes = {1, 63, 64, 65, 10240, block - 1, block, block + 1, 2 * block + 1};
     for (int i = 0; i < 6; ++i)
         sizes.push_back(gen() % 300000);
     for (size_t n : sizes) {
@@ -143,14 +144,22 @@ TEST_F(FileSha1Test, ReadErrorIsReportedNotHashed) {
     EXPECT_EQ(sha.ErrorText(), "UnKnow error!");
 }
 
-TEST_F(FileSha1Test, WritesDayTraceLine) {
+// The line names the read buffer, which the thread keeps for its next digest: a queue of
+// small files does not allocate a megabyte per file.
+TEST_F(FileSha1Test, WritesDayTraceLineAndReusesTheThreadsBuffer) {
     std::string path = Write("t", "x");
     ::testing::internal::CaptureStderr();
-    CFileSha1 sha;
-    sha.GetFileSha1(path.c_str());
+    CFileSha1 first;
+    first.GetFileSha1(path.c_str());
+    CFileSha1 second;
+    second.GetFileSha1(path.c_str());
     std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(std::regex_search(err, std::regex(R"(\[New\]->Sha1-line=48,[0-9a-f]+\.\r?\n)")))
-        << err;
+    std::regex line(R"(\[New\]->Sha1-line=48,([0-9a-f]+)\.\r?\n)");
+    std::vector<std::string> addresses;
+    for (std::sregex_iterator it(err.begin(), err.end(), line), end; it != end; ++it)
+        addresses.push_back((*it)[1]);
+    ASSERT_EQ(addresses.size(), 2u) << err;
+    EXPECT_EQ(addresses[0], addresses[1]);
 }
 
 // A stop left over from before the call is cleared when the call starts.
@@ -204,10 +213,10 @@ TEST_F(FileSha1StopTest, StopMidFile) {
     std::thread worker([&] { digest = sha.GetFileSha1(m_fifo.c_str()); });
     int fd = OpenWriter();
     ASSERT_GE(fd, 0);
-    WriteAll(fd, RandomBytes(3 * CFileSha1::kChunkSize, 1));
+    WriteAll(fd, RandomBytes(3 * CFileSha1::kBlockSize, 1));
     sha.RequestStop();
     // Data written after the stop is read and seen with the flag set.
-    WriteAll(fd, RandomBytes(CFileSha1::kChunkSize, 2));
+    WriteAll(fd, RandomBytes(CFileSha1::kBlockSize, 2));
     ::close(fd);
     worker.join();
     EXPECT_EQ(digest, u"");
@@ -266,8 +275,9 @@ TEST_F(FileSha1Test, IndependentObjectsOnSeveralThreads) {
     EXPECT_EQ(got, expect);
 }
 
-// Large files are read on a second thread while hashed. A read hook lets the tests
-// see which thread reads, make reads short or failing, and stop at an exact chunk.
+// Large files can be read on a second thread while hashed. A read hook lets the tests
+// see which thread reads, make reads short or failing, and stop at an exact block. Most
+// of them ask for small blocks, so that many blocks and ring turns fit in a small file.
 std::atomic<int> g_reads{0};
 std::atomic<int> g_failAt{0};         // this read fails with EIO (0: none)
 std::atomic<int> g_stopAt{0};         // this read requests a stop first (0: none)
@@ -339,9 +349,11 @@ protected:
         h.read = &HookRead;
         h.readAheadAbove = ahead ? 0 : LLONG_MAX;
         h.noThread = noThread;
+        h.blockSize = kChunk;
         filesha1::SetTestHooks(h);
     }
-    static constexpr size_t kChunk = CFileSha1::kChunkSize;
+    static constexpr size_t kChunk = 10240;
+    static constexpr size_t kBlock = CFileSha1::kBlockSize;
     static constexpr size_t kSlots = filesha1::ReadAhead::kSlots;
 };
 
@@ -349,10 +361,11 @@ TEST_F(FileSha1AheadTest, LargeFileStaysOnCallingThreadByDefault) {
     filesha1::TestHooks h;
     h.read = &HookRead;
     filesha1::SetTestHooks(h);
-    std::string path = Write("large", RandomBytes(3 * (1 << 20) + 17, 5));
+    std::string path = Write("large", RandomBytes(3 * kBlock + 17, 5));
     CFileSha1 sha;
     EXPECT_EQ(sha.GetFileSha1(path.c_str()), SystemSha1(path));
     EXPECT_FALSE(g_otherThread);
+    EXPECT_EQ(g_reads, 5); // three whole blocks, the last part and the end
 }
 
 TEST_F(FileSha1AheadTest, LargeFileIsReadAheadOnAnotherThread) {
@@ -361,12 +374,12 @@ TEST_F(FileSha1AheadTest, LargeFileIsReadAheadOnAnotherThread) {
     h.read = &HookRead;
     h.readAheadAbove = 1 << 20;
     filesha1::SetTestHooks(h);
-    std::string path = Write("large", RandomBytes(3 * (1 << 20) + 17, 5));
+    std::string path = Write("large", RandomBytes(3 * kBlock + 17, 5));
     size_t threads = ThreadCount();
     CFileSha1 sha;
     EXPECT_EQ(sha.GetFileSha1(path.c_str()), SystemSha1(path));
     EXPECT_TRUE(g_otherThread);
-    EXPECT_EQ(g_reads, int((3 * (1 << 20) + 17) / kChunk + 2)); // last part and the end
+    EXPECT_EQ(g_reads, 5); // last part and the end
     EXPECT_TRUE(ThreadCountSettlesAt(threads));
 
     // Exactly 1 MiB stays on the calling thread.
@@ -465,6 +478,7 @@ TEST_F(FileSha1AheadTest, NoThreadFallsBackToReadingInline) {
 TEST_F(FileSha1AheadTest, ConcurrentDigestsAndRacingStops) {
     filesha1::TestHooks h;
     h.readAheadAbove = 0;
+    h.blockSize = kChunk;
     filesha1::SetTestHooks(h);
     std::vector<std::string> paths;
     for (int i = 0; i < 3; ++i)

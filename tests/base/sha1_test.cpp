@@ -99,7 +99,7 @@ TEST_P(Sha1Test, FinalStartsOverAndWritesRawBytes) {
     EXPECT_EQ(h.HexFinal(), "a9993e364706816aba3e25717850c26c9cd0d89d");
 }
 
-// Sizes around every block boundary and around the file reader's 10240-byte chunk,
+// Sizes around every block boundary and around a few larger round sizes,
 // checked against sha1sum; the feed is split at a point that is not block aligned.
 TEST_P(Sha1Test, MatchesSystemToolAroundBoundaries) {
     std::vector<size_t> sizes;
