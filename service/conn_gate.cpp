@@ -25,10 +25,10 @@ int64_t NowMs() {
         .count();
 }
 
-void SetBlocking(int fd, bool blocking) {
+void SetNonBlocking(int fd) {
     int fl = ::fcntl(fd, F_GETFL);
     if (fl >= 0)
-        ::fcntl(fd, F_SETFL, blocking ? (fl & ~O_NONBLOCK) : (fl | O_NONBLOCK));
+        ::fcntl(fd, F_SETFL, fl | O_NONBLOCK);
 }
 
 std::string LowerAscii(std::string s) {
@@ -53,6 +53,12 @@ const char kHeadTooLarge[] = "HTTP/1.1 431 Request Header Fields Too Large\r\n"
                              "Content-Length: 0\r\nConnection: close\r\n\r\n";
 const char kBodyTooLarge[] = "HTTP/1.1 413 Payload Too Large\r\nContent-Length: 0\r\n"
                              "Connection: close\r\n\r\n";
+// Plain HTTP sent to a TLS listener gets a plain answer the sender can read, then the end.
+const char kPlainOnTls[] = "HTTP/1.1 400 Bad Request\r\nContent-Type: text/plain\r\n"
+                           "Content-Length: 31\r\nConnection: close\r\n\r\n"
+                           "This port speaks TLS (https).\r\n";
+// The first byte of every TLS connection: a handshake record.
+constexpr unsigned char kTlsHandshakeRecord = 0x16;
 const char kBadRequest[] = "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n"
                            "Connection: close\r\n\r\n";
 
@@ -181,6 +187,9 @@ void ConnGate::Rearm(GateConn&& c) {
 }
 
 void ConnGate::Close(GateConn& c) {
+    if (c.ssl && !c.reset)
+        SayClose(c.ssl.get());
+    c.ssl.reset();
     if (c.fd >= 0)
         ::close(c.fd);
     c.fd = -1;
@@ -197,8 +206,13 @@ void ConnGate::Uncount(const std::string& peer) {
 
 void ConnGate::Drop(int fd, const char* answer) {
     auto it = waiting_.find(fd);
-    if (answer && (it == waiting_.end() || it->second.started))
-        (void)!::send(fd, answer, std::strlen(answer), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (answer && (it == waiting_.end() || it->second.started)) {
+        // One try without waiting: on a TLS connection through the session, if it has one.
+        ssl_st* ssl = it == waiting_.end() ? nullptr : it->second.conn.ssl.get();
+        IoWait wait;
+        if (!ssl || !it->second.handshaking)
+            (void)SendNow(fd, ssl, answer, std::strlen(answer), wait);
+    }
     ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
     ::close(fd);
     if (it != waiting_.end()) {
@@ -238,7 +252,7 @@ void ConnGate::Loop() {
                 if (now >= w.deadlineMs)
                     late.push_back(fd);
             for (int fd : late) {
-                if (waiting_[fd].started)
+                if (waiting_[fd].started || waiting_[fd].handshaking)
                     counters_.headTimeouts++;
                 Drop(fd, kTimeout);
             }
@@ -280,24 +294,86 @@ void ConnGate::Accept(int64_t now) {
         c.fd = fd;
         c.peer = ip;
         c.peerPort = ntohs(a.sin_port);
+        if (limits_.tls && !(c.ssl = limits_.tls->Accept(fd))) {
+            ::close(fd);
+            Uncount(ip);
+            continue;
+        }
         Watch(std::move(c), now);
     }
 }
 
 void ConnGate::Watch(GateConn&& c, int64_t now) {
     int fd = c.fd;
-    SetBlocking(fd, false);
+    SetNonBlocking(fd);
     Waiting& w = waiting_[fd];
     w = Waiting{};
     w.conn = std::move(c);
     w.started = !w.conn.buf.empty();
-    w.deadlineMs = now + (w.started ? limits_.headMs : limits_.idleMs);
+    // A new TLS connection has the head time for its handshake.
+    w.handshaking = w.conn.ssl && w.conn.served == 0;
+    w.deadlineMs = now + (w.started || w.handshaking ? limits_.headMs : limits_.idleMs);
     if (TryHandOff(w))
         return;
     epoll_event ev{};
     ev.events = EPOLLIN | EPOLLRDHUP;
     ev.data.fd = fd;
     ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev);
+    // Records the session already took off the socket never make it readable again.
+    if (HasBuffered(w.conn.ssl.get()))
+        OnReadable(fd, now);
+}
+
+void ConnGate::Interest(int fd, IoWait wait) {
+    epoll_event ev{};
+    ev.events = (wait == IoWait::Write ? EPOLLOUT : EPOLLIN) | EPOLLRDHUP;
+    ev.data.fd = fd;
+    ::epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd, &ev);
+}
+
+bool ConnGate::Handshake(Waiting& w, int64_t now) {
+    int fd = w.conn.fd;
+    if (!w.sniffed) {
+        unsigned char first = 0;
+        ssize_t r = ::recv(fd, &first, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            return false;
+        if (r <= 0) {
+            Drop(fd, nullptr);
+            return false;
+        }
+        w.sniffed = true;
+        if (first != kTlsHandshakeRecord) {
+            counters_.tlsFailures++;
+            // What the client sent is read first, so closing sends an end rather than a reset
+            // that could destroy the answer before the client reads it.
+            char sink[4096];
+            for (size_t taken = 0; taken < limits_.maxHeadBytes;) {
+                ssize_t n = ::recv(fd, sink, sizeof sink, MSG_DONTWAIT);
+                if (n <= 0)
+                    break;
+                taken += static_cast<size_t>(n);
+            }
+            (void)!::send(fd, kPlainOnTls, sizeof kPlainOnTls - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+            Drop(fd, nullptr);
+            return false;
+        }
+    }
+    IoWait wait = IoWait::None;
+    int r = HandshakeStep(w.conn.ssl.get(), wait);
+    if (r < 0) {
+        counters_.tlsFailures++;
+        Drop(fd, nullptr);
+        return false;
+    }
+    if (r == 0) {
+        Interest(fd, wait);
+        return false;
+    }
+    w.handshaking = false;
+    w.deadlineMs = now + limits_.idleMs;
+    Interest(fd, IoWait::Read);
+    return true;
 }
 
 void ConnGate::OnReadable(int fd, int64_t now) {
@@ -305,13 +381,17 @@ void ConnGate::OnReadable(int fd, int64_t now) {
     if (it == waiting_.end())
         return;
     Waiting& w = it->second;
+    if (w.handshaking && !Handshake(w, now))
+        return;
     char tmp[16 * 1024];
     for (;;) {
-        ssize_t r = ::recv(fd, tmp, sizeof tmp, 0);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        IoWait wait;
+        ssize_t r = RecvNow(fd, w.conn.ssl.get(), tmp, sizeof tmp, wait);
+        if (r == kIoAgain) {
+            if (w.conn.ssl)
+                Interest(fd, wait); // a TLS read may have to write first
             return;
+        }
         if (r <= 0) {
             Drop(fd, nullptr);
             return;
@@ -355,7 +435,8 @@ bool ConnGate::TryHandOff(Waiting& w) {
             if (h.expectContinue && !w.sentContinue) {
                 w.sentContinue = true;
                 static const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
-                (void)!::send(fd, kContinue, sizeof kContinue - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+                IoWait wait;
+                (void)SendNow(fd, w.conn.ssl.get(), kContinue, sizeof kContinue - 1, wait);
             }
             return false;
         }
@@ -363,7 +444,7 @@ bool ConnGate::TryHandOff(Waiting& w) {
     ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
     GateConn c = std::move(w.conn);
     waiting_.erase(fd);
-    SetBlocking(c.fd, true);
+    // The socket stays non-blocking: every worker's read and write waits with a bound.
     ready_(std::move(c));
     return true;
 }

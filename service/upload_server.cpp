@@ -80,6 +80,7 @@ UploadServer::UploadServer(ServiceContext& ctx)
           GateLimits g;
           g.maxPerAddress = ctx.opts.maxConnPerAddress;
           g.headMs = ctx.opts.headTimeoutMs;
+          g.tls = ctx.tls.get();
           return g;
       }()) {}
 
@@ -104,11 +105,10 @@ void UploadServer::Stop() {
 }
 
 void UploadServer::Serve(GateConn&& gc) {
-    // A client that takes no answer cannot hold the worker either.
-    timeval tv{5, 0};
-    ::setsockopt(gc.fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    // Reads of a body wait at most the stall time; the gate has the head already.
-    MiniConn c(gc.fd, stop_, static_cast<int>(ctx_.opts.uploadStallMs), std::move(gc.buf));
+    // Reads of a body wait at most the stall time; the gate has the head already. A client
+    // that takes no answer holds the worker for the write time-out at most.
+    MiniConn c(gc.fd, gc.ssl.get(), stop_, static_cast<int>(ctx_.opts.uploadStallMs),
+               std::move(gc.buf));
     std::string head;
     MiniRequest r;
     bool keep = false;
@@ -130,6 +130,7 @@ void UploadServer::Serve(GateConn&& gc) {
         gc.buf = c.TakeRest();
         gate_.Rearm(std::move(gc));
     } else {
+        gc.reset = c.WillReset();
         gate_.Close(gc);
     }
 }
@@ -272,8 +273,7 @@ bool UploadServer::Post(MiniConn& c, const MiniRequest& r, const std::string& pe
     if (dropped) {
         ctx_.counters.droppedConnections++;
         // Reset rather than close politely: the client sees the connection fail mid-body.
-        linger l{1, 0};
-        ::setsockopt(c.fd(), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+        c.ResetOnClose();
         return false;
     }
     if (diskError) {
