@@ -64,6 +64,8 @@ bool TlsContext::Load(const std::string& certFile, const std::string& keyFile, s
     SSL_CTX_set_options(ctx, SSL_OP_NO_RENEGOTIATION | SSL_OP_CIPHER_SERVER_PREFERENCE);
     // Writes may end part way and be retried from a moved buffer: the senders loop.
     SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    // Records are read from the socket in large gulps rather than header and body apart.
+    SSL_CTX_set_read_ahead(ctx, 1);
     if (SSL_CTX_use_certificate_chain_file(ctx, certFile.c_str()) != 1) {
         err = "TLS certificate " + certFile + ": " + OpenSslError();
     } else if (SSL_CTX_use_PrivateKey_file(ctx, keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
