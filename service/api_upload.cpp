@@ -53,11 +53,6 @@ void Announce(ServiceContext& ctx, const httplib::Request& req, httplib::Respons
     } else {
         // A new upload reserves its size at once, so uploads announced together cannot pass
         // the quota; a running one keeps its place (its reservation is already counted).
-        if (ctx.db.UsedBytes(*uid) + ctx.db.ReservedBytes(*uid) + size > a->totalMb * (1LL << 20)) {
-            ctx.counters.refusedNoSpace++;
-            SendJson(res, Ok(JsonObject().Int("status", 5).Str("msg", "空间不足").Done()));
-            return;
-        }
         UploadRow u;
         u.owner = *uid;
         u.folder = folder;
@@ -66,7 +61,13 @@ void Announce(ServiceContext& ctx, const httplib::Request& req, httplib::Respons
         u.size = size;
         u.type = type;
         u.sha1 = sha1;
-        up = ctx.db.CreateUpload(u);
+        bool noSpace = false;
+        up = ctx.db.CreateUpload(u, a->totalMb * (1LL << 20), noSpace);
+        if (noSpace) {
+            ctx.counters.refusedNoSpace++;
+            SendJson(res, Ok(JsonObject().Int("status", 5).Str("msg", "空间不足").Done()));
+            return;
+        }
         if (!up) {
             SendError(res, kServerError, "服务器忙，请稍后再试！");
             return;

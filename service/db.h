@@ -96,8 +96,10 @@ public:
     // Upload sessions.
     std::optional<UploadRow> FindUpload(int64_t uid, int64_t folder, const std::string& name,
                                         const std::string& sha1, int64_t size);
-    // Assigns random upid and mid.
-    std::optional<UploadRow> CreateUpload(const UploadRow& u);
+    // Assigns random upid and mid and reserves the upload's size, unless the account's used
+    // and reserved bytes would then pass `limitBytes` (noSpace is set then). Checked and
+    // reserved in one step: uploads announced at once cannot pass the limit together.
+    std::optional<UploadRow> CreateUpload(const UploadRow& u, int64_t limitBytes, bool& noSpace);
     std::optional<UploadRow> UploadByMid(int64_t mid);
     std::vector<UploadRow> AllUploads();
     bool SetReceived(int64_t upid, int64_t received); // also counts as activity
@@ -121,6 +123,8 @@ public:
 
 private:
     int64_t NextIdLocked();
+    int64_t UsedBytesLocked(int64_t uid);
+    int64_t ReservedBytesLocked(int64_t uid);
     bool ExecLocked(const char* sql);
     // Older data folders lack the capability and activity columns: add and fill them.
     bool UpgradeLocked(std::string& err);

@@ -145,6 +145,10 @@ std::optional<FileRow> Db::FileByUpload(int64_t mid, int64_t upid) {
 
 int64_t Db::UsedBytes(int64_t uid) {
     std::lock_guard<std::mutex> lock(mu_);
+    return UsedBytesLocked(uid);
+}
+
+int64_t Db::UsedBytesLocked(int64_t uid) {
     if (auto it = used_.find(uid); it != used_.end())
         return it->second;
     Stmt s(db_, "SELECT COALESCE(SUM(size), 0) FROM"
@@ -229,8 +233,11 @@ std::optional<UploadRow> Db::FindUpload(int64_t uid, int64_t folder, const std::
     return ReadUpload(s);
 }
 
-std::optional<UploadRow> Db::CreateUpload(const UploadRow& u) {
+std::optional<UploadRow> Db::CreateUpload(const UploadRow& u, int64_t limitBytes, bool& noSpace) {
     std::lock_guard<std::mutex> lock(mu_);
+    noSpace = UsedBytesLocked(u.owner) + ReservedBytesLocked(u.owner) + u.size > limitBytes;
+    if (noSpace)
+        return std::nullopt;
     Txn t(db_);
     if (!t.ok())
         return std::nullopt;
@@ -295,6 +302,10 @@ bool Db::TouchUpload(int64_t upid) {
 
 int64_t Db::ReservedBytes(int64_t uid) {
     std::lock_guard<std::mutex> lock(mu_);
+    return ReservedBytesLocked(uid);
+}
+
+int64_t Db::ReservedBytesLocked(int64_t uid) {
     Stmt s(db_, "SELECT COALESCE(SUM(size), 0) FROM uploads WHERE owner = ?");
     s.Bind(1, uid);
     return s.Step() ? s.Int(0) : 0;

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace qumo_service {
@@ -116,6 +117,8 @@ void UploadServer::Serve(GateConn&& gc) {
         keep = false;
     } else if (!ParseRequestHead(head, r)) {
         c.SendJson(400, Answer(400, "bad request", "{}"), true);
+    } else if (!Delay()) {
+        keep = false; // stopping
     } else if (r.method == "GET" && r.path == "/v2/getupload.json") {
         keep = GetUpload(c, r, gc.peer);
     } else if (r.method == "POST" && r.path == "/v2/upload.json") {
@@ -133,6 +136,19 @@ void UploadServer::Serve(GateConn&& gc) {
         gc.reset = c.WillReset();
         gate_.Close(gc);
     }
+}
+
+bool UploadServer::Delay() {
+    // --delay-ms: every exchange waits as if it crossed a long way, in slices that end on stop.
+    const auto end =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(ctx_.faults.DelayMs());
+    while (std::chrono::steady_clock::now() < end) {
+        if (stop_.load())
+            return false;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            end - std::chrono::steady_clock::now(), std::chrono::milliseconds(50)));
+    }
+    return !stop_.load();
 }
 
 bool UploadServer::Session(MiniConn& c, const MiniRequest& r, const std::string& peer, bool close,
