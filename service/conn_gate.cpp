@@ -1,5 +1,7 @@
 #include "service/conn_gate.h"
 
+#include "service/mini_http.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -31,20 +33,6 @@ void SetNonBlocking(int fd) {
         ::fcntl(fd, F_SETFL, fl | O_NONBLOCK);
 }
 
-std::string LowerAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
-std::string Trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t");
-    if (b == std::string::npos)
-        return std::string();
-    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
 const char kTooMany[] = "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n"
                         "Connection: close\r\n\r\n";
 const char kTimeout[] = "HTTP/1.1 408 Request Timeout\r\nContent-Length: 0\r\n"
@@ -63,42 +51,6 @@ const char kBadRequest[] = "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n"
                            "Connection: close\r\n\r\n";
 
 } // namespace
-
-bool ParseHeadInfo(const std::string& head, HeadInfo& out) {
-    size_t eol = head.find("\r\n");
-    std::string line = head.substr(0, eol);
-    size_t s1 = line.find(' ');
-    size_t s2 = s1 == std::string::npos ? s1 : line.find(' ', s1 + 1);
-    if (s1 == std::string::npos || s2 == std::string::npos || s1 == 0)
-        return false;
-    out.method = line.substr(0, s1);
-    std::string target = line.substr(s1 + 1, s2 - s1 - 1);
-    out.path = target.substr(0, target.find('?'));
-    size_t pos = eol == std::string::npos ? head.size() : eol + 2;
-    while (pos < head.size()) {
-        size_t e = head.find("\r\n", pos);
-        if (e == std::string::npos)
-            e = head.size();
-        std::string h = head.substr(pos, e - pos);
-        pos = e + 2;
-        size_t colon = h.find(':');
-        if (colon == std::string::npos)
-            continue;
-        std::string name = LowerAscii(Trim(h.substr(0, colon)));
-        std::string value = Trim(h.substr(colon + 1));
-        if (name == "content-length") {
-            bool digits = !value.empty() && value.size() <= 18 && out.contentLength == -1;
-            for (char c : value)
-                digits = digits && c >= '0' && c <= '9';
-            out.contentLength = digits ? std::stoll(value) : -2;
-        } else if (name == "transfer-encoding") {
-            out.contentLength = -2;
-        } else if (name == "expect") {
-            out.expectContinue = LowerAscii(value) == "100-continue";
-        }
-    }
-    return true;
-}
 
 ConnGate::~ConnGate() {
     Stop();
@@ -420,8 +372,8 @@ bool ConnGate::TryHandOff(Waiting& w) {
         return false;
     }
     if (limits_.bodyLimit) {
-        HeadInfo h;
-        if (!ParseHeadInfo(w.conn.buf.substr(0, end), h) || h.contentLength == -2) {
+        MiniRequest h;
+        if (!ParseRequestHead(w.conn.buf.substr(0, end), h) || h.transferEncoding) {
             Drop(fd, kBadRequest);
             return true;
         }

@@ -109,13 +109,4 @@ private:
     GateCounters counters_;
 };
 
-// A head's method, path (without the query) and Content-Length (-1: none; -2: malformed or
-// chunked, which no route of the service takes).
-struct HeadInfo {
-    std::string method, path;
-    int64_t contentLength = -1;
-    bool expectContinue = false;
-};
-bool ParseHeadInfo(const std::string& head, HeadInfo& out);
-
 } // namespace qumo_service

@@ -132,6 +132,7 @@ bool ParseRequestHead(const std::string& head, MiniRequest& out) {
             out.contentLength = std::strtoll(value.c_str(), nullptr, 10);
         } else if (name == "transfer-encoding") {
             out.chunked = Lower(value).find("chunked") != std::string::npos;
+            out.transferEncoding = true;
         } else if (name == "connection") {
             std::string v = Lower(value);
             if (v == "close")

@@ -19,6 +19,7 @@ struct MiniRequest {
     std::map<std::string, std::string> query; // first value of each name
     int64_t contentLength = -1;               // -1: none given
     bool chunked = false;
+    bool transferEncoding = false; // any Transfer-Encoding: no route takes such a body
     bool keepAlive = true;
     bool expectContinue = false;
 
@@ -33,6 +34,7 @@ struct MiniRequest {
 std::string UrlDecode(const std::string& s);
 void ParseQuery(const std::string& q, std::map<std::string, std::string>& out);
 // Parses everything before the blank line; false when it is not a well-formed request head.
+// The one parser of both listeners: the gate uses it to size a request's body.
 bool ParseRequestHead(const std::string& head, MiniRequest& out);
 
 // One accepted connection, plain or through its TLS session: buffered reads that give up on

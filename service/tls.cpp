@@ -38,6 +38,20 @@ ssize_t Classify(ssl_st* ssl, int r, IoWait& wait) {
     return e == SSL_ERROR_ZERO_RETURN ? 0 : -1;
 }
 
+// One plain socket call without waiting: EAGAIN becomes kIoAgain, waiting for `onAgain`.
+template <typename Call> ssize_t PlainNow(Call call, IoWait onAgain, IoWait& wait) {
+    for (;;) {
+        ssize_t r = call();
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            wait = onAgain;
+            return kIoAgain;
+        }
+        return r < 0 ? -1 : r;
+    }
+}
+
 bool WaitFor(int fd, IoWait wait, int ms) {
     pollfd p{fd, static_cast<short>(wait == IoWait::Write ? POLLOUT : POLLIN), 0};
     for (;;) {
@@ -103,18 +117,8 @@ int HandshakeStep(ssl_st* ssl, IoWait& wait) {
 
 ssize_t RecvNow(int fd, ssl_st* ssl, char* p, size_t n, IoWait& wait) {
     wait = IoWait::None;
-    if (!ssl) {
-        for (;;) {
-            ssize_t r = ::recv(fd, p, n, MSG_DONTWAIT);
-            if (r < 0 && errno == EINTR)
-                continue;
-            if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                wait = IoWait::Read;
-                return kIoAgain;
-            }
-            return r < 0 ? -1 : r;
-        }
-    }
+    if (!ssl)
+        return PlainNow([&] { return ::recv(fd, p, n, MSG_DONTWAIT); }, IoWait::Read, wait);
     size_t got = 0;
     int r = SSL_read_ex(ssl, p, n, &got);
     return r == 1 ? static_cast<ssize_t>(got) : Classify(ssl, r, wait);
@@ -122,18 +126,9 @@ ssize_t RecvNow(int fd, ssl_st* ssl, char* p, size_t n, IoWait& wait) {
 
 ssize_t SendNow(int fd, ssl_st* ssl, const char* p, size_t n, IoWait& wait) {
     wait = IoWait::None;
-    if (!ssl) {
-        for (;;) {
-            ssize_t r = ::send(fd, p, n, MSG_DONTWAIT | MSG_NOSIGNAL);
-            if (r < 0 && errno == EINTR)
-                continue;
-            if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                wait = IoWait::Write;
-                return kIoAgain;
-            }
-            return r < 0 ? -1 : r;
-        }
-    }
+    if (!ssl)
+        return PlainNow([&] { return ::send(fd, p, n, MSG_DONTWAIT | MSG_NOSIGNAL); },
+                        IoWait::Write, wait);
     size_t put = 0;
     int r = SSL_write_ex(ssl, p, n, &put);
     if (r == 1)
