@@ -1,8 +1,14 @@
 // The client against qumo-service over TLS, with a CA and certificate this test makes: the
 // login, the folder listing and a whole upload (announcement, offset, POST, confirmation)
-// over https, the CA given to the client as its extra CA. A plain-HTTP client on either TLS
-// port gets a plain refusal and the end of the connection, and the service serves on.
+// over https, the CA given to the client as its extra CA, while two peers stall in their
+// handshakes (they are cut off after the head time). A plain-HTTP client on either TLS port
+// gets a plain refusal and the end of the connection, and the service serves on.
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +42,31 @@ bool MakeCerts(const std::string& dir) {
     return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0;
 }
 
+// A loopback connection that sends `bytes` and then nothing.
+int Stall(int port, const std::string& bytes) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+                    ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) !=
+                        static_cast<ssize_t>(bytes.size()))) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// True when the service ends the connection (within a bound far above its head time).
+bool ClosedByService(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    char c;
+    bool closed = ::poll(&p, 1, 20000) > 0 && ::recv(fd, &c, 1, 0) <= 0;
+    ::close(fd);
+    return closed;
+}
+
 void ExpectPlainRefused(int port) {
     RawResponse r;
     ASSERT_TRUE(RawGet(port, "/getspace.json", r)) << "port " << port;
@@ -53,11 +84,16 @@ TEST(UploadTls, LoginListAndUploadOverHttps) {
     }
     CGlobalVar::m_strUploadListPath = platform::FromNarrow(dir + "/QumolanUploadList.xml");
     ServiceSession service;
-    ASSERT_TRUE(
-        service.Start({"--tls-cert", dir + "/server.pem", "--tls-key", dir + "/server.key"}));
+    ASSERT_TRUE(service.Start({"--tls-cert", dir + "/server.pem", "--tls-key", dir + "/server.key",
+                               "--head-timeout-ms", "500"}));
     hosts::SetAllServiceHosts("https://" + service.ApiHost());
     net::SetExtraCaFile(dir + "/ca.pem");
     ExpectPlainRefused(service.Port());
+    // A handshake record announced at 512 bytes of which none come, and a silent peer.
+    const int stalled = Stall(service.Port(), std::string("\x16\x03\x01\x02\x00", 5));
+    const int silent = Stall(service.Port(), "");
+    ASSERT_GE(stalled, 0);
+    ASSERT_GE(silent, 0);
 
     ASSERT_TRUE(service.Login());
     // Addresses the service names follow its scheme.
@@ -86,6 +122,8 @@ TEST(UploadTls, LoginListAndUploadOverHttps) {
     ASSERT_GT(t.m_nUploadPort, 0);
     ExpectPlainRefused(t.m_nUploadPort);
     EXPECT_TRUE(service.Login()); // still serving TLS after the refusals
+    EXPECT_TRUE(ClosedByService(stalled));
+    EXPECT_TRUE(ClosedByService(silent));
     net::SetExtraCaFile("");
     EXPECT_EQ(std::system(("rm -rf " + dir).c_str()), 0);
 }
