@@ -121,7 +121,8 @@ void Version(ServiceContext& ctx, const httplib::Request& req, httplib::Response
     JsonObject o;
     o.Int("status", newer ? 1 : 0);
     if (newer) {
-        o.Str("updateurl", "http://" + ctx.SiteHost() + "/download/QumoClient-" + latest + ".exe");
+        o.Str("updateurl",
+              ctx.Scheme() + ctx.SiteHost() + "/download/QumoClient-" + latest + ".exe");
         o.Str("updateverison", latest).Str("updatedesc", "修正了若干问题，上传更稳定。");
     } else {
         o.Str("updateurl", "").Str("updateverison", "").Str("updatedesc", "");

@@ -64,7 +64,7 @@ void FileList(ServiceContext& ctx, const httplib::Request& req, httplib::Respons
 } // namespace
 
 std::string FileEntryJson(const ServiceContext& ctx, const FileRow& f) {
-    std::string host = "http://" + ctx.ApiHost();
+    std::string host = ctx.Scheme() + ctx.ApiHost();
     bool video = f.type == 200;
     JsonObject o;
     o.Str("name", f.name).Str("dirid", std::to_string(f.folder)).Int("type", f.type);

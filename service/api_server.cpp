@@ -13,15 +13,18 @@ namespace qumo_service {
 
 namespace {
 
-// httplib's view of a gated connection: the bytes the gate read first, then the socket,
-// every wait bounded.
+// httplib's view of a gated connection: the bytes the gate read first, then the socket (or
+// its TLS session), every wait bounded.
 class GateStream : public httplib::Stream {
 public:
-    GateStream(GateConn& c, int readTimeoutMs, int localPort)
-        : c_(c), readTimeoutMs_(readTimeoutMs), localPort_(localPort) {}
+    GateStream(GateConn& c, int readTimeoutMs, int writeTimeoutMs, int localPort)
+        : c_(c), readTimeoutMs_(readTimeoutMs), writeTimeoutMs_(writeTimeoutMs),
+          localPort_(localPort) {}
 
-    bool is_readable() const override { return !c_.buf.empty() || Wait(POLLIN); }
-    bool is_writable() const override { return Wait(POLLOUT); }
+    bool is_readable() const override {
+        return !c_.buf.empty() || HasBuffered(c_.ssl.get()) || Wait(POLLIN, readTimeoutMs_);
+    }
+    bool is_writable() const override { return Wait(POLLOUT, writeTimeoutMs_); }
     ssize_t read(char* ptr, size_t size) override {
         if (!c_.buf.empty()) {
             size_t n = std::min(size, c_.buf.size());
@@ -29,23 +32,12 @@ public:
             c_.buf.erase(0, n);
             return static_cast<ssize_t>(n);
         }
-        if (!Wait(POLLIN))
-            return -1;
-        for (;;) {
-            ssize_t r = ::recv(c_.fd, ptr, size, 0);
-            if (r < 0 && errno == EINTR)
-                continue;
-            return r;
-        }
+        return RecvWithin(c_.fd, c_.ssl.get(), ptr, size, readTimeoutMs_);
     }
     ssize_t write(const char* ptr, size_t size) override {
-        // The socket's send time-out (set by the server) bounds a client that reads nothing.
-        for (;;) {
-            ssize_t r = ::send(c_.fd, ptr, size, MSG_NOSIGNAL);
-            if (r < 0 && errno == EINTR)
-                continue;
-            return r;
-        }
+        // A client that reads nothing holds the worker for the write time-out at most.
+        return SendAll(c_.fd, c_.ssl.get(), ptr, size, writeTimeoutMs_) ? static_cast<ssize_t>(size)
+                                                                        : -1;
     }
     void get_remote_ip_and_port(std::string& ip, int& port) const override {
         ip = c_.peer;
@@ -58,10 +50,10 @@ public:
     socket_t socket() const override { return c_.fd; }
 
 private:
-    bool Wait(short what) const {
+    bool Wait(short what, int ms) const {
         pollfd p{c_.fd, what, 0};
         for (;;) {
-            int r = ::poll(&p, 1, readTimeoutMs_);
+            int r = ::poll(&p, 1, ms);
             if (r < 0 && errno == EINTR)
                 continue;
             return r > 0;
@@ -69,6 +61,7 @@ private:
     }
     GateConn& c_;
     int readTimeoutMs_;
+    int writeTimeoutMs_;
     int localPort_;
 };
 
@@ -113,9 +106,7 @@ void ApiServer::Stop() {
 }
 
 void ApiServer::Serve(GateConn&& c) {
-    timeval tv{limits_.writeTimeoutSec, 0};
-    ::setsockopt(c.fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    GateStream strm(c, limits_.readTimeoutMs, gate_.Port());
+    GateStream strm(c, limits_.readTimeoutMs, limits_.writeTimeoutSec * 1000, gate_.Port());
     bool last = ++c.served >= limits_.maxRequestsPerConn;
     bool closed = false;
     bool ok = process_request(strm, last, closed, nullptr);

@@ -33,9 +33,15 @@ void Announce(ServiceContext& ctx, const httplib::Request& req, httplib::Respons
         SendError(res, kNotFound, "文件夹不存在！");
         return;
     }
-    int type = TypeOfSuffix(suffix);
-    if (std::optional<int64_t> id =
-            ctx.db.AddIfContentKnown(*uid, folder, name, suffix, type, sha1, size)) {
+    UploadRow u;
+    u.owner = *uid;
+    u.folder = folder;
+    u.name = name;
+    u.suffix = suffix;
+    u.size = size;
+    u.type = TypeOfSuffix(suffix);
+    u.sha1 = sha1;
+    if (std::optional<int64_t> id = ctx.db.AddIfContentKnown(u)) {
         ctx.counters.instantUploads++;
         JsonObject o;
         o.Int("status", 1).Str("id", std::to_string(*id));
@@ -47,26 +53,19 @@ void Announce(ServiceContext& ctx, const httplib::Request& req, httplib::Respons
         SendError(res, kBadToken, "用户不存在！");
         return;
     }
-    std::optional<UploadRow> up = ctx.db.FindUpload(*uid, folder, name, sha1, size);
+    std::optional<UploadRow> up = ctx.db.FindUpload(u);
     if (up) {
         ctx.db.TouchUpload(up->upid);
     } else {
         // A new upload reserves its size at once, so uploads announced together cannot pass
         // the quota; a running one keeps its place (its reservation is already counted).
-        if (ctx.db.UsedBytes(*uid) + ctx.db.ReservedBytes(*uid) + size > a->totalMb * (1LL << 20)) {
+        bool noSpace = false;
+        up = ctx.db.CreateUpload(u, a->totalMb * (1LL << 20), noSpace);
+        if (noSpace) {
             ctx.counters.refusedNoSpace++;
             SendJson(res, Ok(JsonObject().Int("status", 5).Str("msg", "空间不足").Done()));
             return;
         }
-        UploadRow u;
-        u.owner = *uid;
-        u.folder = folder;
-        u.name = name;
-        u.suffix = suffix;
-        u.size = size;
-        u.type = type;
-        u.sha1 = sha1;
-        up = ctx.db.CreateUpload(u);
         if (!up) {
             SendError(res, kServerError, "服务器忙，请稍后再试！");
             return;

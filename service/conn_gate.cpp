@@ -1,5 +1,7 @@
 #include "service/conn_gate.h"
 
+#include "service/mini_http.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -25,24 +27,10 @@ int64_t NowMs() {
         .count();
 }
 
-void SetBlocking(int fd, bool blocking) {
+void SetNonBlocking(int fd) {
     int fl = ::fcntl(fd, F_GETFL);
     if (fl >= 0)
-        ::fcntl(fd, F_SETFL, blocking ? (fl & ~O_NONBLOCK) : (fl | O_NONBLOCK));
-}
-
-std::string LowerAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
-std::string Trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t");
-    if (b == std::string::npos)
-        return std::string();
-    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+        ::fcntl(fd, F_SETFL, fl | O_NONBLOCK);
 }
 
 const char kTooMany[] = "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n"
@@ -53,46 +41,16 @@ const char kHeadTooLarge[] = "HTTP/1.1 431 Request Header Fields Too Large\r\n"
                              "Content-Length: 0\r\nConnection: close\r\n\r\n";
 const char kBodyTooLarge[] = "HTTP/1.1 413 Payload Too Large\r\nContent-Length: 0\r\n"
                              "Connection: close\r\n\r\n";
+// Plain HTTP sent to a TLS listener gets a plain answer the sender can read, then the end.
+const char kPlainOnTls[] = "HTTP/1.1 400 Bad Request\r\nContent-Type: text/plain\r\n"
+                           "Content-Length: 31\r\nConnection: close\r\n\r\n"
+                           "This port speaks TLS (https).\r\n";
+// The first byte of every TLS connection: a handshake record.
+constexpr unsigned char kTlsHandshakeRecord = 0x16;
 const char kBadRequest[] = "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n"
                            "Connection: close\r\n\r\n";
 
 } // namespace
-
-bool ParseHeadInfo(const std::string& head, HeadInfo& out) {
-    size_t eol = head.find("\r\n");
-    std::string line = head.substr(0, eol);
-    size_t s1 = line.find(' ');
-    size_t s2 = s1 == std::string::npos ? s1 : line.find(' ', s1 + 1);
-    if (s1 == std::string::npos || s2 == std::string::npos || s1 == 0)
-        return false;
-    out.method = line.substr(0, s1);
-    std::string target = line.substr(s1 + 1, s2 - s1 - 1);
-    out.path = target.substr(0, target.find('?'));
-    size_t pos = eol == std::string::npos ? head.size() : eol + 2;
-    while (pos < head.size()) {
-        size_t e = head.find("\r\n", pos);
-        if (e == std::string::npos)
-            e = head.size();
-        std::string h = head.substr(pos, e - pos);
-        pos = e + 2;
-        size_t colon = h.find(':');
-        if (colon == std::string::npos)
-            continue;
-        std::string name = LowerAscii(Trim(h.substr(0, colon)));
-        std::string value = Trim(h.substr(colon + 1));
-        if (name == "content-length") {
-            bool digits = !value.empty() && value.size() <= 18 && out.contentLength == -1;
-            for (char c : value)
-                digits = digits && c >= '0' && c <= '9';
-            out.contentLength = digits ? std::stoll(value) : -2;
-        } else if (name == "transfer-encoding") {
-            out.contentLength = -2;
-        } else if (name == "expect") {
-            out.expectContinue = LowerAscii(value) == "100-continue";
-        }
-    }
-    return true;
-}
 
 ConnGate::~ConnGate() {
     Stop();
@@ -181,6 +139,9 @@ void ConnGate::Rearm(GateConn&& c) {
 }
 
 void ConnGate::Close(GateConn& c) {
+    if (c.ssl && !c.reset)
+        SayClose(c.ssl.get());
+    c.ssl.reset();
     if (c.fd >= 0)
         ::close(c.fd);
     c.fd = -1;
@@ -197,8 +158,13 @@ void ConnGate::Uncount(const std::string& peer) {
 
 void ConnGate::Drop(int fd, const char* answer) {
     auto it = waiting_.find(fd);
-    if (answer && (it == waiting_.end() || it->second.started))
-        (void)!::send(fd, answer, std::strlen(answer), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (answer && (it == waiting_.end() || it->second.started)) {
+        // One try without waiting: on a TLS connection through the session, if it has one.
+        ssl_st* ssl = it == waiting_.end() ? nullptr : it->second.conn.ssl.get();
+        IoWait wait;
+        if (!ssl || !it->second.handshaking)
+            (void)SendNow(fd, ssl, answer, std::strlen(answer), wait);
+    }
     ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
     ::close(fd);
     if (it != waiting_.end()) {
@@ -238,7 +204,7 @@ void ConnGate::Loop() {
                 if (now >= w.deadlineMs)
                     late.push_back(fd);
             for (int fd : late) {
-                if (waiting_[fd].started)
+                if (waiting_[fd].started || waiting_[fd].handshaking)
                     counters_.headTimeouts++;
                 Drop(fd, kTimeout);
             }
@@ -280,24 +246,86 @@ void ConnGate::Accept(int64_t now) {
         c.fd = fd;
         c.peer = ip;
         c.peerPort = ntohs(a.sin_port);
+        if (limits_.tls && !(c.ssl = limits_.tls->Accept(fd))) {
+            ::close(fd);
+            Uncount(ip);
+            continue;
+        }
         Watch(std::move(c), now);
     }
 }
 
 void ConnGate::Watch(GateConn&& c, int64_t now) {
     int fd = c.fd;
-    SetBlocking(fd, false);
+    SetNonBlocking(fd);
     Waiting& w = waiting_[fd];
     w = Waiting{};
     w.conn = std::move(c);
     w.started = !w.conn.buf.empty();
-    w.deadlineMs = now + (w.started ? limits_.headMs : limits_.idleMs);
+    // A new TLS connection has the head time for its handshake.
+    w.handshaking = w.conn.ssl && w.conn.served == 0;
+    w.deadlineMs = now + (w.started || w.handshaking ? limits_.headMs : limits_.idleMs);
     if (TryHandOff(w))
         return;
     epoll_event ev{};
     ev.events = EPOLLIN | EPOLLRDHUP;
     ev.data.fd = fd;
     ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev);
+    // Records the session already took off the socket never make it readable again.
+    if (HasBuffered(w.conn.ssl.get()))
+        OnReadable(fd, now);
+}
+
+void ConnGate::Interest(int fd, IoWait wait) {
+    epoll_event ev{};
+    ev.events = (wait == IoWait::Write ? EPOLLOUT : EPOLLIN) | EPOLLRDHUP;
+    ev.data.fd = fd;
+    ::epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd, &ev);
+}
+
+bool ConnGate::Handshake(Waiting& w, int64_t now) {
+    int fd = w.conn.fd;
+    if (!w.sniffed) {
+        unsigned char first = 0;
+        ssize_t r = ::recv(fd, &first, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            return false;
+        if (r <= 0) {
+            Drop(fd, nullptr);
+            return false;
+        }
+        w.sniffed = true;
+        if (first != kTlsHandshakeRecord) {
+            counters_.tlsFailures++;
+            // What the client sent is read first, so closing sends an end rather than a reset
+            // that could destroy the answer before the client reads it.
+            char sink[4096];
+            for (size_t taken = 0; taken < limits_.maxHeadBytes;) {
+                ssize_t n = ::recv(fd, sink, sizeof sink, MSG_DONTWAIT);
+                if (n <= 0)
+                    break;
+                taken += static_cast<size_t>(n);
+            }
+            (void)!::send(fd, kPlainOnTls, sizeof kPlainOnTls - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+            Drop(fd, nullptr);
+            return false;
+        }
+    }
+    IoWait wait = IoWait::None;
+    int r = HandshakeStep(w.conn.ssl.get(), wait);
+    if (r < 0) {
+        counters_.tlsFailures++;
+        Drop(fd, nullptr);
+        return false;
+    }
+    if (r == 0) {
+        Interest(fd, wait);
+        return false;
+    }
+    w.handshaking = false;
+    w.deadlineMs = now + limits_.idleMs;
+    Interest(fd, IoWait::Read);
+    return true;
 }
 
 void ConnGate::OnReadable(int fd, int64_t now) {
@@ -305,13 +333,17 @@ void ConnGate::OnReadable(int fd, int64_t now) {
     if (it == waiting_.end())
         return;
     Waiting& w = it->second;
+    if (w.handshaking && !Handshake(w, now))
+        return;
     char tmp[16 * 1024];
     for (;;) {
-        ssize_t r = ::recv(fd, tmp, sizeof tmp, 0);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        IoWait wait;
+        ssize_t r = RecvNow(fd, w.conn.ssl.get(), tmp, sizeof tmp, wait);
+        if (r == kIoAgain) {
+            if (w.conn.ssl)
+                Interest(fd, wait); // a TLS read may have to write first
             return;
+        }
         if (r <= 0) {
             Drop(fd, nullptr);
             return;
@@ -340,8 +372,8 @@ bool ConnGate::TryHandOff(Waiting& w) {
         return false;
     }
     if (limits_.bodyLimit) {
-        HeadInfo h;
-        if (!ParseHeadInfo(w.conn.buf.substr(0, end), h) || h.contentLength == -2) {
+        MiniRequest h;
+        if (!ParseRequestHead(w.conn.buf.substr(0, end), h) || h.transferEncoding) {
             Drop(fd, kBadRequest);
             return true;
         }
@@ -355,7 +387,8 @@ bool ConnGate::TryHandOff(Waiting& w) {
             if (h.expectContinue && !w.sentContinue) {
                 w.sentContinue = true;
                 static const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
-                (void)!::send(fd, kContinue, sizeof kContinue - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+                IoWait wait;
+                (void)SendNow(fd, w.conn.ssl.get(), kContinue, sizeof kContinue - 1, wait);
             }
             return false;
         }
@@ -363,7 +396,7 @@ bool ConnGate::TryHandOff(Waiting& w) {
     ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
     GateConn c = std::move(w.conn);
     waiting_.erase(fd);
-    SetBlocking(c.fd, true);
+    // The socket stays non-blocking: every worker's read and write waits with a bound.
     ready_(std::move(c));
     return true;
 }

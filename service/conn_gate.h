@@ -2,8 +2,12 @@
 // request head (and, when asked, its small body) has arrived, so slow or idle clients cost a
 // few bytes of memory instead of a worker thread. It bounds what a stranger can hold: the
 // connections of one address and of the listener, the head's size, the time from the first
-// byte to the last byte of the head, the idle time of a kept-alive connection.
+// byte to the last byte of the head, the idle time of a kept-alive connection. On a TLS
+// listener it also runs each handshake, step by step as bytes arrive, within the head time:
+// a stalled handshake costs no thread either.
 #pragma once
+
+#include "service/tls.h"
 
 #include <atomic>
 #include <cstdint>
@@ -25,6 +29,8 @@ struct GateLimits {
     // Bytes of body the gate reads before handing the request on; -1 refuses a body of that
     // length with 413. Null: the body is left to the worker.
     std::function<int64_t(const std::string& method, const std::string& path)> bodyLimit;
+    // Set: the listener speaks TLS only (the context outlives the gate).
+    const TlsContext* tls = nullptr;
 };
 
 // A connection with a request ready: its head complete in `buf` (and its body when the
@@ -34,11 +40,13 @@ struct GateConn {
     std::string peer; // dotted IPv4 address
     int peerPort = 0;
     std::string buf;
-    int served = 0; // requests answered on this connection so far
+    int served = 0;     // requests answered on this connection so far
+    TlsSession ssl;     // null on a plain listener; every byte goes through it otherwise
+    bool reset = false; // closed with a reset (a test's dropped upload): no TLS goodbye
 };
 
 struct GateCounters {
-    std::atomic<int64_t> refusedBusy{0}, headTimeouts{0}, headTooLarge{0};
+    std::atomic<int64_t> refusedBusy{0}, headTimeouts{0}, headTooLarge{0}, tlsFailures{0};
 };
 
 class ConnGate {
@@ -71,11 +79,16 @@ private:
         int64_t deadlineMs = 0;
         bool started = false; // the first byte of the request has arrived
         bool sentContinue = false;
+        bool handshaking = false; // TLS: the handshake is not done yet
+        bool sniffed = false;     // TLS: the first byte was looked at
     };
     void Loop();
     void Accept(int64_t now);
     void Watch(GateConn&& c, int64_t now);
     void OnReadable(int fd, int64_t now);
+    // Runs the TLS handshake on; false when the connection must wait or was dropped.
+    bool Handshake(Waiting& w, int64_t now);
+    void Interest(int fd, IoWait wait);
     // Hands the connection on when its request is complete; false when it must wait on.
     bool TryHandOff(Waiting& w);
     void Drop(int fd, const char* answer);
@@ -95,14 +108,5 @@ private:
     std::atomic<int> open_{0};
     GateCounters counters_;
 };
-
-// A head's method, path (without the query) and Content-Length (-1: none; -2: malformed or
-// chunked, which no route of the service takes).
-struct HeadInfo {
-    std::string method, path;
-    int64_t contentLength = -1;
-    bool expectContinue = false;
-};
-bool ParseHeadInfo(const std::string& head, HeadInfo& out);
 
 } // namespace qumo_service

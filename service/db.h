@@ -86,18 +86,18 @@ public:
     std::optional<FileRow> FileByUpload(int64_t mid, int64_t upid);
     // Bytes of distinct contents (SHA-1 and size) the account holds.
     int64_t UsedBytes(int64_t uid);
-    // Instant upload: when the account holds this content, adds the file to the folder
-    // (unless the same name and content are already there) and returns its id.
-    std::optional<int64_t> AddIfContentKnown(int64_t uid, int64_t folder, const std::string& name,
-                                             const std::string& suffix, int type,
-                                             const std::string& sha1, int64_t size);
+    // Instant upload: when the account holds the announced file's content, adds the file to
+    // its folder (unless the same name and content are already there) and returns its id.
+    std::optional<int64_t> AddIfContentKnown(const UploadRow& announced);
     int64_t AddFile(const FileRow& f); // id from the sequence unless f.id > 0; -1 on failure
 
     // Upload sessions.
-    std::optional<UploadRow> FindUpload(int64_t uid, int64_t folder, const std::string& name,
-                                        const std::string& sha1, int64_t size);
-    // Assigns random upid and mid.
-    std::optional<UploadRow> CreateUpload(const UploadRow& u);
+    // The open session of the same file (owner, folder, name, content).
+    std::optional<UploadRow> FindUpload(const UploadRow& announced);
+    // Assigns random upid and mid and reserves the upload's size, unless the account's used
+    // and reserved bytes would then pass `limitBytes` (noSpace is set then). Checked and
+    // reserved in one step: uploads announced at once cannot pass the limit together.
+    std::optional<UploadRow> CreateUpload(const UploadRow& u, int64_t limitBytes, bool& noSpace);
     std::optional<UploadRow> UploadByMid(int64_t mid);
     std::vector<UploadRow> AllUploads();
     bool SetReceived(int64_t upid, int64_t received); // also counts as activity
@@ -121,6 +121,8 @@ public:
 
 private:
     int64_t NextIdLocked();
+    int64_t UsedBytesLocked(int64_t uid);
+    int64_t ReservedBytesLocked(int64_t uid);
     bool ExecLocked(const char* sql);
     // Older data folders lack the capability and activity columns: add and fill them.
     bool UpgradeLocked(std::string& err);

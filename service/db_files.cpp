@@ -54,6 +54,33 @@ std::string Sql(const char* head, const char* cols, const char* tail) {
     return std::string(head) + cols + tail;
 }
 
+// Every upload row a statement over kUploadCols gives.
+std::vector<UploadRow> ReadUploads(Stmt& s) {
+    std::vector<UploadRow> out;
+    while (s.Step())
+        out.push_back(ReadUpload(s));
+    return out;
+}
+
+std::optional<UploadRow> FirstUpload(Stmt& s) {
+    if (!s.Step())
+        return std::nullopt;
+    return ReadUpload(s);
+}
+
+// The file an upload (announced or finished) becomes.
+FileRow FileOf(const UploadRow& u) {
+    FileRow f;
+    f.owner = u.owner;
+    f.folder = u.folder;
+    f.name = u.name;
+    f.suffix = u.suffix;
+    f.size = u.size;
+    f.type = u.type;
+    f.sha1 = u.sha1;
+    return f;
+}
+
 // Inserts a file row with a fresh capability; mid and upid are 0 unless it came from an upload.
 bool InsertFile(sqlite3* db, int64_t id, const FileRow& f, int64_t created, int64_t mid = 0,
                 int64_t upid = 0) {
@@ -145,6 +172,10 @@ std::optional<FileRow> Db::FileByUpload(int64_t mid, int64_t upid) {
 
 int64_t Db::UsedBytes(int64_t uid) {
     std::lock_guard<std::mutex> lock(mu_);
+    return UsedBytesLocked(uid);
+}
+
+int64_t Db::UsedBytesLocked(int64_t uid) {
     if (auto it = used_.find(uid); it != used_.end())
         return it->second;
     Stmt s(db_, "SELECT COALESCE(SUM(size), 0) FROM"
@@ -167,37 +198,21 @@ void Db::AddUsedLocked(int64_t owner, bool fresh, int64_t size) {
         it->second += size;
 }
 
-std::optional<int64_t> Db::AddIfContentKnown(int64_t uid, int64_t folder, const std::string& name,
-                                             const std::string& suffix, int type,
-                                             const std::string& sha1, int64_t size) {
+std::optional<int64_t> Db::AddIfContentKnown(const UploadRow& announced) {
     std::lock_guard<std::mutex> lock(mu_);
     Txn t(db_);
-    if (!t.ok())
-        return std::nullopt;
-    Stmt known(db_, "SELECT 1 FROM files WHERE owner = ? AND sha1 = ? AND size = ? LIMIT 1");
-    known.Bind(1, uid).Bind(2, sha1).Bind(3, size);
-    if (!known.Step())
+    const FileRow f = FileOf(announced);
+    if (!t.ok() || NewContentLocked(f.owner, f.sha1, f.size))
         return std::nullopt;
     Stmt same(db_, "SELECT id FROM files WHERE owner = ? AND folder = ? AND name = ?"
                    " AND sha1 = ? AND size = ? LIMIT 1");
-    same.Bind(1, uid).Bind(2, folder).Bind(3, name).Bind(4, sha1).Bind(5, size);
+    same.Bind(1, f.owner).Bind(2, f.folder).Bind(3, f.name).Bind(4, f.sha1).Bind(5, f.size);
     if (same.Step())
         return same.Int(0);
     int64_t id = NextIdLocked();
-    if (id < 0)
+    // Known content adds nothing to the used space.
+    if (id < 0 || !InsertFile(db_, id, f, NowSeconds()) || !t.Commit())
         return std::nullopt;
-    FileRow f;
-    f.owner = uid;
-    f.folder = folder;
-    f.name = name;
-    f.suffix = suffix;
-    f.size = size;
-    f.type = type;
-    f.sha1 = sha1;
-    const bool fresh = NewContentLocked(f.owner, f.sha1, f.size);
-    if (!InsertFile(db_, id, f, NowSeconds()) || !t.Commit())
-        return std::nullopt;
-    AddUsedLocked(f.owner, fresh, f.size);
     return id;
 }
 
@@ -216,21 +231,21 @@ int64_t Db::AddFile(const FileRow& f) {
     return id;
 }
 
-std::optional<UploadRow> Db::FindUpload(int64_t uid, int64_t folder, const std::string& name,
-                                        const std::string& sha1, int64_t size) {
+std::optional<UploadRow> Db::FindUpload(const UploadRow& a) {
     std::lock_guard<std::mutex> lock(mu_);
     Stmt s(db_, Sql("SELECT ", kUploadCols,
                     " FROM uploads WHERE owner = ? AND folder = ? AND name = ? AND sha1 = ?"
                     " AND size = ? ORDER BY upid LIMIT 1")
                     .c_str());
-    s.Bind(1, uid).Bind(2, folder).Bind(3, name).Bind(4, sha1).Bind(5, size);
-    if (!s.Step())
-        return std::nullopt;
-    return ReadUpload(s);
+    s.Bind(1, a.owner).Bind(2, a.folder).Bind(3, a.name).Bind(4, a.sha1).Bind(5, a.size);
+    return FirstUpload(s);
 }
 
-std::optional<UploadRow> Db::CreateUpload(const UploadRow& u) {
+std::optional<UploadRow> Db::CreateUpload(const UploadRow& u, int64_t limitBytes, bool& noSpace) {
     std::lock_guard<std::mutex> lock(mu_);
+    noSpace = UsedBytesLocked(u.owner) + ReservedBytesLocked(u.owner) + u.size > limitBytes;
+    if (noSpace)
+        return std::nullopt;
     Txn t(db_);
     if (!t.ok())
         return std::nullopt;
@@ -265,18 +280,13 @@ std::optional<UploadRow> Db::UploadByMid(int64_t mid) {
     std::lock_guard<std::mutex> lock(mu_);
     Stmt s(db_, Sql("SELECT ", kUploadCols, " FROM uploads WHERE mid = ?").c_str());
     s.Bind(1, mid);
-    if (!s.Step())
-        return std::nullopt;
-    return ReadUpload(s);
+    return FirstUpload(s);
 }
 
 std::vector<UploadRow> Db::AllUploads() {
     std::lock_guard<std::mutex> lock(mu_);
     Stmt s(db_, Sql("SELECT ", kUploadCols, " FROM uploads ORDER BY upid").c_str());
-    std::vector<UploadRow> out;
-    while (s.Step())
-        out.push_back(ReadUpload(s));
-    return out;
+    return ReadUploads(s);
 }
 
 bool Db::SetReceived(int64_t upid, int64_t received) {
@@ -295,6 +305,10 @@ bool Db::TouchUpload(int64_t upid) {
 
 int64_t Db::ReservedBytes(int64_t uid) {
     std::lock_guard<std::mutex> lock(mu_);
+    return ReservedBytesLocked(uid);
+}
+
+int64_t Db::ReservedBytesLocked(int64_t uid) {
     Stmt s(db_, "SELECT COALESCE(SUM(size), 0) FROM uploads WHERE owner = ?");
     s.Bind(1, uid);
     return s.Step() ? s.Int(0) : 0;
@@ -302,9 +316,7 @@ int64_t Db::ReservedBytes(int64_t uid) {
 
 bool Db::HoldsContent(int64_t uid, const std::string& sha1, int64_t size) {
     std::lock_guard<std::mutex> lock(mu_);
-    Stmt s(db_, "SELECT 1 FROM files WHERE owner = ? AND sha1 = ? AND size = ? LIMIT 1");
-    s.Bind(1, uid).Bind(2, sha1).Bind(3, size);
-    return s.Step();
+    return !NewContentLocked(uid, sha1, size);
 }
 
 std::vector<UploadRow> Db::UploadsIdleSince(int64_t before) {
@@ -312,10 +324,7 @@ std::vector<UploadRow> Db::UploadsIdleSince(int64_t before) {
     Stmt s(db_,
            Sql("SELECT ", kUploadCols, " FROM uploads WHERE touched < ? ORDER BY upid").c_str());
     s.Bind(1, before);
-    std::vector<UploadRow> out;
-    while (s.Step())
-        out.push_back(ReadUpload(s));
-    return out;
+    return ReadUploads(s);
 }
 
 bool Db::DeleteUpload(int64_t upid, int64_t idleBefore) {
@@ -331,14 +340,7 @@ std::optional<int64_t> Db::FinishUpload(const UploadRow& u, int64_t now) {
     if (!t.ok())
         return std::nullopt;
     int64_t id = NextIdLocked();
-    FileRow f;
-    f.owner = u.owner;
-    f.folder = u.folder;
-    f.name = u.name;
-    f.suffix = u.suffix;
-    f.size = u.size;
-    f.type = u.type;
-    f.sha1 = u.sha1;
+    const FileRow f = FileOf(u);
     Stmt del(db_, "DELETE FROM uploads WHERE upid = ?");
     del.Bind(1, u.upid);
     const bool fresh = NewContentLocked(f.owner, f.sha1, f.size);

@@ -42,12 +42,15 @@ int main(int argc, char** argv) {
     auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
             .count();
-    std::printf("qumo-service listening api=127.0.0.1:%d upload=127.0.0.1:%d\n", service.ApiPort(),
-                service.UploadPort());
+    std::printf("qumo-service listening api=127.0.0.1:%d upload=127.0.0.1:%d%s\n",
+                service.ApiPort(), service.UploadPort(), service.Context().tls ? " tls" : "");
     // The admin calls need this secret (header "X-Qumo-Admin"); only whoever started the
     // service sees its output.
     if (opts.admin)
         std::printf("qumo-service admin-secret=%s\n", service.Context().adminSecret.c_str());
+    // Clients of the demo over TLS trust this CA (--ca-file); it signed nothing else.
+    if (!service.Context().demoCaFile.empty())
+        std::printf("qumo-service ca=%s\n", service.Context().demoCaFile.c_str());
     std::fflush(stdout);
     std::fprintf(stderr, "qumo-service: ready in %lld ms, data in %s\n", static_cast<long long>(ms),
                  opts.dataDir.c_str());

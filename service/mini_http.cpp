@@ -1,10 +1,7 @@
 #include "service/mini_http.h"
 
-#include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -135,6 +132,7 @@ bool ParseRequestHead(const std::string& head, MiniRequest& out) {
             out.contentLength = std::strtoll(value.c_str(), nullptr, 10);
         } else if (name == "transfer-encoding") {
             out.chunked = Lower(value).find("chunked") != std::string::npos;
+            out.transferEncoding = true;
         } else if (name == "connection") {
             std::string v = Lower(value);
             if (v == "close")
@@ -148,22 +146,6 @@ bool ParseRequestHead(const std::string& head, MiniRequest& out) {
     return true;
 }
 
-bool MiniConn::WaitReadable() {
-    int waited = 0;
-    while (!stop_.load()) {
-        pollfd p{fd_, POLLIN, 0};
-        int r = ::poll(&p, 1, 200);
-        if (r > 0)
-            return true;
-        if (r < 0 && errno != EINTR)
-            return false;
-        waited += 200;
-        if (waited >= idleMs_)
-            return false;
-    }
-    return false;
-}
-
 bool MiniConn::ReadHead(std::string& head) {
     for (;;) {
         size_t end = buf_.find("\r\n\r\n");
@@ -172,12 +154,10 @@ bool MiniConn::ReadHead(std::string& head) {
             buf_.erase(0, end + 4);
             return true;
         }
-        if (buf_.size() > kMaxHeadBytes || !WaitReadable())
+        if (buf_.size() > kMaxHeadBytes)
             return false;
         char tmp[4096];
-        ssize_t n = ::recv(fd_, tmp, sizeof tmp, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
+        ssize_t n = RecvWithin(fd_, ssl_, tmp, sizeof tmp, idleMs_, &stop_);
         if (n <= 0)
             return false;
         buf_.append(tmp, static_cast<size_t>(n));
@@ -191,27 +171,17 @@ int64_t MiniConn::ReadSome(char* buf, size_t n) {
         buf_.erase(0, k);
         return static_cast<int64_t>(k);
     }
-    for (;;) {
-        if (!WaitReadable())
-            return -1;
-        ssize_t r = ::recv(fd_, buf, n, 0);
-        if (r < 0 && errno == EINTR)
-            continue;
-        return r < 0 ? -1 : r;
-    }
+    return RecvWithin(fd_, ssl_, buf, n, idleMs_, &stop_);
 }
 
 bool MiniConn::WriteAll(const std::string& data) {
-    size_t off = 0;
-    while (off < data.size()) {
-        ssize_t n = ::send(fd_, data.data() + off, data.size() - off, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        off += static_cast<size_t>(n);
-    }
-    return true;
+    return SendAll(fd_, ssl_, data.data(), data.size(), kWriteTimeoutMs);
+}
+
+void MiniConn::ResetOnClose() {
+    linger l{1, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    reset_ = true;
 }
 
 bool MiniConn::SendJson(int code, const std::string& body, bool close) {

@@ -23,7 +23,8 @@ bool ParseInt(const char* s, int64_t lo, int64_t hi, int64_t& out) {
 } // namespace
 
 const char* UsageText() {
-    return "usage: qumo-service --data DIR [--port 8410] [--upload-port 8411] [--demo]\n"
+    return "usage: qumo-service --data DIR [--port 8410] [--upload-port 8411] [--demo [--tls]]\n"
+           "                    [--tls-cert FILE --tls-key FILE]\n"
            "                    [--latest-version V] [--site-host HOST:PORT]\n"
            "                    [--admin] [--admin-secret S]\n"
            "  limits: [--abandon-after SECONDS] [--lockout-ms N] [--upload-stall-ms N]\n"
@@ -64,6 +65,15 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& err) {
             out.uploadPort = static_cast<int>(v);
         } else if (a == "--demo") {
             out.demo = true;
+        } else if (a == "--tls") {
+            out.demoTls = true;
+        } else if (a == "--tls-cert" || a == "--tls-key") {
+            if (!next || !*next) {
+                err = "missing value for " + a;
+                return false;
+            }
+            (a == "--tls-cert" ? out.tlsCert : out.tlsKey) = next;
+            ++i;
         } else if (a == "--admin") {
             out.admin = true;
         } else if (a == "--admin-secret") {
@@ -158,6 +168,14 @@ bool ParseOptions(int argc, char** argv, Options& out, std::string& err) {
     }
     if (out.dataDir.empty()) {
         err = "--data DIR is required";
+        return false;
+    }
+    if (out.tlsCert.empty() != out.tlsKey.empty()) {
+        err = "--tls-cert and --tls-key go together";
+        return false;
+    }
+    if (out.demoTls && (!out.demo || !out.tlsCert.empty())) {
+        err = "--tls makes the demo's own certificate: it needs --demo and no --tls-cert";
         return false;
     }
     return true;

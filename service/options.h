@@ -13,6 +13,10 @@ struct Options {
     int apiPort = 8410;
     int uploadPort = 8411;
     bool demo = false;
+    // TLS on both listeners: a certificate chain and its key (PEM), or with --demo --tls a
+    // local CA and certificate the service makes in its data folder at first start.
+    std::string tlsCert, tlsKey;
+    bool demoTls = false;
     bool admin = false;
     std::string latestVersion; // empty: every client is current
     std::string siteHost;      // website host named in pages and redirects; empty: derived

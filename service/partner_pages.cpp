@@ -112,7 +112,7 @@ void SignIn(ServiceContext& ctx, const Partner& p, const httplib::Request& req,
     std::string domain = ctx.CookieDomain();
     res.set_header("Set-Cookie", Cookie("uid", std::to_string(uid), domain, false));
     res.set_header("Set-Cookie", Cookie("utoken", token, domain, true));
-    res.set_redirect("http://" + ctx.SiteHost() + "/", 302);
+    res.set_redirect(ctx.Scheme() + ctx.SiteHost() + "/", 302);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "service/api_common.h"
 #include "service/api_server.h"
+#include "service/demo_tls.h"
 #include "service/secrets.h"
 #include "service/upload_server.h"
 
@@ -113,7 +114,7 @@ std::string ServiceContext::CookieDomain() const {
 }
 
 std::string ServiceContext::HeadfaceUrl(const std::string& face) const {
-    return "http://" + ApiHost() + "/avatar/" + face + ".png";
+    return Scheme() + ApiHost() + "/avatar/" + face + ".png";
 }
 
 bool ServiceContext::TryLockUpload(int64_t upid) {
@@ -177,6 +178,8 @@ bool Service::Start(const Options& opts, std::string& err) {
         return false;
     if (!ctx_.db.Open(ctx_.store.Root() + "/qumo.db", err))
         return false;
+    if (!StartTls(err))
+        return false;
     for (const auto& [mobile, mb] : opts.setSpace) {
         std::optional<Account> a = ctx_.db.AccountByMobile(mobile);
         if (a)
@@ -188,6 +191,7 @@ bool Service::Start(const Options& opts, std::string& err) {
     limits.gate.headMs = opts.headTimeoutMs;
     limits.gate.idleMs = 5000; // the keep-alive time the answers announce
     limits.gate.bodyLimit = BodyLimit;
+    limits.gate.tls = ctx_.tls.get();
     limits.maxRequestsPerConn = 5;
     // One exchange per connection: the server itself closes after every answer. (The admin
     // call can only add the "Connection: close" header; the listener's limit is fixed here.)
@@ -251,6 +255,35 @@ bool Service::Start(const Options& opts, std::string& err) {
     api_->Start();
     SweepAbandoned();
     sweeper_ = std::thread([this] { SweepLoop(); });
+    return true;
+}
+
+bool Service::StartTls(std::string& err) {
+    std::string cert = ctx_.opts.tlsCert, key = ctx_.opts.tlsKey;
+    if (ctx_.opts.demoTls) {
+        // The demo's names: the loopback ones and the website's and partner login's hosts.
+        std::vector<std::string> names = {"localhost", "qumo.localhost", "www.qumo.localhost",
+                                          "open.qumo.localhost"};
+        std::string site = ctx_.opts.siteHost.substr(0, ctx_.opts.siteHost.find(':'));
+        if (!site.empty() && !IsIpAddress(site)) {
+            names.push_back(site);
+            if (size_t dot = site.find('.'); dot != std::string::npos)
+                names.push_back("open" + site.substr(dot));
+        }
+        DemoTlsFiles files;
+        if (!EnsureDemoTls(ctx_.opts.dataDir, names, files, err))
+            return false;
+        cert = files.cert;
+        key = files.key;
+        ctx_.demoCaFile = files.caCert;
+    }
+    if (cert.empty())
+        return true;
+    ctx_.tls = std::make_unique<TlsContext>();
+    if (!ctx_.tls->Load(cert, key, err)) {
+        ctx_.tls.reset();
+        return false;
+    }
     return true;
 }
 

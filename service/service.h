@@ -6,6 +6,7 @@
 #include "service/faults.h"
 #include "service/options.h"
 #include "service/throttle.h"
+#include "service/tls.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -30,7 +31,9 @@ struct ServiceContext {
     Counters counters;
     int apiPort = 0;
     int uploadPort = 0;
-    std::string adminSecret; // empty: the admin calls are off
+    std::string adminSecret;         // empty: the admin calls are off
+    std::unique_ptr<TlsContext> tls; // set: both listeners speak TLS only
+    std::string demoCaFile;          // --demo --tls: the CA that signed the demo's certificate
 
     // Failed logins per account and per client address; new accounts per client address;
     // unknown upload ids per client address.
@@ -39,6 +42,8 @@ struct ServiceContext {
     Throttle newAccounts{10, 3600 * 1000, 3600 * 1000, 3600 * 1000};
     Throttle uploadGuesses{20, 60 * 1000, 10000, 60 * 1000};
 
+    // "https://" when the listeners speak TLS, else "http://": every address the service names.
+    std::string Scheme() const { return tls ? "https://" : "http://"; }
     std::string ApiHost() const { return "127.0.0.1:" + std::to_string(apiPort); }
     std::string UploadHost() const { return "127.0.0.1:" + std::to_string(uploadPort); }
     // The website, "www.qumo.localhost:<port>" unless --site-host names another.
@@ -84,6 +89,7 @@ public:
 
 private:
     void SweepLoop();
+    bool StartTls(std::string& err);
 
     ServiceContext ctx_;
     std::unique_ptr<ApiServer> api_;

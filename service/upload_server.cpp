@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace qumo_service {
@@ -80,6 +81,7 @@ UploadServer::UploadServer(ServiceContext& ctx)
           GateLimits g;
           g.maxPerAddress = ctx.opts.maxConnPerAddress;
           g.headMs = ctx.opts.headTimeoutMs;
+          g.tls = ctx.tls.get();
           return g;
       }()) {}
 
@@ -104,11 +106,10 @@ void UploadServer::Stop() {
 }
 
 void UploadServer::Serve(GateConn&& gc) {
-    // A client that takes no answer cannot hold the worker either.
-    timeval tv{5, 0};
-    ::setsockopt(gc.fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    // Reads of a body wait at most the stall time; the gate has the head already.
-    MiniConn c(gc.fd, stop_, static_cast<int>(ctx_.opts.uploadStallMs), std::move(gc.buf));
+    // Reads of a body wait at most the stall time; the gate has the head already. A client
+    // that takes no answer holds the worker for the write time-out at most.
+    MiniConn c(gc.fd, gc.ssl.get(), stop_, static_cast<int>(ctx_.opts.uploadStallMs),
+               std::move(gc.buf));
     std::string head;
     MiniRequest r;
     bool keep = false;
@@ -116,6 +117,8 @@ void UploadServer::Serve(GateConn&& gc) {
         keep = false;
     } else if (!ParseRequestHead(head, r)) {
         c.SendJson(400, Answer(400, "bad request", "{}"), true);
+    } else if (!Delay()) {
+        keep = false; // stopping
     } else if (r.method == "GET" && r.path == "/v2/getupload.json") {
         keep = GetUpload(c, r, gc.peer);
     } else if (r.method == "POST" && r.path == "/v2/upload.json") {
@@ -130,8 +133,22 @@ void UploadServer::Serve(GateConn&& gc) {
         gc.buf = c.TakeRest();
         gate_.Rearm(std::move(gc));
     } else {
+        gc.reset = c.WillReset();
         gate_.Close(gc);
     }
+}
+
+bool UploadServer::Delay() {
+    // --delay-ms: every exchange waits as if it crossed a long way, in slices that end on stop.
+    const auto end =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(ctx_.faults.DelayMs());
+    while (std::chrono::steady_clock::now() < end) {
+        if (stop_.load())
+            return false;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            end - std::chrono::steady_clock::now(), std::chrono::milliseconds(50)));
+    }
+    return !stop_.load();
 }
 
 bool UploadServer::Session(MiniConn& c, const MiniRequest& r, const std::string& peer, bool close,
@@ -272,8 +289,7 @@ bool UploadServer::Post(MiniConn& c, const MiniRequest& r, const std::string& pe
     if (dropped) {
         ctx_.counters.droppedConnections++;
         // Reset rather than close politely: the client sees the connection fail mid-body.
-        linger l{1, 0};
-        ::setsockopt(c.fd(), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+        c.ResetOnClose();
         return false;
     }
     if (diskError) {

@@ -30,6 +30,8 @@ public:
 
 private:
     void Serve(GateConn&& gc);
+    // Waits the --delay-ms of every exchange; false when the server stops meanwhile.
+    bool Delay();
     // Each returns false when the connection must close afterwards.
     bool GetUpload(MiniConn& c, const MiniRequest& r, const std::string& peer);
     bool Post(MiniConn& c, const MiniRequest& r, const std::string& peer);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <set>
 #include <thread>
 
 namespace {
@@ -107,6 +108,36 @@ TEST_F(UploadTest, NoSpaceRefusesWithStatusFive) {
     EXPECT_EQ(over["status"].asInt(), 200);
     EXPECT_EQ(over["attachment"]["status"].asInt(), 5);
     EXPECT_EQ(svc.Counter("refused_no_space"), 1);
+}
+
+TEST_F(UploadTest, ConcurrentUploadsOfOneAccountNearItsQuotaFitExactly) {
+    // Room for four of the eight files; every exchange is slowed so they all overlap.
+    ASSERT_TRUE(svc.SetSpace(ServiceProcess::DemoMobile(), 2));
+    ASSERT_TRUE(svc.SetFault("delay_ms", 20));
+    const int64_t used = UsedBytes(svc, me);
+    const size_t size = static_cast<size_t>(((2 << 20) - used) * 2 / 9);
+    std::vector<std::string> data;
+    std::vector<int64_t> ids(8, 0);
+    for (uint32_t i = 0; i < 8; ++i)
+        data.push_back(RandomBytes(size, 100 + i));
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < 8; ++i)
+        threads.emplace_back([&, i] {
+            ids[i] = UploadWhole(svc, me, 0, "many" + std::to_string(i) + ".png", data[i]);
+        });
+    for (std::thread& t : threads)
+        t.join();
+    ASSERT_TRUE(svc.SetFault("delay_ms", 0));
+    std::set<int64_t> distinct;
+    for (size_t i = 0; i < 8; ++i)
+        if (ids[i] > 0) {
+            distinct.insert(ids[i]);
+            EXPECT_EQ(Source(ids[i]), data[i]);
+        }
+    EXPECT_EQ(distinct.size(), 4u);
+    EXPECT_EQ(svc.Counter("refused_no_space"), 4);
+    EXPECT_EQ(svc.Counter("uploads_finished"), 4);
+    EXPECT_EQ(UsedBytes(svc, me), used + 4 * static_cast<int64_t>(size));
 }
 
 TEST_F(UploadTest, DroppedConnectionResumesAtTheDurableOffset) {

@@ -5,6 +5,7 @@ find_package(Qt6 REQUIRED COMPONENTS WebEngineWidgets)
 target_sources(qumo_ui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/browser_cookies.cpp
   ${CMAKE_CURRENT_LIST_DIR}/partner_login.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/partner_trust.cpp
   ${CMAKE_CURRENT_LIST_DIR}/third_user_login.cpp
   ${CMAKE_CURRENT_LIST_DIR}/web_browser2.cpp
 )

@@ -1,7 +1,11 @@
 #include "ui/partner/web_browser2.h"
 
+#include "base/log.h"
+#include "ui/partner/partner_trust.h"
+
 #include <QNetworkCookie>
 #include <QUrl>
+#include <QWebEngineCertificateError>
 #include <QWebEngineCookieStore>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -25,6 +29,22 @@ CWebBrowser2::CWebBrowser2(QWidget* parent) : QWebEngineView(parent) {
     QObject::connect(store, &QWebEngineCookieStore::cookieRemoved, this,
                      [this](const QNetworkCookie& cookie) { m_cookies.Remove(cookie); });
     m_pPage = new QWebEnginePage(m_pProfile);
+    // A certificate the engine refuses is accepted only from the partner host with the
+    // configured CA; the user is never asked to judge one.
+    QObject::connect(
+        m_pPage, &QWebEnginePage::certificateError, this,
+        [](const QWebEngineCertificateError& error) {
+            QWebEngineCertificateError answer = error;
+            std::string why;
+            if (PartnerCertificateTrusted(error.url(), error.certificateChain(), why)) {
+                answer.acceptCertificate();
+                return;
+            }
+            const std::u16string url = error.url().toString().toStdU16String();
+            const std::u16string reason = QString::fromStdString(why).toStdU16String();
+            LogError(u"Refused the certificate of %s: %s", url.c_str(), reason.c_str());
+            answer.rejectCertificate();
+        });
     setPage(m_pPage);
 }
 
