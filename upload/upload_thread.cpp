@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/global_var.h"
+#include "upload/transfer_stats.h"
 #include "upload/upload_list_file.h"
 #include "upload/upload_protocol.h"
 
@@ -176,6 +177,7 @@ int CUploadThread::Pass(bool& finishedAny, bool& failedAny) {
             break;
         }
         }
+        UploadStats().Ended(task->m_strFilePath, TransferStats::EndOfResult(r));
         int n = m_queue.Pending();
         if (n >= 0)
             m_view.ShowQueueSummary(n);
