@@ -175,6 +175,13 @@ void TransferStats::Sample(int64_t nowMs) {
     m_lastSampleMs = nowMs;
     const uint64_t bytes = m_sinceSample;
     m_sinceSample = 0;
+    // A sample after a long gap (the first one, or the machine was asleep) measures
+    // nothing a speed could be made of: the speeds start afresh from the next second.
+    const bool gap = dt > kStallMs;
+    if (gap) {
+        m_hasSpeed = false;
+        m_speed = 0;
+    }
 
     // Per file: the rows being sent show their own speed.
     for (auto it = m_sending.begin(); it != m_sending.end();) {
@@ -184,7 +191,10 @@ void TransferStats::Sample(int64_t nowMs) {
         if (got > 0) {
             f.lastBytesMs = nowMs;
         }
-        if (dt > 0 && (got > 0 || f.hasSpeed)) {
+        if (gap) {
+            f.hasSpeed = false;
+            f.speed = 0;
+        } else if (dt > 0 && (got > 0 || f.hasSpeed)) {
             const double instant = static_cast<double>(got) * 1000.0 / static_cast<double>(dt);
             f.speed = f.hasSpeed ? Smooth(f.speed, instant) : instant;
             f.hasSpeed = true;
@@ -216,7 +226,7 @@ void TransferStats::Sample(int64_t nowMs) {
         m_speed = 0;
         return;
     }
-    if (dt > 0 && (bytes > 0 || m_hasSpeed)) {
+    if (!gap && dt > 0 && (bytes > 0 || m_hasSpeed)) {
         const double instant = static_cast<double>(bytes) * 1000.0 / static_cast<double>(dt);
         m_speed = m_hasSpeed ? Smooth(m_speed, instant) : instant;
         m_hasSpeed = true;

@@ -84,6 +84,16 @@ TEST(TransferStats, InstantUploadsResumedFilesAndStalls) {
     f = s.Snapshot();
     EXPECT_FALSE(f.stalled);
     EXPECT_DOUBLE_EQ(f.bytesPerSec, 4.0 * kMB);
+
+    // A sample after a long gap (the machine slept) is no speed at all, not a tiny one the
+    // next seconds could only double their way up from.
+    s.BytesSent(u"/p/big.mp4", kMB, 66 * kMB, 100 * kMB);
+    s.Sample(3600 * 1000);
+    EXPECT_FALSE(s.Snapshot().hasSpeed);
+    s.BytesSent(u"/p/big.mp4", 3 * kMB, 69 * kMB, 100 * kMB);
+    s.Sample(3601 * 1000);
+    EXPECT_DOUBLE_EQ(s.Snapshot().bytesPerSec, 3.0 * kMB);
+    EXPECT_DOUBLE_EQ(s.FileSpeed(u"/p/big.mp4"), 3.0 * kMB);
 }
 
 // The batch ends once nothing is open or paused: once, with the failures; a removed file
