@@ -552,7 +552,7 @@ TEST_F(MainFrameIt, QueueWideCommandsAndTheirProgressLine) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return TaskStatus(sending) == kTaskPaused; }, 60000));
     EXPECT_EQ(Value(waiting), 0);
     tick();
-    EXPECT_EQ(Text(u"copyright_text"), u"正在上传 0/3 个文件 · 已暂停");
+    EXPECT_EQ(Text(u"copyright_text"), u"上传已暂停 0/3 个文件");
     EXPECT_EQ(Text(u"tab_uploadfile"), u"   文件上传进度(3)");
     // Pausing wrote nothing of its own: the entries and their order are as they were.
     for (const auto& p : {sending, waiting, missing})

@@ -48,12 +48,12 @@ std::u16string ProgressLineText(const TransferStats::Figures& f) {
     if (f.filesTotal == 0) {
         return {};
     }
+    if (f.paused) {
+        return Std(QStringLiteral("上传已暂停 %1/%2 个文件").arg(f.filesDone).arg(f.filesTotal));
+    }
     std::u16string line =
         Std(QStringLiteral("正在上传 %1/%2 个文件").arg(f.filesDone).arg(f.filesTotal));
     const std::u16string sep = u" · ";
-    if (f.paused) {
-        return line + sep + u"已暂停";
-    }
     if (f.stalled) {
         return line + sep + u"等待网络……";
     }
