@@ -2,6 +2,10 @@
 
 #include <poll.h>
 
+#include <set>
+
+#include "upload/transfer_control.h"
+#include "upload/upload_list_cache.h"
 #include "upload/upload_list_file.h"
 
 UploadQueue::UploadQueue() : m_changed(platform::EventHandle::Create()) {}
@@ -72,4 +76,66 @@ void UploadQueue::ClearChanged() {
 
 platform::WaitResult UploadQueue::WaitForChange(int ms) {
     return platform::WaitFd(m_changed.Fd(), POLLIN, ms);
+}
+
+int UploadQueue::PauseAll() {
+    int paused = 0;
+    {
+        std::lock_guard<std::recursive_mutex> g(m_lock);
+        for (auto* tasks : {&waiting, &active}) {
+            for (UpInfo& t : *tasks) {
+                if (t.m_nStatus != kTaskDone && t.m_nStatus != kTaskPaused) {
+                    t.m_nStatus = kTaskPaused;
+                    ++paused;
+                }
+            }
+        }
+        // The files being sent stop now; the worker keeps them paused.
+        transfers::CommandAll(2);
+    }
+    NotifyChanged();
+    return paused;
+}
+
+int UploadQueue::ResumeAll() {
+    int resumed = 0;
+    {
+        std::lock_guard<std::recursive_mutex> g(m_lock);
+        for (auto* tasks : {&waiting, &active}) {
+            for (UpInfo& t : *tasks) {
+                if (t.m_nStatus == kTaskPaused) {
+                    t.m_nStatus = kTaskRetry;
+                    ++resumed;
+                }
+            }
+        }
+    }
+    NotifyChanged();
+    return resumed;
+}
+
+int UploadQueue::RetryFailedNow(const std::vector<std::u16string>& failedPaths) {
+    std::set<std::u16string> failed;
+    for (const std::u16string& p : failedPaths) {
+        failed.insert(ListPathKey(p));
+    }
+    int retried = 0;
+    {
+        std::lock_guard<std::recursive_mutex> g(m_lock);
+        for (auto* tasks : {&waiting, &active}) {
+            for (UpInfo& t : *tasks) {
+                if (t.m_nStatus == kTaskRetry && tasks == &active) {
+                    ++retried;
+                    continue;
+                }
+                if (t.m_nStatus == kTaskPaused && failed.count(ListPathKey(t.m_strFilePath)) > 0) {
+                    t.m_nStatus = kTaskRetry;
+                    ++retried;
+                }
+            }
+        }
+    }
+    // The wake ends the worker's pause between failed passes at once.
+    NotifyChanged();
+    return retried;
 }

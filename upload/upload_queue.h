@@ -7,6 +7,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/event.h"
 #include "upload/up_info.h"
@@ -51,6 +52,17 @@ public:
     // stop event.
     void ClearChanged();
     platform::WaitResult WaitForChange(int ms);
+
+    // Queue-wide window commands: each one change under the lock and one wake.
+    // Pauses every unfinished task and stops the transfer in progress through the control
+    // flag a row's pause sets; the number of tasks paused.
+    int PauseAll();
+    // Every paused task is tried again; the number resumed.
+    int ResumeAll();
+    // Tasks waiting for another attempt after a failure, and the paused tasks of
+    // `failedPaths` (stopped by a failure the user can mend), are tried at once, without
+    // the rest of their back-off; the number concerned.
+    int RetryFailedNow(const std::vector<std::u16string>& failedPaths);
 
 private:
     std::recursive_mutex m_lock;

@@ -7,6 +7,7 @@
 #include "app/global_var.h"
 #include "app/user_prefs.h"
 #include "upload/transfer_control.h"
+#include "upload/transfer_stats.h"
 #include "upload/upload_list_file.h"
 #include "upload/upload_protocol.h"
 
@@ -176,6 +177,7 @@ void CUploadThread::WorkOnTasks(PassState& pass) {
         transfers::TransferScope transfer(task->m_strFilePath);
         const int r = UploadOneFile(*task, &m_view);
         Finish(*task, r, pass);
+        UploadStats().Ended(task->m_strFilePath, TransferStats::EndOfResult(r));
         int n = m_queue.Pending();
         if (n >= 0)
             m_view.ShowQueueSummary(n);

@@ -16,6 +16,7 @@
 #include "platform/socket.h"
 #include "upload/bandwidth_cap.h"
 #include "upload/transfer_control.h"
+#include "upload/transfer_stats.h"
 #include "upload/upload_protocol.h"
 #include "upload/upload_view.h"
 
@@ -127,6 +128,8 @@ std::string PostFileData(const char* path, const UpInfo& upInfo, const char* loc
                 return early.empty() ? "0" : early;
             }
             g_bodyBytes += static_cast<uint64_t>(n);
+            UploadStats().BytesSent(upInfo.m_strFilePath, static_cast<uint64_t>(n),
+                                    start + total + static_cast<uint64_t>(n), size);
         }
         total += static_cast<uint64_t>(n);
         // An empty file (or nothing left to send) reports 100 once.

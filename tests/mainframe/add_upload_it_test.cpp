@@ -4,6 +4,10 @@
 
 #include "media/local_scan.h"
 
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
+
 using namespace mftest;
 using ui::testing::MsgAnswer;
 using ui::testing::MsgBoxAnswerer;
@@ -189,6 +193,71 @@ TEST_F(AddUploadIt, SelectedFilesAndFloatingButtonWithTheirDuplicates) {
               QFileInfo(QString::fromStdU16String(saved[2].m_strFilePath)).size());
     EXPECT_EQ(std::u16string(saved[2].m_tcExt), u"jpg");
     EXPECT_EQ(saved[2].m_strNetDirPath, target);
+}
+
+// Files and folders dropped from a file manager: one picker for the drop, media files
+// only, duplicates named as the upload commands name them, a folder as "上传目录" queues
+// it; addresses that are not local files are ignored without a picker.
+TEST_F(AddUploadIt, DroppedFilesFoldersAndWebAddresses) {
+    const QString loose = m_home + "/散图";
+    const std::vector<std::u16string> pictures = Pictures(loose, "拖放", 2);
+    {
+        QFile text(loose + "/说明.txt");
+        ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+        text.write("not a picture");
+    }
+    const QString album = m_home + "/拖放相册";
+    Pictures(album, "夏", 2);
+    ASSERT_NE(OpenFrame(), nullptr);
+    HoldUploads();
+    MsgBoxAnswerer boxes;
+    PickerAnswerer picker;
+    const std::u16string target = ServerPath("宝宝成长");
+    auto drop = [&](const QList<QUrl>& urls) {
+        QMimeData mime;
+        mime.setUrls(urls);
+        const QPoint at = m_frame->rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(m_frame.get(), &enter);
+        QDropEvent dropped(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(m_frame.get(), &dropped);
+        QTest::qWait(50); // the queued handling after the drag
+        return enter.isAccepted();
+    };
+    auto local = [](const std::u16string& p) {
+        return QUrl::fromLocalFile(QString::fromStdU16String(p));
+    };
+
+    // A web address: refused at the door, no picker, nothing queued.
+    EXPECT_FALSE(drop({QUrl(QStringLiteral("https://example.com/a.jpg"))}));
+    EXPECT_EQ(picker.Shown(), 0);
+    EXPECT_EQ(Rows(), 0);
+
+    // Two pictures, a text file and a web address: the pictures, in the dropped order.
+    picker.QueueChoose(target);
+    EXPECT_TRUE(drop({local(pictures[0]), QUrl::fromLocalFile(loose + "/说明.txt"),
+                      QUrl(QStringLiteral("https://example.com/b.jpg")), local(pictures[1])}));
+    EXPECT_EQ(picker.Shown(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Rows() == 2; }, 10000));
+    EXPECT_EQ(RowPath(0), pictures[0]);
+    EXPECT_EQ(RowPath(1), pictures[1]);
+    EXPECT_EQ(List()->GetItemText(0, UploadListModel::kColNetDir), target);
+    EXPECT_TRUE(boxes.Texts().empty());
+
+    // The folder and a picture already queued: the folder's files as a folder upload
+    // queues them (reversed), the picture named by its file name.
+    picker.QueueChoose(target);
+    drop({local(pictures[0]), QUrl::fromLocalFile(album)});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Rows() == 4; }, 10000));
+    EXPECT_EQ(boxes.Texts(), std::vector<std::u16string>{
+                                 CMainFrame::DuplicateMessage(FrameTest::NameOf(pictures[0]), 0)});
+    std::vector<UpInfo> scanned;
+    FindDirAndFiles(album.toStdU16String().c_str(), scanned, 0);
+    ASSERT_EQ(scanned.size(), 2u);
+    EXPECT_EQ(RowPath(2), scanned[1].m_strFilePath);
+    EXPECT_EQ(RowPath(3), scanned[0].m_strFilePath);
+    EXPECT_EQ(SavedTasks().size(), 4u);
+    EXPECT_EQ(Text(u"tab_uploadfile"), QueueSummaryTexts(4).tabText);
 }
 
 } // namespace

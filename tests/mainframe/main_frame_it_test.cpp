@@ -97,9 +97,14 @@ TEST_F(MainFrameIt, UserPanelAvatarAndMenu) {
     std::vector<std::pair<int, std::u16string>> items;
     for (QAction* a : menu.actions())
         items.emplace_back(a->isSeparator() ? 0 : a->data().toInt(), a->text().toStdU16String());
-    const std::vector<std::pair<int, std::u16string>> expected = {
-        {12772, u"进入酷摩岚网(&H)"}, {0, u""}, {32801, u"检查更新(&U)"}, {12796, u"关于(&A)"},
-        {12791, u"注销(&Q)"},         {0, u""}, {12793, u"退出(&X)"}};
+    const std::vector<std::pair<int, std::u16string>> expected = {{12772, u"进入酷摩岚网(&H)"},
+                                                                  {0, u""},
+                                                                  {32801, u"检查更新(&U)"},
+                                                                  {kCmdSettings, u"设置(&S)"},
+                                                                  {12796, u"关于(&A)"},
+                                                                  {12791, u"注销(&Q)"},
+                                                                  {0, u""},
+                                                                  {12793, u"退出(&X)"}};
     EXPECT_EQ(items, expected);
 
     // The maximise toggle twice: maximised with sysMax on, then restored with it off.
@@ -332,7 +337,10 @@ TEST_F(MainFrameIt, CancelUploadedWaitingAndRunningRows) {
     EXPECT_EQ(Row(waiting), -1);
     EXPECT_EQ(TaskStatus(waiting) == -1 || TaskStatus(waiting) == kTaskDone, true);
     EXPECT_FALSE(ListFileHas(NameOf(waiting)));
-    EXPECT_EQ(Text(u"copyright_text"), u"1个文件正在上传......");
+    // The plain summary, or the progress line once the refresh has shown it.
+    EXPECT_EQ(Text(u"tab_uploadfile"), u"   文件上传进度(1)");
+    EXPECT_TRUE(Text(u"copyright_text") == u"1个文件正在上传......" ||
+                Text(u"copyright_text").starts_with(u"正在上传 "));
 
     Click(running, RowButton::Cancel);
     EXPECT_EQ(Row(running), -1);
@@ -506,6 +514,92 @@ TEST_F(MainFrameIt, RestartInTheMiddleContinuesFromTheSavedList) {
     ExpectArrived(file);
     ASSERT_TRUE(WaitWorkerEnded());
     EXPECT_EQ(ListFile(), EmptyGroupBytes());
+}
+
+} // namespace
+
+namespace {
+
+// The queue-wide commands through the queue tab's buttons and the list's menu: pause all
+// stops the file being sent and every waiting one without touching the list file, resume
+// all sends them, a failed file is retried at once, the uploaded rows are cleared; the
+// progress line and the one notice follow.
+TEST_F(MainFrameIt, QueueWideCommandsAndTheirProgressLine) {
+    const std::u16string sending = NewFile("all_sending", 8 << 20),
+                         waiting = NewFile("all_waiting", 300000),
+                         missing = NewFile("all_missing", 4000);
+    SaveTasks({sending, waiting, missing});
+    const QString missingPath = QString::fromStdU16String(missing);
+    GatedFrame* frame = CreateFrame();
+    frame->SetGate(sending, 10);
+    ASSERT_TRUE(ShowFrame());
+    ASSERT_TRUE(WaitGate());
+    DuWindow* w = frame->WindowObject();
+    auto press = [&](const char16_t* button) {
+        ASSERT_NE(w->Control(button), nullptr);
+        w->SendEvent(w->Control(button), kDuEventClick);
+    };
+    int64_t now = 0;
+    auto tick = [&]() { frame->OnProgressTick(now += 1000); };
+
+    press(u"btn_pauseall");
+    EXPECT_EQ(CGlobalVar::m_nUploadCtrl.load(), 2);
+    EXPECT_EQ(TaskStatus(waiting), kTaskPaused);
+    EXPECT_EQ(TaskStatus(missing), kTaskPaused);
+    for (const auto& p : {sending, waiting, missing})
+        EXPECT_EQ(List()->RowState(Row(p)), 0);
+    frame->Release();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return TaskStatus(sending) == kTaskPaused; }, 60000));
+    EXPECT_EQ(Value(waiting), 0);
+    tick();
+    EXPECT_EQ(Text(u"copyright_text"), u"上传已暂停 0/3 个文件");
+    EXPECT_EQ(Text(u"tab_uploadfile"), u"   文件上传进度(3)");
+    // Pausing wrote nothing of its own: the entries and their order are as they were.
+    for (const auto& p : {sending, waiting, missing})
+        EXPECT_TRUE(ListFileHas(NameOf(p)));
+
+    // Resume all from the list's menu; the missing file fails and stays for the user.
+    ASSERT_TRUE(QFile::rename(missingPath, missingPath + ".away"));
+    QMenu menu;
+    frame->BuildQueueMenu(menu);
+    std::vector<std::pair<int, std::u16string>> items;
+    for (QAction* a : menu.actions())
+        items.emplace_back(a->isSeparator() ? 0 : a->data().toInt(), a->text().toStdU16String());
+    const std::vector<std::pair<int, std::u16string>> expected = {
+        {kCmdPauseAll, u"全部暂停"},
+        {kCmdResumeAll, u"全部继续"},
+        {kCmdRetryFailed, u"立即重试失败的文件"},
+        {0, u""},
+        {kCmdClearFinished, u"清除已完成"}};
+    EXPECT_EQ(items, expected);
+    EXPECT_FALSE(menu.actions().back()->isEnabled()); // nothing uploaded yet
+    EXPECT_TRUE(frame->OnCommand(kCmdResumeAll));
+    ASSERT_TRUE(WaitUploaded(sending));
+    ASSERT_TRUE(WaitUploaded(waiting));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return List()->GetItemText(Row(missing), 2) == kUnreadableFileText; }, 60000));
+    tick();
+    EXPECT_EQ(frame->m_strLastNotice, u"上传完成：3 个文件，1 个失败");
+
+    // The file is back: retried at once, uploaded, and a notice of its own.
+    frame->m_strLastNotice.clear();
+    ASSERT_TRUE(QFile::rename(missingPath + ".away", missingPath));
+    press(u"btn_retryfailed");
+    ASSERT_TRUE(WaitUploaded(missing));
+    ASSERT_TRUE(WaitWorkerEnded());
+    tick();
+    EXPECT_EQ(frame->m_strLastNotice, u"上传完成：1 个文件");
+    EXPECT_EQ(Text(u"copyright_text"), u"暂无上传任务");
+    ExpectArrived(sending);
+    ExpectArrived(waiting);
+    ExpectArrived(missing);
+
+    // Clearing the uploaded rows leaves the list file as the worker left it.
+    const std::string listDone = ListFile();
+    EXPECT_EQ(listDone, EmptyGroupBytes());
+    press(u"btn_clearfinished");
+    EXPECT_EQ(List()->GetItemCount(), 0);
+    EXPECT_EQ(ListFile(), listDone);
 }
 
 } // namespace

@@ -5,11 +5,16 @@
 #include "ui/rs_header_ctrl.h"
 #include "ui/show_msg_dlg.h"
 #include "upload/transfer_control.h"
+#include "upload/transfer_stats.h"
 #include "upload/upload_list_file.h"
 
+#include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QScrollBar>
+
+#include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -158,6 +163,8 @@ void CListCtrlEx::OnCancelButton(int row) {
         if (sending) {
             std::lock_guard<std::mutex> lock(m_listLock);
             m_pModel->RemoveRow(row);
+            // The engine ends the stopped transfer as done; it leaves the figures now.
+            UploadStats().Ended(path, TransferStats::End::Removed);
         } else {
             if (queue.owns_lock()) {
                 queue.unlock();
@@ -168,6 +175,23 @@ void CListCtrlEx::OnCancelButton(int row) {
     }
     DeleteUploadTaskList(path);
     SetHovered({});
+}
+
+void CListCtrlEx::DeleteRows(std::vector<int> rows) {
+    std::sort(rows.begin(), rows.end(), std::greater<int>());
+    std::lock_guard<std::mutex> lock(m_listLock);
+    m_pModel->RemoveRows(rows);
+    m_pressed = {};
+    m_hovered = {};
+}
+
+void CListCtrlEx::contextMenuEvent(QContextMenuEvent* e) {
+    if (m_menuHandler) {
+        m_menuHandler(e->globalPos());
+        e->accept();
+        return;
+    }
+    QTableView::contextMenuEvent(e);
 }
 
 void CListCtrlEx::PauseAllRows() {

@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QTableView>
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -34,6 +35,12 @@ public:
     // current-upload path.
     void SetNotifyTarget(QObject* target) { m_notify = target; }
     void SetQueueLock(std::recursive_mutex* lock) { m_pQueueLock = lock; }
+    // Shows the queue-wide menu at a global position (right click on the list).
+    void SetMenuHandler(std::function<void(const QPoint&)> handler) {
+        m_menuHandler = std::move(handler);
+    }
+    // Removes the rows at these indices (ascending or not) under the list lock.
+    void DeleteRows(std::vector<int> rows);
 
     // Adds rows for tasks at the end, waiting (value 0).
     void AddTaskRows(const std::vector<UpInfo>& tasks);
@@ -67,6 +74,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     struct ButtonHit {
@@ -88,6 +96,7 @@ private:
     QPointer<QObject> m_notify;
     std::recursive_mutex* m_pQueueLock = nullptr;
     std::mutex m_listLock; // row deletion against reading a row's path for a message
+    std::function<void(const QPoint&)> m_menuHandler;
     ButtonHit m_pressed;
     ButtonHit m_hovered;
 };

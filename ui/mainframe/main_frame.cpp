@@ -10,6 +10,7 @@
 #include "ui/messages.h"
 #include "ui/server_dir_tree.h"
 #include "ui/skin/du_style.h"
+#include "upload/transfer_stats.h"
 
 #include <QGuiApplication>
 #include <QIcon>
@@ -25,7 +26,7 @@ constexpr int kStoppingWorkerRounds = 10;
 
 } // namespace
 
-const std::array<DuEventRow<CMainFrame>, 8> CMainFrame::s_events = {{
+const std::array<DuEventRow<CMainFrame>, 12> CMainFrame::s_events = {{
     {u"sysClose", kDuEventClick, &CMainFrame::OnSysClose},
     {u"sysMax", kDuEventStateChange, &CMainFrame::OnSysMax},
     {u"tab_predirview", kDuEventStateChange, &CMainFrame::OnPreviewTab},
@@ -34,6 +35,11 @@ const std::array<DuEventRow<CMainFrame>, 8> CMainFrame::s_events = {{
     {u"sysMenu", kDuEventClick, &CMainFrame::OnSysMenu},
     {u"btn_uploadDir", kDuEventClick, &CMainFrame::OnUploadDir},
     {u"mainframe", kDuEventMaximizeToggle, &CMainFrame::OnMaximizeToggle},
+    // The queue tab's own buttons.
+    {u"btn_pauseall", kDuEventClick, &CMainFrame::OnPauseAllButton},
+    {u"btn_resumeall", kDuEventClick, &CMainFrame::OnResumeAllButton},
+    {u"btn_retryfailed", kDuEventClick, &CMainFrame::OnRetryFailedButton},
+    {u"btn_clearfinished", kDuEventClick, &CMainFrame::OnClearFinishedButton},
 }};
 
 CMainFrame::CMainFrame() : m_pPreviewSink(std::make_unique<CFramePreviewSink>(*this)) {
@@ -124,6 +130,7 @@ bool CMainFrame::Create(const char16_t* title) {
     m_pUploadList->CreateColumns();
     m_pUploadList->SetNotifyTarget(this);
     m_pUploadList->SetQueueLock(&m_queue.Lock());
+    m_pUploadList->SetMenuHandler([this](const QPoint& at) { ShowQueueMenu(at); });
     if (DuControl* host = window->Control(u"listview_file_upload")) {
         host->Adopt(m_pUploadList);
     } else {
@@ -139,7 +146,12 @@ bool CMainFrame::Create(const char16_t* title) {
     SetControlText(u"tab_predirview", u"        预览目录");
     SetControlText(u"tab_uploadfile", u"   文件上传进度");
 
+    // The figures count this window's queue only.
+    UploadStats().Reset();
     LoadUpLoadTaskList();
+    setAcceptDrops(true);
+    StartProgressTimer();
+    CreateTray();
     return true;
 }
 
@@ -182,6 +194,24 @@ bool CMainFrame::OnCommand(int id) {
         return true;
     case kCmdFloatUpload:
         OnFloatUpload();
+        return true;
+    case kCmdPauseAll:
+        PauseAllUploads();
+        return true;
+    case kCmdResumeAll:
+        ResumeAllUploads();
+        return true;
+    case kCmdRetryFailed:
+        RetryFailedUploads();
+        return true;
+    case kCmdClearFinished:
+        ClearFinishedRows();
+        return true;
+    case kCmdSettings:
+        OpenSettings();
+        return true;
+    case kCmdShowWindow:
+        ShowFromTray();
         return true;
     default:
         return false;
@@ -230,6 +260,10 @@ void CMainFrame::resizeEvent(QResizeEvent* e) {
 }
 
 void CMainFrame::OnSysClose(DuControl*, std::intptr_t, std::intptr_t) {
+    if (ShouldHideToTray()) {
+        hide();
+        return;
+    }
     Exit();
 }
 

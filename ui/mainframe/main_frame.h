@@ -8,6 +8,10 @@
 //                           the upload worker and its window interface
 //   main_frame_preview.cpp  the folder trees and the preview
 //   main_frame_add.cpp      adding uploads
+//   main_frame_progress.cpp the progress line, the rows' speeds, the end-of-uploads notice
+//   main_frame_queue_ctl.cpp pause all, resume all, retry failed, clear finished
+//   main_frame_drop.cpp     files and folders dropped on the window
+//   main_frame_tray.cpp     the tray icon and keeping the program there while uploading
 #pragma once
 
 #include "app/work_thread.h"
@@ -17,10 +21,13 @@
 #include "upload/upload_thread.h"
 #include "upload/upload_view.h"
 
+#include <QElapsedTimer>
+#include <QList>
 #include <QPointer>
 #include <QWidget>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -35,6 +42,9 @@ class CServerDirTree;
 class DuControl;
 class DuWindow;
 class QMenu;
+class QSystemTrayIcon;
+class QTimer;
+class QUrl;
 
 // Commands of the main window's menus and buttons.
 enum MainFrameCommand : int {
@@ -46,6 +56,12 @@ enum MainFrameCommand : int {
     kCmdUploadFromPreview = 12799,
     kCmdCheckUpdate = 32801,
     kCmdFloatUpload = 2001,
+    kCmdPauseAll = 32811,
+    kCmdResumeAll = 32812,
+    kCmdRetryFailed = 32813,
+    kCmdClearFinished = 32814,
+    kCmdSettings = 32815,
+    kCmdShowWindow = 32816,
 };
 
 // Control ids of the main window's children.
@@ -80,6 +96,8 @@ public:
     // Fills `menu` with the system menu's items; each action's data is its command id.
     void BuildSystemMenu(QMenu& menu);
     void ShowSystemMenu();
+    // The settings window; its values are saved and in force when it closes with OK.
+    void OpenSettings();
     void ResetLoginState();
     void Logout();
     void Exit();
@@ -107,6 +125,40 @@ public:
     void OnPauseTask(const std::u16string& fullPath);
     // Waiting tasks plus the active count, under the queue lock.
     int PendingTaskCount();
+
+    // ---- Progress line and notification (main_frame_progress.cpp) ----
+    // Starts the once-a-second refresh of the progress line and the rows' speeds.
+    void StartProgressTimer();
+    // One refresh at `nowMs` (a steady clock): samples the figures, shows the line, the
+    // rows' speeds and the tray tip, and the notification when the uploads have ended.
+    void OnProgressTick(int64_t nowMs);
+    // The queue summary's text for n queued tasks: the progress line once it is known.
+    std::u16string QueueLineText(int n) const;
+    // The notification shown last (tests; empty when none).
+    std::u16string m_strLastNotice;
+
+    // ---- Queue-wide commands (main_frame_queue_ctl.cpp) ----
+    void PauseAllUploads();
+    void ResumeAllUploads();
+    void RetryFailedUploads();
+    void ClearFinishedRows();
+    void BuildQueueMenu(QMenu& menu);
+    void ShowQueueMenu(const QPoint& globalPos);
+
+    // ---- Dropped files and folders (main_frame_drop.cpp) ----
+    // Queues the local files and folders among `urls` as the upload commands do; other
+    // addresses are ignored. True when something local was offered.
+    bool OnDropUrls(const QList<QUrl>& urls);
+
+    // ---- Tray (main_frame_tray.cpp) ----
+    // The tray icon, when the desktop has a tray.
+    void CreateTray();
+    void BuildTrayMenu(QMenu& menu);
+    // Closing or minimising hides the window to the tray instead (the option is on, a
+    // tray exists and uploads run).
+    bool ShouldHideToTray();
+    void ShowFromTray();
+    QSystemTrayIcon* m_pTray = nullptr;
 
     // ---- Trees and preview (main_frame_preview.cpp) ----
     void CreateDirTrees(DuWindow* window);
@@ -141,6 +193,7 @@ public:
     int FloatButtonItem() const;
 
     // ---- Adding uploads (main_frame_add.cpp) ----
+    static constexpr char16_t kNothingToUploadText[] = u"本地待上传目录中无符合的文件！";
     void OnUploadFolder();
     void OnUploadSelectedFiles();
     void OnFloatUpload();
@@ -165,6 +218,9 @@ public:
     void AppendUploadTask(UpInfo& task);
     // After files were added: the queue summary when tasks wait, then the worker.
     void StartAddedUploads();
+    // Queues every media file below `folder` into the server folder `fid` (a folder upload
+    // after its checks and picker).
+    void UploadFolderTo(const std::u16string& folder, int fid);
     // A task for one local file as the folder scan makes it.
     static UpInfo MakeFileTask(const std::u16string& folder, const std::u16string& name, int fid);
 
@@ -220,6 +276,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void OnSysClose(DuControl* control, std::intptr_t p1, std::intptr_t p2);
@@ -237,5 +296,16 @@ private:
     // window's own close then goes through without asking again.
     bool m_bClosing = false;
 
-    static const std::array<DuEventRow<CMainFrame>, 8> s_events;
+    void OnPauseAllButton(DuControl* control, std::intptr_t p1, std::intptr_t p2);
+    void OnResumeAllButton(DuControl* control, std::intptr_t p1, std::intptr_t p2);
+    void OnRetryFailedButton(DuControl* control, std::intptr_t p1, std::intptr_t p2);
+    void OnClearFinishedButton(DuControl* control, std::intptr_t p1, std::intptr_t p2);
+
+    QTimer* m_pProgressTimer = nullptr;
+    QElapsedTimer m_progressClock;
+    // The progress line has replaced the plain summary since the queue last emptied; the
+    // worker's summaries then keep it instead of flicking back for a second.
+    std::atomic<bool> m_bProgressShown{false};
+
+    static const std::array<DuEventRow<CMainFrame>, 12> s_events;
 };

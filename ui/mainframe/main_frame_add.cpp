@@ -10,6 +10,7 @@
 #include "ui/mainframe/preview_list.h"
 #include "ui/sel_net_dir_dlg.h"
 #include "ui/show_msg_dlg.h"
+#include "upload/transfer_stats.h"
 #include "upload/upload_list_file.h"
 
 #include <QString>
@@ -19,7 +20,6 @@ namespace {
 using QueueGuard = std::lock_guard<std::recursive_mutex>;
 
 constexpr char16_t kNoLocalFolder[] = u"请选择本地待上传的目录后再上传！";
-constexpr char16_t kNothingToUpload[] = u"本地待上传目录中无符合的文件！";
 
 std::u16string Trimmed(const std::u16string& text) {
     return QString::fromStdU16String(text).trimmed().toStdU16String();
@@ -85,6 +85,7 @@ void CMainFrame::AppendUploadTask(UpInfo& task) {
     }
     QueueGuard lock(m_queue.Lock());
     m_queue.waiting.push_back(task);
+    UploadStats().Queued(task.m_strFilePath, static_cast<uint64_t>(task.m_nFileLen));
     if (!AddUploadTaskList(task)) {
         LogError(u"Failed to save the upload task of %s.", task.m_strFilePath.c_str());
     }
@@ -129,6 +130,10 @@ void CMainFrame::OnUploadFolder() {
     if (!ChooseFolderAndTarget(folder, fid)) {
         return;
     }
+    UploadFolderTo(folder, fid);
+}
+
+void CMainFrame::UploadFolderTo(const std::u16string& folder, int fid) {
     int added = 0;
     {
         // Held across the walk, message boxes included: the worker waits meanwhile.
@@ -148,6 +153,9 @@ void CMainFrame::OnUploadFolder() {
                 m_pUploadList->AddTaskRows(pending);
             }
             m_queue.waiting.insert(m_queue.waiting.end(), pending.begin(), pending.end());
+            for (const UpInfo& t : pending) {
+                UploadStats().Queued(t.m_strFilePath, static_cast<uint64_t>(t.m_nFileLen));
+            }
             if (!AddUploadTaskLists(pending)) {
                 LogError(u"Failed to save %d upload tasks.", static_cast<int>(pending.size()));
             }
@@ -167,7 +175,7 @@ void CMainFrame::OnUploadFolder() {
         flush();
     }
     if (added == 0) {
-        ShowMessageBox(this, kNothingToUpload, 1);
+        ShowMessageBox(this, kNothingToUploadText, 1);
         return;
     }
     {

@@ -2,11 +2,14 @@
 #include "ui/mainframe/main_frame.h"
 
 #include "app/global_var.h"
+#include "app/user_prefs.h"
 #include "ui/mainframe/list_ctrl_ex.h"
 #include "ui/messages.h"
+#include "ui/settings_dlg.h"
 #include "ui/show_msg_dlg.h"
 #include "ui/skin/du_style.h"
 #include "ui/user_login_dlg.h"
+#include "upload/transfer_stats.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -25,6 +28,7 @@ constexpr MenuItem kSystemMenu[] = {
     {kCmdHomePage, u"进入酷摩岚网(&H)"},
     {0, nullptr},
     {kCmdCheckUpdate, u"检查更新(&U)"},
+    {kCmdSettings, u"设置(&S)"},
     {kCmdAbout, u"关于(&A)"},
     {kCmdLogout, u"注销(&Q)"},
     {0, nullptr},
@@ -70,6 +74,12 @@ void CMainFrame::ResetLoginState() {
     m_queue.waiting.clear();
     m_queue.active.clear();
     m_queue.activeCount = 0;
+    UploadStats().Reset();
+}
+
+void CMainFrame::OpenSettings() {
+    CSettingsDlg settings(this, prefs::PrefsPath());
+    settings.DoModal();
 }
 
 bool CMainFrame::ConfirmExit() {
@@ -85,12 +95,23 @@ void CMainFrame::Exit() {
     if (!ConfirmExit()) {
         return;
     }
+    // From the tray the window is hidden, and closing a hidden window is not the end of
+    // the last window Qt waits for.
+    const bool hidden = !isVisible();
     if (DuStyle* style = DuAppStyle(); !style || !style->Close(this)) {
         close();
+    }
+    if (hidden && QApplication::quitOnLastWindowClosed()) {
+        QApplication::quit();
     }
 }
 
 void CMainFrame::closeEvent(QCloseEvent* e) {
+    if (!m_bClosing && ShouldHideToTray()) {
+        e->ignore();
+        hide();
+        return;
+    }
     // Asked here rather than through Exit(): Qt ignores a close() made while this close
     // event runs, so the answer must decide this very event.
     if (!m_bClosing && !ConfirmExit()) {

@@ -12,6 +12,7 @@
 #include "ui/show_msg_dlg.h"
 #include "ui/skin/du_control.h"
 #include "upload/transfer_control.h"
+#include "upload/transfer_stats.h"
 #include "upload/upload_list_file.h"
 
 #include <QPointer>
@@ -39,7 +40,10 @@ int CMainFrame::PendingTaskCount() {
 void CMainFrame::ShowQueueSummary(int n) {
     const QueueSummary texts = QueueSummaryTexts(n);
     if (m_pCopyrightText) {
-        m_pCopyrightText->SetText(texts.copyrightText);
+        if (n <= 0) {
+            m_bProgressShown = false;
+        }
+        m_pCopyrightText->SetText(QueueLineText(n));
         m_pCopyrightText->Redraw();
     }
     if (m_pTabUploadFile) {
@@ -90,6 +94,7 @@ void CMainFrame::ShowRowFailed(const std::u16string& fullPath, const std::u16str
 }
 
 void CMainFrame::PostAllPaused() {
+    UploadStats().PauseAll();
     ui::PostAppMessage(m_pUploadList, std::make_unique<ui::AppMessage>(ui::kMsgPauseAllRows));
 }
 
@@ -106,6 +111,7 @@ bool CMainFrame::OnRemoveWaitingTask(const std::u16string& fullPath) {
     if (!m_queue.CancelQueued(fullPath)) {
         return false;
     }
+    UploadStats().Ended(fullPath, TransferStats::End::Removed);
     ShowQueueSummary(PendingTaskCount());
     return true;
 }
@@ -116,12 +122,13 @@ void CMainFrame::OnResumeTask(const std::u16string& fullPath) {
     }
     {
         QueueGuard lock(m_queue.Lock());
-        if (UpInfo* task = FindTask(m_queue.waiting, fullPath)) {
+        UpInfo* task = FindTask(m_queue.waiting, fullPath);
+        if (!task) {
+            task = FindTask(m_queue.active, fullPath);
+        }
+        if (task && task->m_nStatus != kTaskDone) {
             task->m_nStatus = kTaskRetry;
-        } else if (UpInfo* active = FindTask(m_queue.active, fullPath)) {
-            if (active->m_nStatus != kTaskDone) {
-                active->m_nStatus = kTaskRetry;
-            }
+            UploadStats().Queued(task->m_strFilePath, static_cast<uint64_t>(task->m_nFileLen));
         }
     }
     m_queue.NotifyChanged();
@@ -137,11 +144,13 @@ void CMainFrame::OnPauseTask(const std::u16string& fullPath) {
         }
         if (UpInfo* task = FindTask(m_queue.waiting, fullPath)) {
             task->m_nStatus = kTaskPaused;
+            UploadStats().Ended(fullPath, TransferStats::End::Paused);
             return;
         }
         if (UpInfo* active = FindTask(m_queue.active, fullPath)) {
             if (active->m_nStatus != kTaskDone) {
                 active->m_nStatus = kTaskPaused;
+                UploadStats().Ended(fullPath, TransferStats::End::Paused);
             }
         }
     }
@@ -193,6 +202,7 @@ void CMainFrame::LoadUpLoadTaskList() {
     }
     for (UpInfo& task : tasks) {
         task.m_bListed = 1;
+        UploadStats().Queued(task.m_strFilePath, static_cast<uint64_t>(task.m_nFileLen));
     }
     if (m_pUploadList) {
         m_pUploadList->AddTaskRows(tasks);

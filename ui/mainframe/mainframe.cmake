@@ -3,12 +3,18 @@ target_sources(qumo_ui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/list_ctrl_ex.cpp
   ${CMAKE_CURRENT_LIST_DIR}/main_frame.cpp
   ${CMAKE_CURRENT_LIST_DIR}/main_frame_add.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/main_frame_drop.cpp
   ${CMAKE_CURRENT_LIST_DIR}/main_frame_menu.cpp
   ${CMAKE_CURRENT_LIST_DIR}/main_frame_preview.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/main_frame_progress.cpp
   ${CMAKE_CURRENT_LIST_DIR}/main_frame_queue.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/main_frame_queue_ctl.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/main_frame_tray.cpp
   ${CMAKE_CURRENT_LIST_DIR}/main_frame_user.cpp
   ${CMAKE_CURRENT_LIST_DIR}/preview_list.cpp
   ${CMAKE_CURRENT_LIST_DIR}/preview_sink_adapter.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/progress_text.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/../settings_dlg.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ui_thread_call.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upload_list_delegate.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upload_list_model.cpp

@@ -15,12 +15,14 @@ constexpr int kButtonGap = 14;
 constexpr int kBarHeight = 10;
 constexpr int kBarMargin = 10;
 constexpr int kBarTextWidth = 40;
+constexpr int kSpeedWidth = 72; // "12.3 MB/s" beside the percentage of a row being sent
 
 const QColor kBarTrack(0xe3, 0xea, 0xf1);
 const QColor kBarFill(0x2f, 0x86, 0xd8);
 const QColor kBarPaused(0xa9, 0xb8, 0xc6);
 const QColor kRowLine(0xec, 0xf0, 0xf4);
 const QColor kDoneColor(0x2e, 0x9a, 0x52);
+const QColor kSpeedColor(0x7a, 0x8c, 0x9c);
 
 } // namespace
 
@@ -89,7 +91,8 @@ void UploadListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     painter->drawLine(fill.bottomLeft(), fill.bottomRight());
 
     if (column == UploadListModel::kColProgress && value >= 1 && value < 100) {
-        PaintProgress(painter, cell, value, state, text);
+        PaintProgress(painter, cell, value, state, text,
+                      index.data(UploadListModel::kSpeedRole).toString());
     } else if (column == UploadListModel::kColOperation) {
         PaintButtons(painter, cell, index.row(), value, state);
     } else {
@@ -107,8 +110,12 @@ void UploadListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
 }
 
 void UploadListDelegate::PaintProgress(QPainter* painter, const QRect& cell, int value, int state,
-                                       const QString& text) const {
-    const QRect bar = BarRect(cell);
+                                       const QString& text, const QString& speed) const {
+    // A speed takes its room from the bar's end; the percentage keeps its place after it.
+    const bool withSpeed =
+        !speed.isEmpty() && cell.width() >= kSpeedWidth + kBarTextWidth + 2 * kBarMargin + 40;
+    const QRect barCell = withSpeed ? cell.adjusted(0, 0, -kSpeedWidth, 0) : cell;
+    const QRect bar = BarRect(barCell);
     painter->setRenderHint(QPainter::Antialiasing, true);
     painter->setPen(Qt::NoPen);
     painter->setBrush(kBarTrack);
@@ -121,7 +128,12 @@ void UploadListDelegate::PaintProgress(QPainter* painter, const QRect& cell, int
     }
     painter->setRenderHint(QPainter::Antialiasing, false);
     painter->setPen(QColor::fromRgb(kListTextColor));
-    painter->drawText(BarTextRect(cell), Qt::AlignCenter, text);
+    painter->drawText(BarTextRect(barCell), Qt::AlignCenter, text);
+    if (withSpeed) {
+        painter->setPen(kSpeedColor);
+        const QRect speedRect(barCell.right() + 1, cell.top(), kSpeedWidth - 6, cell.height());
+        painter->drawText(speedRect, Qt::AlignVCenter | Qt::AlignLeft, speed);
+    }
 }
 
 void UploadListDelegate::PaintButtons(QPainter* painter, const QRect& cell, int row, int value,

@@ -30,7 +30,7 @@ public:
 
 private:
     void PaintProgress(QPainter* painter, const QRect& cell, int value, int state,
-                       const QString& text) const;
+                       const QString& text, const QString& speed) const;
     void PaintButtons(QPainter* painter, const QRect& cell, int row, int value, int state) const;
 
     CListCtrlEx* m_pList;

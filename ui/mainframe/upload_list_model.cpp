@@ -51,6 +51,11 @@ QVariant UploadListModel::data(const QModelIndex& index, int role) const {
         return row.value;
     case kStateRole:
         return row.state;
+    case kSpeedRole:
+        if (index.column() == kColProgress && !m_speeds.isEmpty()) {
+            return m_speeds.value(PathKey(row.texts.columns[kColFullPath]));
+        }
+        return {};
     default:
         return {};
     }
@@ -101,6 +106,60 @@ void UploadListModel::RemoveRow(int row) {
     endRemoveRows();
 }
 
+void UploadListModel::RemoveRows(const std::vector<int>& descending) {
+    if (descending.empty()) {
+        return;
+    }
+    // One reset instead of a signal per row: clearing thousands of rows stays quick.
+    beginResetModel();
+    for (int row : descending) {
+        if (Valid(row)) {
+            m_rows.erase(m_rows.begin() + row);
+        }
+    }
+    RebuildIndex();
+    endResetModel();
+}
+
+void UploadListModel::SetSpeeds(
+    const std::vector<std::pair<std::u16string, std::u16string>>& speeds) {
+    QHash<QString, QString> next;
+    for (const auto& [path, text] : speeds) {
+        next.insert(PathKey(path), QString::fromStdU16String(text));
+    }
+    if (next == m_speeds) {
+        return;
+    }
+    QList<QString> touched = m_speeds.keys();
+    touched.append(next.keys());
+    m_speeds = std::move(next);
+    for (const QString& key : touched) {
+        for (int row : m_index.values(key)) {
+            emit dataChanged(index(row, kColProgress), index(row, kColProgress));
+        }
+    }
+}
+
+std::vector<int> UploadListModel::UploadedRows() const {
+    std::vector<int> rows;
+    for (int r = 0; r < Count(); ++r) {
+        if (At(r).value == kValueUploaded) {
+            rows.push_back(r);
+        }
+    }
+    return rows;
+}
+
+std::vector<std::u16string> UploadListModel::FailedPaths() const {
+    std::vector<std::u16string> paths;
+    for (const Row& r : m_rows) {
+        if (r.failed) {
+            paths.push_back(r.texts.columns[kColFullPath]);
+        }
+    }
+    return paths;
+}
+
 void UploadListModel::Clear() {
     beginResetModel();
     m_rows.clear();
@@ -121,6 +180,9 @@ void UploadListModel::SetValue(int row, int value) {
         return;
     }
     Row& r = m_rows[static_cast<std::size_t>(row)];
+    if (value != 0) {
+        r.failed = false;
+    }
     if (value == 100 || value == kValueUploaded) {
         r.value = kValueUploaded;
         r.texts.columns[kColProgress] = u"上传成功";
@@ -146,6 +208,9 @@ void UploadListModel::SetState(int row, int state) {
         return;
     }
     m_rows[static_cast<std::size_t>(row)].state = state;
+    if (state != 0) {
+        m_rows[static_cast<std::size_t>(row)].failed = false;
+    }
     emit dataChanged(index(row, kColOperation), index(row, kColOperation));
 }
 
@@ -158,6 +223,7 @@ void UploadListModel::SetFailedForPath(const std::u16string& fullPath, const std
         // Off the bar's range, so the text shows instead of a bar.
         r.value = 0;
         r.state = 0;
+        r.failed = true;
         r.texts.columns[kColProgress] = text;
         emit dataChanged(index(row, 0), index(row, kColumnCount - 1));
     }
@@ -166,6 +232,7 @@ void UploadListModel::SetFailedForPath(const std::u16string& fullPath, const std
 void UploadListModel::SetAllStates(int state) {
     for (Row& r : m_rows) {
         r.state = state;
+        r.failed = r.failed && state == 0;
     }
     if (!m_rows.empty()) {
         emit dataChanged(index(0, kColOperation), index(Count() - 1, kColOperation));

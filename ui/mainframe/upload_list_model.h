@@ -27,12 +27,14 @@ public:
     };
     static constexpr int kValueRole = Qt::UserRole;
     static constexpr int kStateRole = Qt::UserRole + 1;
+    static constexpr int kSpeedRole = Qt::UserRole + 2; // the speed text of a row being sent
     static constexpr int kValueUploaded = 200;
 
     struct Row {
         UploadRowTexts texts;
         int value = 0;
         int state = 1;
+        bool failed = false; // shows a failure text until it is resumed
     };
 
     explicit UploadListModel(QObject* parent = nullptr);
@@ -46,6 +48,8 @@ public:
     void AppendRows(const std::vector<UploadRowTexts>& rows);
     void AppendRow(const UploadRowTexts& texts) { AppendRows({texts}); }
     void RemoveRow(int row);
+    // Removes rows given in descending order, with one rebuild of the index.
+    void RemoveRows(const std::vector<int>& descending);
     void Clear();
 
     int Count() const { return static_cast<int>(m_rows.size()); }
@@ -61,6 +65,11 @@ public:
     // Every row with this path shows `text` as its progress, keeps its value and is paused.
     void SetFailedForPath(const std::u16string& fullPath, const std::u16string& text);
     void SetAllStates(int state);
+    // The speed texts of the files being sent, by full path; other rows show none.
+    void SetSpeeds(const std::vector<std::pair<std::u16string, std::u16string>>& speeds);
+    // The rows at "上传成功" and the full paths of the rows that failed, ascending.
+    std::vector<int> UploadedRows() const;
+    std::vector<std::u16string> FailedPaths() const;
 
     // The rows whose full path equals `fullPath` without regard to case, ascending.
     std::vector<int> RowsWithPath(const std::u16string& fullPath) const;
@@ -73,6 +82,7 @@ private:
 
     std::vector<Row> m_rows;
     QMultiHash<QString, int> m_index;
+    QHash<QString, QString> m_speeds; // path key -> speed text
 };
 
 // The heading of a column ("文件名" ...), empty for another index.

@@ -1,7 +1,8 @@
 // Photographs the main window offscreen for the documentation: a local folder's preview
 // full of thumbnails with the floating upload button, a server folder's preview (from a
 // qumo-service started with its demo account), and the upload queue in the middle of an
-// upload (bars, percentages, a paused row, an uploaded row, waiting rows, the row buttons).
+// upload (bars, percentages and speeds, a paused row, an uploaded row, waiting rows, the row
+// buttons, the progress line), the queue's menu, the settings window and the tray menu.
 //   qumo_mainframe_screenshots <repository root> <output folder> [service port]
 // Run through scripts/screenshots.
 #include "app/app_settings.h"
@@ -15,8 +16,10 @@
 #include "ui/mainframe/preview_list.h"
 #include "ui/qumo_app.h"
 #include "ui/server_dir_tree.h"
+#include "ui/settings_dlg.h"
 #include "ui/skin/du_control.h"
 #include "ui/skin/du_style.h"
+#include "upload/transfer_stats.h"
 
 #include "video_fixture.h"
 
@@ -26,6 +29,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLinearGradient>
+#include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -153,6 +157,24 @@ bool LogIntoDemo(int port) {
                                  static_cast<int>(login.totalSpace));
     const FolderListAnswer folders = ApiGetFolderList(LoginKind::Account);
     return !folders.folders.empty() && WriteServerDirInfo(folders.folders) == 1;
+}
+
+// `menu` drawn over a picture of `window` at `at` (window coordinates), as it pops up.
+bool SaveWithMenu(QWidget& window, QMenu& menu, const QPoint& at, const QString& path) {
+    menu.ensurePolished();
+    menu.adjustSize();
+    QPixmap shot = window.grab();
+    QPainter p(&shot);
+    // A soft shadow under the popup, as a desktop draws one.
+    const QRect box(at, menu.size());
+    for (int i = 1; i <= 4; ++i) {
+        p.fillRect(box.translated(i, i), QColor(0, 0, 0, 14));
+    }
+    p.drawPixmap(at, menu.grab());
+    p.end();
+    const bool ok = shot.save(path, "PNG");
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+    return ok;
 }
 
 UpInfo Task(const char16_t* name, const char16_t* folder, std::int64_t size) {
@@ -289,13 +311,81 @@ int main(int argc, char** argv) {
         model->SetValue(3, 23);
         model->SetState(3, 0);
         list->selectRow(2);
+        // The figures of an upload under way, from recorded byte counts: two files done,
+        // the video and a photo being sent (the photo then paused), the rest waiting.
+        TransferStats& stats = UploadStats();
+        const uint64_t sizes[] = {3276800, 2936012, 48234496, 4194304, 125829120, 3984588, 1048576};
+        for (int r = 0; r < model->Count() && r < 7; ++r) {
+            stats.Queued(model->At(r).texts.columns[UploadListModel::kColFullPath], sizes[r]);
+        }
+        const std::u16string video = model->At(2).texts.columns[UploadListModel::kColFullPath];
+        stats.Ended(model->At(0).texts.columns[UploadListModel::kColFullPath],
+                    TransferStats::End::Done);
+        stats.Ended(model->At(1).texts.columns[UploadListModel::kColFullPath],
+                    TransferStats::End::Instant);
+        stats.BytesSent(model->At(3).texts.columns[UploadListModel::kColFullPath], 964689, 964689,
+                        4194304);
+        stats.Ended(model->At(3).texts.columns[UploadListModel::kColFullPath],
+                    TransferStats::End::Paused);
+        // Far past the window's own clock, whose refresh then leaves these samples alone.
+        const int64_t t0 = 1000000000;
+        stats.Sample(t0);
+        uint64_t sent = 0;
+        for (int second = 1; second <= 8; ++second) {
+            const uint64_t n = (second % 3 == 0 ? 2300 : 2100) * 1024;
+            sent += n;
+            stats.BytesSent(video, n, 13200000 + sent, 48234496);
+            stats.Sample(t0 + second * 1000);
+        }
+        {
+            // The five unfinished rows are the queue the summary counts.
+            std::lock_guard<std::recursive_mutex> lock(frame.m_queue.Lock());
+            for (int r = 2; r < model->Count(); ++r) {
+                UpInfo task;
+                task.m_strFilePath = model->At(r).texts.columns[UploadListModel::kColFullPath];
+                frame.m_queue.waiting.push_back(task);
+            }
+        }
         frame.ShowQueueSummary(5);
+        frame.OnProgressTick(t0 + 8000);
         if (DuWindow* window = frame.WindowObject()) {
             if (DuControl* tab = window->Control(u"tab_uploadfile")) {
                 tab->Select();
             }
         }
         ok = Save(frame, out + "/main_window_queue.png") && ok;
+
+        // The queue's menu, opened by a right click on the list.
+        {
+            QMenu menu(&frame);
+            frame.BuildQueueMenu(menu);
+            const QPoint at = list->mapTo(&frame, list->visualRect(model->index(3, 1)).center());
+            ok = SaveWithMenu(frame, menu, at, out + "/main_window_queue_menu.png") && ok;
+        }
+        // The tray's menu, drawn near the window's bottom right corner as a panel shows it.
+        {
+            QMenu menu(&frame);
+            frame.BuildTrayMenu(menu);
+            menu.adjustSize();
+            const QPoint at(frame.width() - menu.sizeHint().width() - 24,
+                            frame.height() - menu.sizeHint().height() - 36);
+            ok = SaveWithMenu(frame, menu, at, out + "/tray_menu.png") && ok;
+        }
+        // The settings window over the main window.
+        {
+            CSettingsDlg settings(&frame, (root.path() + "/prefs.conf").toStdU16String());
+            if (settings.OnInitDialog()) {
+                settings.show();
+                QCoreApplication::processEvents();
+                if (QWidget* focused = settings.focusWidget()) {
+                    focused->clearFocus(); // no text cursor in the picture
+                }
+                ok = Save(settings, out + "/settings.png") && ok;
+                settings.hide();
+            } else {
+                ok = false;
+            }
+        }
         frame.hide();
     }
     DuSetAppStyle(nullptr);
