@@ -84,14 +84,16 @@ int UploadQueue::PauseAll() {
         std::lock_guard<std::recursive_mutex> g(m_lock);
         for (auto* tasks : {&waiting, &active}) {
             for (UpInfo& t : *tasks) {
-                if (t.m_nStatus != kTaskDone && t.m_nStatus != kTaskPaused) {
+                if (t.m_nStatus == kTaskDone || t.m_nStatus == kTaskPaused)
+                    continue;
+                // A file being sent only gets its pause flag, as a row's pause gives it: its
+                // transfer stops and the worker marks it paused once the attempt has ended,
+                // so a resume cannot slip in before that and be lost.
+                if (!transfers::Command(t.m_strFilePath, 2))
                     t.m_nStatus = kTaskPaused;
-                    ++paused;
-                }
+                ++paused;
             }
         }
-        // The files being sent stop now; the worker keeps them paused.
-        transfers::CommandAll(2);
     }
     NotifyChanged();
     return paused;

@@ -543,7 +543,7 @@ TEST_F(MainFrameIt, QueueWideCommandsAndTheirProgressLine) {
     auto tick = [&]() { frame->OnProgressTick(now += 1000); };
 
     press(u"btn_pauseall");
-    EXPECT_EQ(CGlobalVar::m_nUploadCtrl.load(), 2);
+    EXPECT_EQ(transfers::FlagOf(sending), 2);
     EXPECT_EQ(TaskStatus(waiting), kTaskPaused);
     EXPECT_EQ(TaskStatus(missing), kTaskPaused);
     for (const auto& p : {sending, waiting, missing})
