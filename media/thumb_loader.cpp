@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <algorithm>
+#include <poll.h>
 #include <thread>
 
 #include "app/work_thread.h"
@@ -28,7 +29,9 @@ protected:
                     WriteEntry(unwritten);
                     continue;
                 }
-                if (!Wait(kIdlePollMs))
+                // Idle: sleeps until work is queued; the stop event ends the wait.
+                if (platform::WaitFd(m_owner.m_work.Fd(), POLLIN, -1) !=
+                    platform::WaitResult::Ready)
                     break;
                 continue;
             }
@@ -44,7 +47,6 @@ protected:
     }
 
 private:
-    static constexpr int kIdlePollMs = 5;
     static constexpr std::size_t kMaxUnwritten = 48; // about 7 MB of 256-pixel pictures
 
     static void WriteEntry(std::deque<std::pair<std::u16string, Picture>>& unwritten) {
@@ -56,7 +58,8 @@ private:
     ThumbLoader& m_owner;
 };
 
-ThumbLoader::ThumbLoader(Ready ready, int threads) : m_ready(std::move(ready)) {
+ThumbLoader::ThumbLoader(Ready ready, int threads)
+    : m_ready(std::move(ready)), m_work(platform::EventHandle::Create()) {
     if (threads <= 0)
         threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     for (int i = 0; i < threads; ++i) {
@@ -77,6 +80,7 @@ int ThumbLoader::SetFiles(std::vector<std::u16string> files, bool desktopCache,
     m_desktopCache = desktopCache;
     m_placeholder = std::move(videoPlaceholder);
     m_queue.clear();
+    m_work.Reset();
     return ++m_generation;
 }
 
@@ -92,6 +96,7 @@ void ThumbLoader::SetFile(int index, std::u16string file) {
 void ThumbLoader::Cancel() {
     std::lock_guard<std::mutex> lock(m_mu);
     m_queue.clear();
+    m_work.Reset();
     ++m_generation;
 }
 
@@ -132,12 +137,18 @@ void ThumbLoader::SetWanted(int first, int last, int direction,
             continue;
         m_queue.push_back(i);
     }
+    if (m_queue.empty())
+        m_work.Reset();
+    else
+        m_work.Set();
 }
 
 bool ThumbLoader::Take(Request& r) {
     std::lock_guard<std::mutex> lock(m_mu);
-    if (m_queue.empty())
+    if (m_queue.empty()) {
+        m_work.Reset(); // under the lock, so a request queued after this sets it again
         return false;
+    }
     r.index = m_queue.front();
     m_queue.pop_front();
     r.generation = m_generation.load();

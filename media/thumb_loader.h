@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "media/thumbnail.h"
+#include "platform/event.h"
 
 class ThumbLoader {
 public:
@@ -81,5 +82,7 @@ private:
     std::deque<int> m_queue;
     std::vector<int> m_inFlight;
     std::atomic<int> m_generation{0};
+    // Set while requests are queued (changed under m_mu): idle workers block on it.
+    platform::EventHandle m_work;
     std::vector<std::unique_ptr<Worker>> m_workers;
 };
