@@ -60,6 +60,7 @@ private:
 
 ThumbLoader::ThumbLoader(Ready ready, int threads)
     : m_ready(std::move(ready)), m_work(platform::EventHandle::Create()) {
+    SetDecodeAllocationLimit(); // before the first decoder runs
     if (threads <= 0)
         threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     for (int i = 0; i < threads; ++i) {

@@ -127,6 +127,7 @@ TEST_F(CellTest, DesktopCacheIsUsedWrittenAndInvalidated) {
               QString::number(QFileInfo(photo).lastModified().toSecsSinceEpoch()));
     EXPECT_EQ(stored.size(), QSize(256, 192));
     EXPECT_EQ(QFile::permissions(entry) & (QFile::ReadOther | QFile::ReadGroup), 0);
+    EXPECT_TRUE(thumbcache::Holds(photo)); // from the texts at the entry's head
 
     // A hit: an entry of the desktop's for this file is drawn as it is.
     QImage desktops = Solid(256, 192, Qt::blue);
@@ -142,6 +143,7 @@ TEST_F(CellTest, DesktopCacheIsUsedWrittenAndInvalidated) {
     ASSERT_TRUE(
         f.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
     f.close();
+    EXPECT_FALSE(thumbcache::Holds(photo));
     EXPECT_TRUE(Near(Cell(photo).pixelColor(80, 60), Qt::green));
     EXPECT_TRUE(Near(QImage(entry).pixelColor(100, 100), Qt::green));
 
@@ -152,6 +154,7 @@ TEST_F(CellTest, DesktopCacheIsUsedWrittenAndInvalidated) {
     foreign.setText("Thumb::URI", "file:///somewhere/else.jpg");
     foreign.setText("Thumb::MTime", QImage(entry).text("Thumb::MTime"));
     ASSERT_TRUE(foreign.save(entry, "PNG"));
+    EXPECT_FALSE(thumbcache::Holds(photo));
     EXPECT_TRUE(Near(Cell(photo).pixelColor(80, 60), Qt::green));
     EXPECT_EQ(QImage(entry).text("Thumb::URI"), "file://" + photo);
 
