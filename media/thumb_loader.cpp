@@ -25,6 +25,15 @@ protected:
         while (Wait(0)) {
             Request r;
             if (!m_owner.Take(r)) {
+                CheckBatch batch;
+                if (m_owner.TakeCheck(batch)) {
+                    std::vector<char> held(batch.files.size(), 0);
+                    for (std::size_t i = 0; i < batch.files.size() && Wait(0); ++i)
+                        held[i] = !batch.files[i].empty() &&
+                                  thumbcache::Holds(QString::fromStdU16String(batch.files[i]));
+                    m_owner.CheckDone(batch, held);
+                    continue;
+                }
                 if (!unwritten.empty()) {
                     WriteEntry(unwritten);
                     continue;
@@ -81,8 +90,11 @@ int ThumbLoader::SetFiles(std::vector<std::u16string> files, bool desktopCache,
     m_desktopCache = desktopCache;
     m_placeholder = std::move(videoPlaceholder);
     m_queue.clear();
-    m_work.Reset();
-    return ++m_generation;
+    m_checkNext = 0;
+    m_checked = m_held = 0;
+    const int generation = ++m_generation;
+    UpdateWorkEvent();
+    return generation;
 }
 
 void ThumbLoader::SetFile(int index, std::u16string file) {
@@ -92,13 +104,55 @@ void ThumbLoader::SetFile(int index, std::u16string file) {
     if (static_cast<std::size_t>(index) >= m_files.size())
         m_files.resize(static_cast<std::size_t>(index) + 1);
     m_files[static_cast<std::size_t>(index)] = std::move(file);
+    UpdateWorkEvent();
 }
 
 void ThumbLoader::Cancel() {
     std::lock_guard<std::mutex> lock(m_mu);
     m_queue.clear();
-    m_work.Reset();
+    m_checkNext = m_files.size(); // no more checks either
     ++m_generation;
+    UpdateWorkEvent();
+}
+
+ThumbLoader::CacheCount ThumbLoader::CacheChecked() const {
+    std::lock_guard<std::mutex> lock(m_mu);
+    return {m_checked, m_held, static_cast<int>(m_files.size())};
+}
+
+bool ThumbLoader::CheckPending() const {
+    return m_desktopCache && m_checkNext < m_files.size();
+}
+
+void ThumbLoader::UpdateWorkEvent() {
+    if (!m_queue.empty() || CheckPending())
+        m_work.Set();
+    else
+        m_work.Reset(); // under the lock, so work queued after this sets it again
+}
+
+bool ThumbLoader::TakeCheck(CheckBatch& b) {
+    std::lock_guard<std::mutex> lock(m_mu);
+    if (!CheckPending())
+        return false;
+    b.generation = m_generation.load();
+    b.begin = m_checkNext;
+    const std::size_t end = std::min(m_files.size(), m_checkNext + kCheckBatch);
+    b.files.assign(m_files.begin() + static_cast<std::ptrdiff_t>(m_checkNext),
+                   m_files.begin() + static_cast<std::ptrdiff_t>(end));
+    m_checkNext = end;
+    UpdateWorkEvent();
+    return true;
+}
+
+void ThumbLoader::CheckDone(const CheckBatch& b, const std::vector<char>& held) {
+    std::lock_guard<std::mutex> lock(m_mu);
+    if (b.generation != m_generation.load())
+        return;
+    for (char h : held) {
+        ++m_checked;
+        m_held += h ? 1 : 0;
+    }
 }
 
 bool ThumbLoader::Busy() const {
@@ -138,18 +192,13 @@ void ThumbLoader::SetWanted(int first, int last, int direction,
             continue;
         m_queue.push_back(i);
     }
-    if (m_queue.empty())
-        m_work.Reset();
-    else
-        m_work.Set();
+    UpdateWorkEvent();
 }
 
 bool ThumbLoader::Take(Request& r) {
     std::lock_guard<std::mutex> lock(m_mu);
-    if (m_queue.empty()) {
-        m_work.Reset(); // under the lock, so a request queued after this sets it again
+    if (m_queue.empty())
         return false;
-    }
     r.index = m_queue.front();
     m_queue.pop_front();
     r.generation = m_generation.load();
