@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
-#include <QSaveFile>
 #include <QUrl>
 
 #include <cstring>
@@ -263,17 +262,37 @@ bool Store(const QString& file, const Picture& picture) {
                       QString::number(picture.original.height()));
     }
     image.setText(QStringLiteral("Software"), QStringLiteral("QumoClient"));
-    QSaveFile out(EntryOfUri(uri));
-    if (!out.open(QIODevice::WriteOnly))
+    QByteArray png;
+    {
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "png");
+        writer.setQuality(80); // a light zlib level: the entries are written while browsing
+        if (!writer.write(image))
+            return false;
+    }
+    // A temporary file renamed over the entry, so that no reader sees half of one. No
+    // sync: an entry lost to a crash is only made again, and a sync per entry would cost
+    // more than making it.
+    const QByteArray entry = QFile::encodeName(EntryOfUri(uri));
+    QByteArray temp = entry + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC); // mode 0600
+    if (fd < 0)
         return false;
-    out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    QImageWriter writer(&out, "png");
-    writer.setQuality(80); // a light zlib level: the entries are written while browsing
-    if (!writer.write(image)) {
-        out.cancelWriting();
+    std::size_t done = 0;
+    while (done < static_cast<std::size_t>(png.size())) {
+        const ssize_t w =
+            ::write(fd, png.constData() + done, static_cast<std::size_t>(png.size()) - done);
+        if (w <= 0)
+            break;
+        done += static_cast<std::size_t>(w);
+    }
+    const bool written = ::close(fd) == 0 && done == static_cast<std::size_t>(png.size());
+    if (!written || ::rename(temp.constData(), entry.constData()) != 0) {
+        ::unlink(temp.constData());
         return false;
     }
-    return out.commit();
+    return true;
 }
 
 } // namespace thumbcache

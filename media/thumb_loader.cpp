@@ -136,7 +136,6 @@ bool ThumbLoader::TakeCheck(CheckBatch& b) {
     if (!CheckPending())
         return false;
     b.generation = m_generation.load();
-    b.begin = m_checkNext;
     const std::size_t end = std::min(m_files.size(), m_checkNext + kCheckBatch);
     b.files.assign(m_files.begin() + static_cast<std::ptrdiff_t>(m_checkNext),
                    m_files.begin() + static_cast<std::ptrdiff_t>(end));
@@ -197,8 +196,10 @@ void ThumbLoader::SetWanted(int first, int last, int direction,
 
 bool ThumbLoader::Take(Request& r) {
     std::lock_guard<std::mutex> lock(m_mu);
-    if (m_queue.empty())
+    if (m_queue.empty()) {
+        UpdateWorkEvent(); // reset unless checks wait, so an idle decoder sleeps
         return false;
+    }
     r.index = m_queue.front();
     m_queue.pop_front();
     r.generation = m_generation.load();

@@ -82,7 +82,6 @@ private:
     };
     struct CheckBatch {
         int generation = 0;
-        std::size_t begin = 0;
         std::vector<std::u16string> files;
     };
     static constexpr std::size_t kCheckBatch = 32; // a wanted cell waits at most this many

@@ -13,6 +13,7 @@
 #include <QImageReader>
 #include <QTemporaryDir>
 #include <chrono>
+#include <ctime>
 #include <mutex>
 #include <thread>
 
@@ -109,8 +110,20 @@ TEST(ThumbLoaderOrder, VisibleFirstThenAheadThenBehindAndWorkersFollowIt) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ASSERT_FALSE(loader.Busy());
     want.erase(std::find(want.begin(), want.end(), 105));
-    std::lock_guard<std::mutex> lock(mu);
-    EXPECT_EQ(made, want);
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        EXPECT_EQ(made, want);
+    }
+
+    // Idle, the decoders sleep until there is work: the process burns (almost) no CPU.
+    auto cpu = [] {
+        timespec ts{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+        return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+    };
+    const double before = cpu();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LT(cpu() - before, 60.0) << "CPU milliseconds while idle";
 }
 
 TEST_F(CellTest, DesktopCacheIsUsedWrittenAndInvalidated) {
