@@ -77,23 +77,48 @@ void DrawBicubic(const QImage& srcIn, QImage& dst, const QRect& rect) {
     Taps tx = MakeTaps(sw, dw);
     Taps ty = MakeTaps(sh, dh);
 
-    // Horizontal pass: every source row to dw samples of four channels (B, G, R, A).
+    // The taps of each output column that weigh anything, with their source column
+    // clamped once: the same sums in the same order as walking every tap.
+    std::vector<int> hStart(static_cast<std::size_t>(dw) + 1, 0);
+    std::vector<int> hIndex;
+    std::vector<float> hWeight;
+    for (int x = 0; x < dw; ++x) {
+        const float* w = &tx.w[static_cast<std::size_t>(x) * tx.count];
+        for (int k = 0; k < tx.count; ++k) {
+            if (w[k] == 0.0f)
+                continue;
+            hIndex.push_back(Clamp(tx.first[x] + k, 0, sw - 1));
+            hWeight.push_back(w[k]);
+        }
+        hStart[static_cast<std::size_t>(x) + 1] = static_cast<int>(hIndex.size());
+    }
+
+    // Horizontal pass: every source row to dw samples of four channels (B, G, R, A), from
+    // the row's channels turned into floats once.
     std::vector<float> mid(static_cast<std::size_t>(sh) * dw * 4);
+    std::vector<float> rowF(static_cast<std::size_t>(sw) * 4);
     for (int y = 0; y < sh; ++y) {
         const auto* row = reinterpret_cast<const QRgb*>(src.constScanLine(y));
+        for (int x = 0; x < sw; ++x) {
+            const QRgb p = row[x];
+            float* c = &rowF[static_cast<std::size_t>(x) * 4];
+            c[0] = static_cast<float>(qBlue(p));
+            c[1] = static_cast<float>(qGreen(p));
+            c[2] = static_cast<float>(qRed(p));
+            c[3] = static_cast<float>(alpha ? qAlpha(p) : 255);
+        }
         float* out = &mid[static_cast<std::size_t>(y) * dw * 4];
         for (int x = 0; x < dw; ++x) {
-            const float* w = &tx.w[static_cast<std::size_t>(x) * tx.count];
-            int first = tx.first[x];
             float b = 0, g = 0, r = 0, a = 0;
-            for (int k = 0; k < tx.count; ++k) {
-                if (w[k] == 0.0f)
-                    continue;
-                QRgb p = row[Clamp(first + k, 0, sw - 1)];
-                b += w[k] * static_cast<float>(qBlue(p));
-                g += w[k] * static_cast<float>(qGreen(p));
-                r += w[k] * static_cast<float>(qRed(p));
-                a += w[k] * static_cast<float>(alpha ? qAlpha(p) : 255);
+            for (int t = hStart[static_cast<std::size_t>(x)];
+                 t < hStart[static_cast<std::size_t>(x) + 1]; ++t) {
+                const float wk = hWeight[static_cast<std::size_t>(t)];
+                const float* c =
+                    &rowF[static_cast<std::size_t>(hIndex[static_cast<std::size_t>(t)]) * 4];
+                b += wk * c[0];
+                g += wk * c[1];
+                r += wk * c[2];
+                a += wk * c[3];
             }
             out[x * 4 + 0] = b;
             out[x * 4 + 1] = g;

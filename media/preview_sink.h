@@ -10,6 +10,15 @@
 
 #include "upload/up_info.h"
 
+// What the user sees of the preview: items [first, last] are on screen (`last` counts the
+// cells the screen has room for, beyond the items there are), after a scroll in
+// `direction` (> 0 down, < 0 up).
+struct ShownItems {
+    int first = 0;
+    int last = 0;
+    int direction = 1;
+};
+
 // The preview's lists, owned by the main window. Workers read them (the server listing
 // also appends to them) without a lock: the window stops every preview worker before it
 // changes them for another preview.
@@ -50,4 +59,7 @@ public:
     // The last item the user can see now, or could see without scrolling when there are
     // fewer items (safe from any thread); a listing fetches more only as this nears its end.
     virtual int LastWantedItem() { return std::numeric_limits<int>::max() / 2; }
+    // The items on screen now (safe from any thread); a listing downloads their pictures
+    // first. Without a screen every item counts as shown.
+    virtual ShownItems Shown() { return {0, LastWantedItem(), 1}; }
 };

@@ -25,6 +25,10 @@ bool IsInsideCache(const QString& file);
 // The cached picture of `file`: null when there is no entry, or it is corrupt, too big,
 // names another file, or is older than the file (the entry is then to be written anew).
 Picture Load(const QString& file);
+// Whether the cache holds an entry of `file` as it is now, judged from the texts at the
+// entry's head without decoding it (an entry whose texts come after its picture counts;
+// Load decides). Cheap enough to ask for every file of a large folder.
+bool Holds(const QString& file);
 // Writes the entry of `file` atomically (a temporary file renamed over the old entry),
 // readable by its owner only. False when it could not be written or `file` is inside the
 // cache.

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <algorithm>
+#include <poll.h>
 #include <thread>
 
 #include "app/work_thread.h"
@@ -24,11 +25,22 @@ protected:
         while (Wait(0)) {
             Request r;
             if (!m_owner.Take(r)) {
+                CheckBatch batch;
+                if (m_owner.TakeCheck(batch)) {
+                    std::vector<char> held(batch.files.size(), 0);
+                    for (std::size_t i = 0; i < batch.files.size() && Wait(0); ++i)
+                        held[i] = !batch.files[i].empty() &&
+                                  thumbcache::Holds(QString::fromStdU16String(batch.files[i]));
+                    m_owner.CheckDone(batch, held);
+                    continue;
+                }
                 if (!unwritten.empty()) {
                     WriteEntry(unwritten);
                     continue;
                 }
-                if (!Wait(kIdlePollMs))
+                // Idle: sleeps until work is queued; the stop event ends the wait.
+                if (platform::WaitFd(m_owner.m_work.Fd(), POLLIN, -1) !=
+                    platform::WaitResult::Ready)
                     break;
                 continue;
             }
@@ -44,7 +56,6 @@ protected:
     }
 
 private:
-    static constexpr int kIdlePollMs = 5;
     static constexpr std::size_t kMaxUnwritten = 48; // about 7 MB of 256-pixel pictures
 
     static void WriteEntry(std::deque<std::pair<std::u16string, Picture>>& unwritten) {
@@ -56,7 +67,9 @@ private:
     ThumbLoader& m_owner;
 };
 
-ThumbLoader::ThumbLoader(Ready ready, int threads) : m_ready(std::move(ready)) {
+ThumbLoader::ThumbLoader(Ready ready, int threads)
+    : m_ready(std::move(ready)), m_work(platform::EventHandle::Create()) {
+    SetDecodeAllocationLimit(); // before the first decoder runs
     if (threads <= 0)
         threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     for (int i = 0; i < threads; ++i) {
@@ -77,7 +90,11 @@ int ThumbLoader::SetFiles(std::vector<std::u16string> files, bool desktopCache,
     m_desktopCache = desktopCache;
     m_placeholder = std::move(videoPlaceholder);
     m_queue.clear();
-    return ++m_generation;
+    m_checkNext = 0;
+    m_checked = m_held = 0;
+    const int generation = ++m_generation;
+    UpdateWorkEvent();
+    return generation;
 }
 
 void ThumbLoader::SetFile(int index, std::u16string file) {
@@ -87,12 +104,54 @@ void ThumbLoader::SetFile(int index, std::u16string file) {
     if (static_cast<std::size_t>(index) >= m_files.size())
         m_files.resize(static_cast<std::size_t>(index) + 1);
     m_files[static_cast<std::size_t>(index)] = std::move(file);
+    UpdateWorkEvent();
 }
 
 void ThumbLoader::Cancel() {
     std::lock_guard<std::mutex> lock(m_mu);
     m_queue.clear();
+    m_checkNext = m_files.size(); // no more checks either
     ++m_generation;
+    UpdateWorkEvent();
+}
+
+ThumbLoader::CacheCount ThumbLoader::CacheChecked() const {
+    std::lock_guard<std::mutex> lock(m_mu);
+    return {m_checked, m_held, static_cast<int>(m_files.size())};
+}
+
+bool ThumbLoader::CheckPending() const {
+    return m_desktopCache && m_checkNext < m_files.size();
+}
+
+void ThumbLoader::UpdateWorkEvent() {
+    if (!m_queue.empty() || CheckPending())
+        m_work.Set();
+    else
+        m_work.Reset(); // under the lock, so work queued after this sets it again
+}
+
+bool ThumbLoader::TakeCheck(CheckBatch& b) {
+    std::lock_guard<std::mutex> lock(m_mu);
+    if (!CheckPending())
+        return false;
+    b.generation = m_generation.load();
+    const std::size_t end = std::min(m_files.size(), m_checkNext + kCheckBatch);
+    b.files.assign(m_files.begin() + static_cast<std::ptrdiff_t>(m_checkNext),
+                   m_files.begin() + static_cast<std::ptrdiff_t>(end));
+    m_checkNext = end;
+    UpdateWorkEvent();
+    return true;
+}
+
+void ThumbLoader::CheckDone(const CheckBatch& b, const std::vector<char>& held) {
+    std::lock_guard<std::mutex> lock(m_mu);
+    if (b.generation != m_generation.load())
+        return;
+    for (char h : held) {
+        ++m_checked;
+        m_held += h ? 1 : 0;
+    }
 }
 
 bool ThumbLoader::Busy() const {
@@ -132,12 +191,15 @@ void ThumbLoader::SetWanted(int first, int last, int direction,
             continue;
         m_queue.push_back(i);
     }
+    UpdateWorkEvent();
 }
 
 bool ThumbLoader::Take(Request& r) {
     std::lock_guard<std::mutex> lock(m_mu);
-    if (m_queue.empty())
+    if (m_queue.empty()) {
+        UpdateWorkEvent(); // reset unless checks wait, so an idle decoder sleeps
         return false;
+    }
     r.index = m_queue.front();
     m_queue.pop_front();
     r.generation = m_generation.load();

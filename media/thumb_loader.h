@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "media/thumbnail.h"
+#include "platform/event.h"
 
 class ThumbLoader {
 public:
@@ -46,6 +47,15 @@ public:
     // True while work is queued or being done.
     bool Busy() const;
     int Generation() const { return m_generation.load(); }
+    // With the desktop cache, idle decoders look for every file of the preview whether the
+    // cache holds it (from the entries' heads, nothing decoded), so that a folder seen
+    // before is known to come whole from the cache; these are the counts so far.
+    struct CacheCount {
+        int checked = 0;
+        int held = 0;
+        int files = 0;
+    };
+    CacheCount CacheChecked() const;
     int Threads() const { return static_cast<int>(m_workers.size()); }
 
     // The items to make for a screen of [first, last] among `count`, most needed first.
@@ -70,8 +80,18 @@ private:
         bool desktopCache = true;
         std::u16string placeholder;
     };
+    struct CheckBatch {
+        int generation = 0;
+        std::vector<std::u16string> files;
+    };
+    static constexpr std::size_t kCheckBatch = 32; // a wanted cell waits at most this many
+
     bool Take(Request& r);
+    bool TakeCheck(CheckBatch& b);
+    void CheckDone(const CheckBatch& b, const std::vector<char>& held);
     void Deliver(const Request& r, const QImage& cell);
+    bool CheckPending() const; // under m_mu
+    void UpdateWorkEvent();    // under m_mu
 
     Ready m_ready;
     mutable std::mutex m_mu;
@@ -79,7 +99,13 @@ private:
     bool m_desktopCache = true;
     std::u16string m_placeholder;
     std::deque<int> m_queue;
+    std::size_t m_checkNext = 0;
+    int m_checked = 0;
+    int m_held = 0;
     std::vector<int> m_inFlight;
     std::atomic<int> m_generation{0};
+    // Set while requests or checks are waiting (changed under m_mu): idle workers block
+    // on it.
+    platform::EventHandle m_work;
     std::vector<std::unique_ptr<Worker>> m_workers;
 };

@@ -3,6 +3,7 @@
 #include <QImageReader>
 #include <QString>
 #include <filesystem>
+#include <mutex>
 
 #include "media/bicubic.h"
 
@@ -76,6 +77,11 @@ QSize FitInBox(QSize size, QSize box) {
 }
 
 } // namespace
+
+void SetDecodeAllocationLimit() {
+    static std::once_flag once;
+    std::call_once(once, [] { QImageReader::setAllocationLimit(kDecodeAllocationLimitMb); });
+}
 
 ThumbPlacement PlaceInThumbnail(int w, int h) {
     ThumbPlacement p;

@@ -36,6 +36,12 @@ Picture LoadPicture(const std::u16string& path, QSize box);
 inline constexpr long long kMaxPictureBytes = 256LL << 20;
 inline constexpr long long kMaxDecodePixels = 40LL * 1000 * 1000;
 
+// Qt's ceiling on any one decoded image, for pictures whose size their header does not
+// tell. The ceiling is process-wide: it is set once, before any decoder thread starts
+// (ThumbLoader does it), never from several threads at once.
+inline constexpr int kDecodeAllocationLimitMb = 192;
+void SetDecodeAllocationLimit();
+
 // The 160 x 120 cell of a picture whose whole is `original` (invalid: the picture's own
 // size), placed as MakeThumbnail places it.
 QImage CellFromPicture(const QImage& picture, QSize original);

@@ -1,11 +1,11 @@
 #include "media/video_frame.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QImage>
 #include <QString>
 #include <algorithm>
 #include <chrono>
+#include <sys/stat.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -90,8 +90,12 @@ Picture VideoFramePicture(const std::u16string& path, QSize box, int budgetMs,
                           const std::function<bool()>& stopped) {
     Picture out;
     const QString file = QString::fromUtf16(path.data(), static_cast<qsizetype>(path.size()));
-    const QFileInfo info(file);
-    if (path.empty() || !info.isFile() || info.size() == 0)
+    if (path.empty())
+        return out;
+    const QByteArray name = QFile::encodeName(file);
+    // A FIFO or device named like a video would never end; an empty file holds nothing.
+    struct stat st {};
+    if (::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
         return out;
     av_log_set_level(AV_LOG_QUIET);
     Guard guard{Clock::now() + std::chrono::milliseconds(budgetMs), &stopped};
@@ -104,7 +108,6 @@ Picture VideoFramePicture(const std::u16string& path, QSize box, int budgetMs,
     AVDictionary* options = nullptr;
     av_dict_set(&options, "probesize", "8000000", 0);
     av_dict_set(&options, "analyzeduration", "5000000", 0);
-    const QByteArray name = QFile::encodeName(file);
     int rc = avformat_open_input(&r.format, name.constData(), nullptr, &options);
     av_dict_free(&options);
     if (rc < 0) {

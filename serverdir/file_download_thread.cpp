@@ -4,11 +4,13 @@
 
 #include "base/log.h"
 #include "media/preview_grid.h"
+#include "media/thumb_loader.h"
 #include "media/thumbnail.h"
 #include "net/api_calls.h"
 #include "net/hosts.h"
 #include "net/http_get.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "serverdir/safe_name.h"
 #include "serverdir/server_file_record.h"
 
@@ -55,78 +57,153 @@ std::string FileDownLoadThread::ThumbnailUrl(const UpInfo& record) {
 
 int FileDownLoadThread::Run(CWorkThread*) {
     m_columns = GridColumns(LayoutWidthOf(m_sink.OuterSize().width()));
-    PreviewState& preview = m_sink.Preview();
-
-    int mid = -1;
-    int num = kPageSize;
-    int total = -1;
-    int failures = 0; // over the whole run, never reset
-    do {
-        FileListPage page;
-        if (ApiGetFileListPage(mid, m_fid, num, failures, page) != ApiOutcome::Ok)
-            break; // four failed attempts, or stopped during a pause
-        if (total == -1) {
-            total = page.total;
-            m_controls.SetControlText(u"version_text", CountText(total));
-        }
-
-        const std::size_t firstRecord = preview.records.size();
-        for (const ServerFileEntry& entry : page.entries) {
-            UpInfo record = MakeServerFileRecord(entry);
-            if (record.m_nItemType != kItemTypeFolder)
-                preview.names.push_back(DisplayName(record));
-            mid = ServerRecordId(record);
-            preview.records.push_back(std::move(record));
-        }
-        preview.folder = m_cacheDir;
-
-        // Two at a time, so that the first thumbnails show early and a stop takes effect
-        // after at most one group.
-        for (std::size_t i = firstRecord; i < preview.records.size(); i += kGroupSize) {
-            if (!Wait(0))
+    const PreviewState& preview = m_sink.Preview();
+    bool listedOne = false;
+    while (Wait(0)) {
+        const ShownItems shown = m_sink.Shown();
+        // What is on screen comes first; then the next page, once the user nears the end
+        // of what is listed; then the read-ahead.
+        std::vector<int> group = NextDownloads(shown, true);
+        if (group.empty() && !m_listedAll &&
+            (!listedOne || static_cast<int>(preview.records.size()) <= shown.last + kListAhead)) {
+            if (ListPage() == Listed::Stop)
                 return 0;
-            const std::size_t n = std::min<std::size_t>(kGroupSize, preview.records.size() - i);
-            int brought = DownloadGroup(i, n);
-            // A stop that cut the downloads short leaves nothing worth drawing.
-            if (!Wait(0))
-                return 0;
-            if (brought > 0)
-                AddThumbnails(brought);
+            listedOne = true;
+            continue;
         }
-        m_sink.InvalidateList();
-
-        const int loaded = static_cast<int>(preview.records.size());
-        if (total < loaded + kPageSize) {
-            num = total - loaded;
-            if (num <= 0)
+        if (group.empty())
+            group = NextDownloads(shown, false);
+        if (group.empty()) {
+            // Done once every item has its picture; a preview that makes its own
+            // thumbnails may want a deleted one back when the user scrolls to it.
+            const PictureState done = m_sink.MakesOwnThumbnails() ? kEvicted : kNone;
+            bool all = m_listedAll;
+            for (std::size_t i = 0; all && i < m_picture.size(); ++i)
+                all = m_picture[i] != kNone && m_picture[i] != done;
+            if (all)
                 break;
-        } else {
-            num = kPageSize;
-        }
-        // The next page waits until the user scrolls toward it.
-        while (loaded > m_sink.LastWantedItem() + kListAhead) {
+            // Waiting for the user to scroll.
             if (!Wait(kScrollPollMs))
                 return 0;
+            continue;
         }
-        // An empty page while entries are still missing would be asked for again at once,
-        // for ever: it is a failed attempt of the run, with the run's pause.
-        if (page.entries.empty()) {
-            ++failures;
-            if (!Wait(kFileListPauseMs))
-                break;
+        DownloadGroup(group);
+        // A stop that cut the downloads short leaves nothing worth drawing.
+        if (!Wait(0))
+            return 0;
+        if (m_sink.MakesOwnThumbnails()) {
+            for (int i : group)
+                m_sink.SetItemFile(
+                    i, ThumbnailFile(m_cacheDir,
+                                     preview.records[m_nameRecord[static_cast<std::size_t>(i)]]));
+        } else {
+            std::size_t ready = m_shown;
+            while (ready < m_picture.size() && m_picture[ready] == kHave)
+                ++ready;
+            if (ready > m_shown)
+                AddThumbnails(static_cast<int>(ready - m_shown));
         }
-    } while (Wait(0));
+        Evict(m_sink.Shown());
+        if (m_pageOpen && m_shown == preview.names.size()) {
+            m_sink.InvalidateList();
+            m_pageOpen = false;
+        }
+    }
     return 0;
 }
 
-int FileDownLoadThread::DownloadGroup(std::size_t first, std::size_t count) {
+FileDownLoadThread::Listed FileDownLoadThread::ListPage() {
+    PreviewState& preview = m_sink.Preview();
+    FileListPage page;
+    if (ApiGetFileListPage(m_mid, m_fid, m_num, m_failures, page) != ApiOutcome::Ok)
+        return Listed::Stop; // four failed attempts, or stopped during a pause
+    if (m_total == -1) {
+        m_total = page.total;
+        m_controls.SetControlText(u"version_text", CountText(m_total));
+    }
+    const std::size_t firstName = preview.names.size();
+    for (const ServerFileEntry& entry : page.entries) {
+        UpInfo record = MakeServerFileRecord(entry);
+        if (record.m_nItemType != kItemTypeFolder) {
+            preview.names.push_back(DisplayName(record));
+            m_nameRecord.push_back(preview.records.size());
+            m_picture.push_back(kNone);
+        }
+        m_mid = ServerRecordId(record);
+        preview.records.push_back(std::move(record));
+    }
+    preview.folder = m_cacheDir;
+    if (m_sink.MakesOwnThumbnails()) {
+        // The items show at once; each picture follows when it has been downloaded.
+        m_sink.SetRedraw(true);
+        m_sink.SetImageCount(static_cast<int>(preview.names.size()));
+        for (std::size_t i = firstName; i < preview.names.size(); ++i) {
+            if (!Wait(0))
+                return Listed::Stop;
+            ShowGridItem(m_sink, static_cast<int>(i), preview.names[i], nullptr,
+                         &preview.records[m_nameRecord[i]], m_columns);
+        }
+        m_shown = preview.names.size();
+    }
+    m_pageOpen = true;
+    if (m_shown == preview.names.size()) {
+        m_sink.InvalidateList();
+        m_pageOpen = false;
+    }
+
+    const int loaded = static_cast<int>(preview.records.size());
+    if (m_total < loaded + kPageSize) {
+        m_num = m_total - loaded;
+        m_listedAll = m_num <= 0;
+    } else {
+        m_num = kPageSize;
+    }
+    // An empty page while entries are still missing would be asked for again at once,
+    // for ever: it is a failed attempt of the run, with the run's pause.
+    if (page.entries.empty() && !m_listedAll) {
+        ++m_failures;
+        if (!Wait(kFileListPauseMs))
+            return Listed::Stop;
+    }
+    return Listed::Page;
+}
+
+std::vector<int> FileDownLoadThread::NextDownloads(const ShownItems& shown, bool screenOnly) const {
+    std::vector<int> out;
+    const int count = static_cast<int>(m_picture.size());
+    if (!m_sink.MakesOwnThumbnails()) {
+        // Items are placed in order, each with its picture: listing order.
+        for (int i = static_cast<int>(m_shown); i < count && out.size() < kGroupSize; ++i)
+            if (m_picture[static_cast<std::size_t>(i)] == kNone)
+                out.push_back(i);
+        return out;
+    }
+    if (count == 0 || shown.first >= count)
+        return out;
+    const int first = std::max(shown.first, 0);
+    const int last = std::clamp(shown.last, first, count - 1);
+    // A picture deleted for the bound comes again when its item is wanted again.
+    auto wanted = [&](int i) { return m_picture[static_cast<std::size_t>(i)] != kHave; };
+    if (screenOnly) {
+        for (int i = first; i <= last && out.size() < kGroupSize; ++i)
+            if (wanted(i))
+                out.push_back(i);
+        return out;
+    }
+    for (int i : ThumbLoader::WorkOrder(count, first, last, shown.direction)) {
+        if (wanted(i))
+            out.push_back(i);
+        if (out.size() >= kGroupSize)
+            break;
+    }
+    return out;
+}
+
+void FileDownLoadThread::DownloadGroup(const std::vector<int>& names) {
     const PreviewState& preview = m_sink.Preview();
-    int brought = 0;
-    for (std::size_t i = first; i < first + count; ++i) {
-        const UpInfo& record = preview.records[i];
-        if (record.m_nItemType == kItemTypeFolder)
-            continue;
-        ++brought; // shown whether its picture arrives or not
+    for (int name : names) {
+        const UpInfo& record = preview.records[m_nameRecord[static_cast<std::size_t>(name)]];
+        m_picture[static_cast<std::size_t>(name)] = kHave; // shown whether it arrives or not
         const std::u16string file = ThumbnailFile(m_cacheDir, record);
         if (!IsSendablePath(record.m_tcMobilePic.c_str())) {
             LogError(u"DownLoadUrlFile %s failed.", file.c_str());
@@ -134,8 +211,43 @@ int FileDownLoadThread::DownloadGroup(std::size_t first, std::size_t count) {
         }
         const std::u16string url = platform::FromNarrow(ThumbnailUrl(record));
         DownLoadUrlFile(url.c_str(), file.c_str());
+        platform::FileAttributes attr;
+        if (platform::GetFileAttributesEx(file, attr) && !attr.isDirectory) {
+            m_downloaded.push_back({name, file, static_cast<long long>(attr.size)});
+            m_bytes += static_cast<long long>(attr.size);
+        }
     }
-    return brought;
+}
+
+void FileDownLoadThread::Evict(const ShownItems& shown) {
+    if (m_downloaded.size() <= m_maxFiles && m_bytes <= m_maxBytes)
+        return;
+    // The screen and its read-ahead keep their pictures, whatever the bound; a preview
+    // that draws each item once from its picture needs only those not drawn yet.
+    const bool own = m_sink.MakesOwnThumbnails();
+    std::vector<char> kept(m_picture.size(), 0);
+    const int count = static_cast<int>(m_picture.size());
+    for (int i = static_cast<int>(m_shown); !own && i < count; ++i)
+        kept[static_cast<std::size_t>(i)] = 1;
+    if (own && count > 0 && shown.first < count) {
+        const int first = std::max(shown.first, 0);
+        const int last = std::clamp(shown.last, first, count - 1);
+        for (int i : ThumbLoader::WorkOrder(count, first, last, shown.direction))
+            kept[static_cast<std::size_t>(i)] = 1;
+    }
+    for (auto it = m_downloaded.begin();
+         it != m_downloaded.end() && (m_downloaded.size() > m_maxFiles || m_bytes > m_maxBytes);) {
+        if (kept[static_cast<std::size_t>(it->name)]) {
+            ++it;
+            continue;
+        }
+        platform::DeleteTree(it->file);
+        m_picture[static_cast<std::size_t>(it->name)] = kEvicted;
+        if (own)
+            m_sink.SetItemFile(it->name, std::u16string());
+        m_bytes -= it->bytes;
+        it = m_downloaded.erase(it);
+    }
 }
 
 void FileDownLoadThread::AddThumbnails(int n) {

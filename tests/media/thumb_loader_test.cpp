@@ -13,6 +13,7 @@
 #include <QImageReader>
 #include <QTemporaryDir>
 #include <chrono>
+#include <ctime>
 #include <mutex>
 #include <thread>
 
@@ -109,8 +110,20 @@ TEST(ThumbLoaderOrder, VisibleFirstThenAheadThenBehindAndWorkersFollowIt) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ASSERT_FALSE(loader.Busy());
     want.erase(std::find(want.begin(), want.end(), 105));
-    std::lock_guard<std::mutex> lock(mu);
-    EXPECT_EQ(made, want);
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        EXPECT_EQ(made, want);
+    }
+
+    // Idle, the decoders sleep until there is work: the process burns (almost) no CPU.
+    auto cpu = [] {
+        timespec ts{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+        return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+    };
+    const double before = cpu();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LT(cpu() - before, 60.0) << "CPU milliseconds while idle";
 }
 
 TEST_F(CellTest, DesktopCacheIsUsedWrittenAndInvalidated) {
@@ -127,6 +140,7 @@ TEST_F(CellTest, DesktopCacheIsUsedWrittenAndInvalidated) {
               QString::number(QFileInfo(photo).lastModified().toSecsSinceEpoch()));
     EXPECT_EQ(stored.size(), QSize(256, 192));
     EXPECT_EQ(QFile::permissions(entry) & (QFile::ReadOther | QFile::ReadGroup), 0);
+    EXPECT_TRUE(thumbcache::Holds(photo)); // from the texts at the entry's head
 
     // A hit: an entry of the desktop's for this file is drawn as it is.
     QImage desktops = Solid(256, 192, Qt::blue);
@@ -142,6 +156,7 @@ TEST_F(CellTest, DesktopCacheIsUsedWrittenAndInvalidated) {
     ASSERT_TRUE(
         f.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
     f.close();
+    EXPECT_FALSE(thumbcache::Holds(photo));
     EXPECT_TRUE(Near(Cell(photo).pixelColor(80, 60), Qt::green));
     EXPECT_TRUE(Near(QImage(entry).pixelColor(100, 100), Qt::green));
 
@@ -152,6 +167,7 @@ TEST_F(CellTest, DesktopCacheIsUsedWrittenAndInvalidated) {
     foreign.setText("Thumb::URI", "file:///somewhere/else.jpg");
     foreign.setText("Thumb::MTime", QImage(entry).text("Thumb::MTime"));
     ASSERT_TRUE(foreign.save(entry, "PNG"));
+    EXPECT_FALSE(thumbcache::Holds(photo));
     EXPECT_TRUE(Near(Cell(photo).pixelColor(80, 60), Qt::green));
     EXPECT_EQ(QImage(entry).text("Thumb::URI"), "file://" + photo);
 

@@ -264,6 +264,93 @@ TEST_F(FileDownLoad, PagesAreListedAsTheUserScrollsTowardThem) {
     EXPECT_EQ(shown.state.names.size(), 75u);
 }
 
+// A preview that makes its own thumbnails, showing items [first, last]: the listing
+// places items at once and hands over each picture's file when it has arrived.
+class ShowingPreview : public FakePreview {
+public:
+    std::atomic<int> first{0}, last{4};
+    bool MakesOwnThumbnails() const override { return true; }
+    ShownItems Shown() override { return {first.load(), last.load(), 1}; }
+    void SetItemFile(int index, const std::u16string& file) override {
+        std::lock_guard<std::mutex> lock(filesMu);
+        files.emplace_back(index, file);
+    }
+    std::vector<std::pair<int, std::u16string>> Files() {
+        std::lock_guard<std::mutex> lock(filesMu);
+        return files;
+    }
+    // Waits (bounded) until `n` files have been handed over.
+    bool WaitFiles(std::size_t n) {
+        for (int i = 0; i < 3000 && Files().size() < n; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200)); // nothing more comes
+        return Files().size() == n;
+    }
+    std::mutex filesMu;
+    std::vector<std::pair<int, std::u16string>> files;
+};
+
+TEST_F(FileDownLoad, PicturesOfTheShownItemsComeFirstThenTheReadAhead) {
+    std::u16string cacheDir = Prepare("pager", "pager123", 0);
+    ShowingPreview shown;
+    shown.first = 40;
+    shown.last = 44;
+    FileDownLoadThread worker(shown, controls, 0, cacheDir);
+    ASSERT_TRUE(worker.Start());
+    // The screen, two screens ahead, one behind (nearest first); nothing else.
+    ASSERT_TRUE(shown.WaitFiles(20));
+    std::vector<int> order;
+    for (const auto& f : shown.Files()) {
+        order.push_back(f.first);
+        EXPECT_EQ(f.second, FileDownLoadThread::ThumbnailFile(
+                                cacheDir, shown.state.records[static_cast<std::size_t>(f.first)]));
+    }
+    EXPECT_EQ(order, (std::vector<int>{40, 41, 42, 43, 44, 45, 46, 47, 48, 49,
+                                       50, 51, 52, 53, 54, 39, 38, 37, 36, 35}));
+    // Every listed item is on the grid before its picture, in listing order.
+    int inserts = 0;
+    for (const auto& e : shown.Events())
+        inserts += e.rfind("insert ", 0) == 0;
+    EXPECT_EQ(inserts, 75);
+    EXPECT_EQ(Names(platform::ToNarrow(cacheDir)).size(), 20u);
+    EXPECT_TRUE(worker.IsRunning()); // waiting for the user to scroll
+    EXPECT_TRUE(worker.Stop());
+}
+
+TEST_F(FileDownLoad, TheCacheFolderKeepsTheNewestPicturesWithinItsBound) {
+    std::u16string cacheDir = Prepare("pager", "pager123", 0);
+    ShowingPreview shown; // items 0 to 4: those and ten ahead
+    FileDownLoadThread worker(shown, controls, 0, cacheDir);
+    worker.SetCacheBound(10, 1LL << 30);
+    ASSERT_TRUE(worker.Start());
+    ASSERT_TRUE(shown.WaitFiles(15)); // over the bound, but all still wanted
+    EXPECT_EQ(Names(platform::ToNarrow(cacheDir)).size(), 15u);
+    // A jump to the end: its pictures come and the first screen's go, oldest first, each
+    // item losing its file.
+    shown.first = 70;
+    shown.last = 74;
+    ASSERT_TRUE(shown.WaitFiles(15 + 10 + 15));
+    std::vector<std::pair<int, std::u16string>> files = shown.Files();
+    std::map<int, std::u16string> last;
+    for (const auto& f : files)
+        last[f.first] = f.second;
+    std::vector<std::string> kept;
+    for (int i = 0; i < 75; ++i) {
+        const bool wanted = i >= 65;
+        if (i < 15 || wanted) {
+            ASSERT_EQ(last.count(i), 1u) << i;
+            EXPECT_EQ(last[i].empty(), !wanted) << i;
+        } else {
+            EXPECT_EQ(last.count(i), 0u) << i;
+        }
+        if (wanted)
+            kept.push_back(names[static_cast<std::size_t>(i)]);
+    }
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(Names(platform::ToNarrow(cacheDir)), kept);
+    EXPECT_TRUE(worker.Stop());
+}
+
 TEST_F(FileDownLoad, StopEndsAListingWaitingForTheUser) {
     std::u16string cacheDir = Prepare("pager", "pager123", 0);
     ScrollingPreview shown;

@@ -173,6 +173,11 @@ void CPreviewList::ApplyImage(QListWidgetItem* item, int image) {
 void CPreviewList::StartThumbnails(bool desktopCache, std::u16string videoPlaceholder) {
     m_loader->SetFiles({}, desktopCache, std::move(videoPlaceholder));
     m_loading = true;
+    // A new preview opens at its top: the last one's scroll position means nothing to it.
+    const int columns = std::max(1, viewport()->width() / kCellWidth);
+    m_lastWanted = (std::max(viewport()->height(), kCellHeight) / kCellHeight + 1) * columns - 1;
+    m_firstShown = 0;
+    m_shownDirection = 1;
 }
 
 void CPreviewList::SetItemFile(int index, const std::u16string& file) {
@@ -229,6 +234,8 @@ void CPreviewList::UpdateWanted() {
     const int columns = std::max(1, viewport()->width() / kCellWidth);
     const int bottom = verticalScrollBar()->value() + std::max(viewport()->height(), kCellHeight);
     m_lastWanted = (bottom / kCellHeight + 1) * columns - 1;
+    m_firstShown = (verticalScrollBar()->value() / kCellHeight) * columns;
+    m_shownDirection = m_direction;
     const auto [first, last] = VisibleRange();
     if (last < first) {
         return;

@@ -56,6 +56,10 @@ public:
     std::pair<int, int> VisibleRange() const;
     // The last item that would be on screen, were there items enough (any thread).
     int LastWantedItem() const { return m_lastWanted.load(); }
+    // The first item on screen and the direction of the last scroll, with LastWantedItem
+    // (any thread).
+    int FirstShownItem() const { return m_firstShown.load(); }
+    int ScrollDirection() const { return m_shownDirection.load(); }
 
     // Items. `index` beyond the end appends.
     void InsertPreviewItem(int index, const std::u16string& text, int image);
@@ -103,4 +107,6 @@ private:
     int m_lastScroll = 0;
     int m_direction = 1;
     std::atomic<int> m_lastWanted{kHeldImages / 4};
+    std::atomic<int> m_firstShown{0};
+    std::atomic<int> m_shownDirection{1};
 };

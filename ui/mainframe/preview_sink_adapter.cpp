@@ -85,6 +85,14 @@ int CFramePreviewSink::LastWantedItem() {
     return m_frame.m_pPreviewList ? m_frame.m_pPreviewList->LastWantedItem() : 0;
 }
 
+ShownItems CFramePreviewSink::Shown() {
+    const CPreviewList* list = m_frame.m_pPreviewList;
+    if (!list) {
+        return {0, 0, 1};
+    }
+    return {list->FirstShownItem(), list->LastWantedItem(), list->ScrollDirection()};
+}
+
 void CFramePreviewSink::SetControlText(const char16_t* control, const std::u16string& text) {
     const std::u16string name = control ? control : u"";
     QPointer<CMainFrame> frame(&m_frame);

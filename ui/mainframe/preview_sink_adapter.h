@@ -32,6 +32,7 @@ public:
     bool MakesOwnThumbnails() const override { return true; }
     void SetItemFile(int index, const std::u16string& file) override;
     int LastWantedItem() override;
+    ShownItems Shown() override;
 
     void SetControlText(const char16_t* control, const std::u16string& text) override;
 
