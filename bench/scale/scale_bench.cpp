@@ -20,6 +20,7 @@
 
 #include "app/global_var.h"
 #include "bench/bench_util.h"
+#include "bench/engine_util.h"
 #include "platform/codepage.h"
 #include "tests/api/service_session.h"
 #include "upload/upload_list_file.h"
@@ -32,19 +33,6 @@ namespace {
 using bench::Clock;
 using bench::RssKb;
 using bench::Seconds;
-
-class QuietView : public IUploadView {
-public:
-    void AddUploadRow(const UpInfo&) override {}
-    void SetRowValue(const std::u16string&, int) override {}
-    void ShowQueueSummary(int) override {}
-    void ShowNoSpaceMessage() override { std::printf("error: no space\n"); }
-    void PostProgress(int, const std::u16string&) override {}
-    void PostAllPaused() override {}
-    void ShowRowFailed(const std::u16string& path, const std::u16string&) override {
-        std::printf("error: unreadable %s\n", platform::ToNarrow(path).c_str());
-    }
-};
 
 // `count` files of 2 KB of fresh bytes, 100 to a folder.
 std::vector<UpInfo> MakeLibrary(const std::string& dir, int count, std::mt19937_64& rng) {
@@ -110,7 +98,7 @@ bool RunOne(const std::string& work, int count, std::mt19937_64& rng, Figure& ou
     // The scan's own records are gone by now, as after a folder upload.
     out.perTaskKb = static_cast<double>(RssKb() - idleKb) / count;
 
-    QuietView view;
+    bench::QuietView view;
     const Clock::time_point u0 = Clock::now();
     CUploadThread worker(queue, view);
     if (!worker.Start())

@@ -18,6 +18,8 @@
 
 #include "app/global_var.h"
 #include "app/user_prefs.h"
+#include "bench/bench_util.h"
+#include "bench/engine_util.h"
 #include "platform/codepage.h"
 #include "tests/api/service_session.h"
 #include "upload/upload_list_file.h"
@@ -27,20 +29,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-class QuietView : public IUploadView {
-public:
-    void AddUploadRow(const UpInfo&) override {}
-    void SetRowValue(const std::u16string&, int) override {}
-    void ShowQueueSummary(int) override {}
-    void ShowNoSpaceMessage() override { std::printf("error: no space\n"); }
-    void PostProgress(int, const std::u16string&) override {}
-    void PostAllPaused() override {}
-    void ShowRowFailed(const std::u16string& path, const std::u16string&) override {
-        std::printf("error: unreadable %s\n", platform::ToNarrow(path).c_str());
-    }
-};
+using bench::Clock;
 
 struct Case {
     const char* what;
@@ -118,14 +107,14 @@ bool RunCase(const std::string& work, const Case& c, int index, std::mt19937_64&
             return false;
         queue.waiting.insert(queue.waiting.end(), tasks.begin(), tasks.end());
     }
-    QuietView view;
+    bench::QuietView view;
     const Clock::time_point t0 = Clock::now();
     CUploadThread worker(queue, view);
     if (!worker.Start())
         return false;
     while (worker.IsRunning())
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    out.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    out.seconds = bench::Seconds(t0);
     out.filesPerS = c.files / out.seconds;
     out.mbPerS = static_cast<double>(c.files) * static_cast<double>(c.size) / 1e6 / out.seconds;
     if (queue.Pending() != 0) {
