@@ -2,10 +2,13 @@
 // reports only what would stop a run.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "platform/codepage.h"
+#include "upload/upload_thread.h"
 #include "upload/upload_view.h"
 
 namespace bench {
@@ -22,5 +25,17 @@ public:
         std::printf("error: unreadable %s\n", platform::ToNarrow(path).c_str());
     }
 };
+
+// Runs the real upload worker over `queue` until it ends by itself; false when it did not
+// start.
+inline bool RunWorkerToEnd(UploadQueue& queue) {
+    QuietView view;
+    CUploadThread worker(queue, view);
+    if (!worker.Start())
+        return false;
+    while (worker.IsRunning())
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return true;
+}
 
 } // namespace bench

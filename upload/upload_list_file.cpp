@@ -188,12 +188,9 @@ bool AddUploadTaskLists(const std::vector<UpInfo>& records) {
 
 namespace {
 
-// One change of one task's element: finds the logged-in user's group and the first element
-// with `fullPath`, lets `change` work on it (null when there is none) and, when it says
-// so, commits `record`: to the journal on the upload worker's thread, to the file otherwise.
-template <class Change> bool ChangeTask(listjournal::Record record, Change change) {
-    std::lock_guard<std::mutex> guard(g_listFileLock);
-    const std::u16string path = CGlobalVar::m_strUploadListPath;
+// Makes the cache mirror the list file at `path`, under the list-file lock; an unreadable
+// file is set aside. False when there is no usable list.
+bool SyncList(const std::u16string& path) {
     switch (g_cache.Sync(path)) {
     case ListCache::State::Missing:
         return false;
@@ -203,6 +200,17 @@ template <class Change> bool ChangeTask(listjournal::Record record, Change chang
     case ListCache::State::Ok:
         break;
     }
+    return true;
+}
+
+// One change of one task's element: finds the logged-in user's group and the first element
+// with `fullPath`, lets `change` work on it (null when there is none) and, when it says
+// so, commits `record`: to the journal on the upload worker's thread, to the file otherwise.
+template <class Change> bool ChangeTask(listjournal::Record record, Change change) {
+    std::lock_guard<std::mutex> guard(g_listFileLock);
+    const std::u16string path = CGlobalVar::m_strUploadListPath;
+    if (!SyncList(path))
+        return false;
     record.uid = Trim16(CGlobalVar::m_strUid);
     XmlNode* group = g_cache.Group(record.uid);
     if (group == nullptr)
@@ -279,15 +287,8 @@ bool ReadListTasks(std::vector<ListedTask>& out) {
     out.clear();
     std::lock_guard<std::mutex> guard(g_listFileLock);
     const std::u16string path = CGlobalVar::m_strUploadListPath;
-    switch (g_cache.Sync(path)) {
-    case ListCache::State::Missing:
+    if (!SyncList(path))
         return false;
-    case ListCache::State::Unreadable:
-        SetAsideUnreadable(path);
-        return false;
-    case ListCache::State::Ok:
-        break;
-    }
     XmlNode* group = g_cache.Group(Trim16(CGlobalVar::m_strUid));
     if (group == nullptr)
         return true;

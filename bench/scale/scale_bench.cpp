@@ -98,13 +98,9 @@ bool RunOne(const std::string& work, int count, std::mt19937_64& rng, Figure& ou
     // The scan's own records are gone by now, as after a folder upload.
     out.perTaskKb = static_cast<double>(RssKb() - idleKb) / count;
 
-    bench::QuietView view;
     const Clock::time_point u0 = Clock::now();
-    CUploadThread worker(queue, view);
-    if (!worker.Start())
+    if (!bench::RunWorkerToEnd(queue))
         return false;
-    while (worker.IsRunning())
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     out.uploadS = Seconds(u0);
     out.count = count;
     const int left = queue.Pending();

@@ -107,13 +107,9 @@ bool RunCase(const std::string& work, const Case& c, int index, std::mt19937_64&
             return false;
         queue.waiting.insert(queue.waiting.end(), tasks.begin(), tasks.end());
     }
-    bench::QuietView view;
     const Clock::time_point t0 = Clock::now();
-    CUploadThread worker(queue, view);
-    if (!worker.Start())
+    if (!bench::RunWorkerToEnd(queue))
         return false;
-    while (worker.IsRunning())
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     out.seconds = bench::Seconds(t0);
     out.filesPerS = c.files / out.seconds;
     out.mbPerS = static_cast<double>(c.files) * static_cast<double>(c.size) / 1e6 / out.seconds;
