@@ -6,7 +6,9 @@ namespace {
 
 class Writer {
 public:
-    Writer(const XmlWriteOptions& options, std::u16string& out) : m_opt(options), m_out(out) {}
+    Writer(const XmlWriteOptions& options, std::u16string& out,
+           const XmlChildSource* extra = nullptr)
+        : m_opt(options), m_out(out), m_extra(extra) {}
 
     void Node(const XmlNode& node, int depth) {
         switch (node.kind) {
@@ -96,7 +98,8 @@ private:
                 m_out += u' ';
             }
         }
-        const bool hasChildren = !node.children.empty();
+        const bool kept = m_extra != nullptr && m_extra->HasChildren(node);
+        const bool hasChildren = kept || !node.children.empty();
         if (!hasChildren && node.value.empty()) {
             m_out += u"/>";
             return;
@@ -104,6 +107,9 @@ private:
         m_out += u'>';
         const bool nested = m_opt.indent && hasChildren;
         const int inner = nested ? depth + 1 : depth;
+        if (kept) {
+            m_extra->WriteChildren(node, m_opt, inner, m_out);
+        }
         for (const auto& child : node.children) {
             Node(*child, inner);
         }
@@ -123,6 +129,7 @@ private:
 
     const XmlWriteOptions& m_opt;
     std::u16string& m_out;
+    const XmlChildSource* m_extra;
 };
 
 } // namespace
@@ -139,4 +146,11 @@ std::u16string WriteXml(const XmlNode* node, const XmlWriteOptions* options) {
 
 std::u16string WriteXml(const XmlNode& node, const XmlWriteOptions& options) {
     return WriteXml(&node, &options);
+}
+
+std::u16string WriteXml(const XmlNode& node, const XmlWriteOptions& options,
+                        const XmlChildSource& extra) {
+    std::u16string out;
+    Writer(options, out, &extra).Node(node, options.depth);
+    return out;
 }

@@ -17,8 +17,8 @@ TransferStats& UploadStats() {
     return stats;
 }
 
-std::u16string TransferStats::Key(const std::u16string& path) {
-    return ListPathKey(path);
+uint64_t TransferStats::Key(const std::u16string& path) {
+    return std::hash<std::u16string>{}(ListPathKey(path));
 }
 
 TransferStats::End TransferStats::EndOfResult(int uploadResult) {
@@ -114,7 +114,7 @@ void TransferStats::BytesSent(const std::u16string& path, uint64_t n, uint64_t p
 
 void TransferStats::Ended(const std::u16string& path, End how) {
     Guard g(m_lock);
-    const std::u16string key = Key(path);
+    const uint64_t key = Key(path);
     auto it = m_files.find(key);
     if (it == m_files.end()) {
         return; // never queued here (a task the engine found on its own): nothing to count

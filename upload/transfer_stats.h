@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -85,7 +86,9 @@ private:
         int files = 0, done = 0, failed = 0, open = 0, paused = 0;
         uint64_t bytes = 0, bytesDone = 0;
     };
-    static std::u16string Key(const std::u16string& path);
+    // Files are known by the hash of their path key, not a copy of every path: a batch is a
+    // whole photo library, and two paths sharing a hash would only share their figures.
+    static uint64_t Key(const std::u16string& path);
     // The file under `path`, added open with `size` when it is new.
     File& Find(const std::u16string& path, uint64_t size);
     // Adds (+1) or takes out (-1) one file's share of the totals.
@@ -95,8 +98,8 @@ private:
     static double Smooth(double old, double instant);
 
     mutable std::mutex m_lock;
-    std::map<std::u16string, File> m_files;
-    std::map<std::u16string, File*> m_sending; // files that moved bytes lately
+    std::unordered_map<uint64_t, File> m_files;
+    std::map<uint64_t, File*> m_sending; // files that moved bytes lately
     Totals m_totals;
     uint64_t m_sinceSample = 0;
     int64_t m_lastSampleMs = -1;

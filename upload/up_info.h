@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // Copies `src` into a fixed-capacity array, cutting it to capacity - 1 units.
 template <std::size_t N> inline void CopyToFixed(char16_t (&dst)[N], std::u16string_view src) {
@@ -11,6 +12,34 @@ template <std::size_t N> inline void CopyToFixed(char16_t (&dst)[N], std::u16str
     for (std::size_t i = 0; i < n; ++i)
         dst[i] = src[i];
     dst[n] = 0;
+}
+
+// A text held as a fixed array of N units would hold it (cut to N - 1 units), but sized to its
+// content: a queue of a whole photo library must not pay for five empty arrays per task.
+template <std::size_t N> class CappedText {
+public:
+    static constexpr std::size_t kCapacity = N;
+
+    CappedText() = default;
+    CappedText& operator=(std::u16string_view src) {
+        m_text.assign(src.substr(0, src.size() < N - 1 ? src.size() : N - 1));
+        return *this;
+    }
+    operator const std::u16string&() const { return m_text; }
+    operator std::u16string_view() const { return m_text; }
+    const std::u16string& str() const { return m_text; }
+    const char16_t* c_str() const { return m_text.c_str(); }
+    // Unit `i` of the text; its end reads as 0, as in the array.
+    char16_t operator[](std::size_t i) const { return i < m_text.size() ? m_text[i] : 0; }
+    bool empty() const { return m_text.empty(); }
+    void clear() { m_text.clear(); }
+
+private:
+    std::u16string m_text;
+};
+
+template <std::size_t N> inline void CopyToFixed(CappedText<N>& dst, std::u16string_view src) {
+    dst = src;
 }
 
 // Date and time of a server entry, broken down as the listing shows it.
@@ -34,12 +63,12 @@ inline constexpr std::size_t kServerAddressCapacity = 520;
 
 struct UpInfo {
     int32_t m_nFileType = 4; // 4 for upload tasks, 88 for server entries
-    char16_t m_tcExt[24] = {};
+    CappedText<24> m_tcExt;
     int64_t m_nFileLen = 0;
-    char16_t m_tcVid[32] = {};
-    char16_t m_tsUpID[32] = {};
-    char16_t m_tcSha1[64] = {};
-    char16_t m_tcUploadIp[64] = {};
+    CappedText<32> m_tcVid;
+    CappedText<32> m_tsUpID;
+    CappedText<64> m_tcSha1;
+    CappedText<64> m_tcUploadIp;
     int32_t m_nUploadPort = 80;
     int32_t m_nStatus = 0;
     std::u16string m_strFilePath;

@@ -23,12 +23,6 @@ std::u16string Attr(const XmlNode* node, const char16_t* name) {
     return a != nullptr ? a->value : std::u16string();
 }
 
-void Replace(XmlNode* node, const char16_t* name, const std::u16string& value) {
-    XmlAttribute* a = node->FindAttr(name);
-    if (a != nullptr && FoldListText(a->value) != FoldListText(value))
-        a->value = value;
-}
-
 // Folding past this many journal records (or the number of tasks, if larger) keeps the
 // journal's replay short and the cost of the whole writes spread thinly over the changes.
 constexpr std::size_t kMinFoldRecords = 1024;
@@ -53,7 +47,7 @@ std::u16string ListJournalPath(const std::u16string& listPath) {
 void ListCache::Reset() {
     m_loaded = false;
     m_root.Clear();
-    m_index.clear();
+    m_tasks.clear();
     m_path.clear();
 }
 
@@ -91,6 +85,9 @@ bool ListCache::Load(const std::u16string& path) {
         return false;
     }
     m_path = path;
+    // Each group's children move to their compact stores as soon as they are read.
+    for (std::size_t i = 0; i < m_root.ChildCount(); ++i)
+        Tasks(m_root.GetChild(i)).Adopt(*m_root.GetChild(i));
     m_loaded = listjournal::StampOf(path, m_stamp);
     if (!m_loaded)
         return false;
@@ -115,24 +112,27 @@ bool ListCache::Load(const std::u16string& path) {
 
 void ListCache::Apply(const listjournal::Record& r) {
     XmlNode* group = Group(r.uid);
-    XmlNode* task = group ? FindTask(group, r.path) : nullptr;
-    if (task == nullptr)
+    if (group == nullptr)
+        return;
+    ListTaskStore& tasks = Tasks(group);
+    const std::size_t task = tasks.Find(r.path);
+    if (task == ListTaskStore::kNone)
         return;
     switch (r.kind) {
     case listjournal::Kind::Update:
-        Replace(task, u"UploadStatus", u"1");
-        Replace(task, u"UploadId", r.id);
-        Replace(task, u"UploadMid", r.mid);
-        Replace(task, u"UploadIp", r.ip);
-        Replace(task, u"UploadPort", r.port);
+        tasks.Replace(task, kListedStatus, u"1");
+        tasks.Replace(task, kListedId, r.id);
+        tasks.Replace(task, kListedMid, r.mid);
+        tasks.Replace(task, kListedIp, r.ip);
+        tasks.Replace(task, kListedPort, r.port);
         break;
     case listjournal::Kind::Reset:
-        for (const char16_t* name : {u"UploadId", u"UploadMid", u"UploadIp", u"UploadPort"})
-            Replace(task, name, u"");
-        Replace(task, u"UploadStatus", u"0");
+        for (std::size_t k : {kListedId, kListedMid, kListedIp, kListedPort})
+            tasks.Replace(task, k, u"");
+        tasks.Replace(task, kListedStatus, u"0");
         break;
     case listjournal::Kind::Delete:
-        Remove(group, task);
+        tasks.Remove(task);
         break;
     }
 }
@@ -147,52 +147,20 @@ XmlNode* ListCache::Group(const std::u16string& uid) {
     return nullptr;
 }
 
-std::vector<XmlNode*>* ListCache::Bucket(XmlNode* group, std::size_t hash) {
-    auto built = m_index.find(group);
-    if (built == m_index.end()) {
-        auto& index = m_index[group];
-        index.reserve(group->ChildCount());
-        for (std::size_t i = 0; i < group->ChildCount(); ++i) {
-            XmlNode* child = group->GetChild(i);
-            index[PathHash(Attr(child, u"FileAllPath"))].push_back(child);
-        }
-        built = m_index.find(group);
-    }
-    auto it = built->second.find(hash);
-    return it == built->second.end() ? nullptr : &it->second;
+ListTaskStore& ListCache::Tasks(XmlNode* group) {
+    return m_tasks[group];
 }
 
-std::size_t ListCache::PathHash(const std::u16string& path) {
-    return std::hash<std::u16string>{}(ListPathKey(path));
+bool ListCache::HasChildren(const XmlNode& element) const {
+    auto it = m_tasks.find(&element);
+    return it != m_tasks.end() && it->second.Count() > 0;
 }
 
-XmlNode* ListCache::FindTask(XmlNode* group, const std::u16string& path) {
-    std::vector<XmlNode*>* bucket = Bucket(group, PathHash(path));
-    if (bucket == nullptr)
-        return nullptr;
-    // Paths that only share a hash share the bucket: the first with the same key wins.
-    const std::u16string key = ListPathKey(path);
-    for (XmlNode* task : *bucket)
-        if (ListPathKey(Attr(task, u"FileAllPath")) == key)
-            return task;
-    return nullptr;
-}
-
-void ListCache::Indexed(XmlNode* group, XmlNode* task) {
-    auto built = m_index.find(group);
-    if (built != m_index.end())
-        built->second[PathHash(Attr(task, u"FileAllPath"))].push_back(task);
-}
-
-bool ListCache::Remove(XmlNode* group, XmlNode* task) {
-    const std::size_t hash = PathHash(Attr(task, u"FileAllPath"));
-    if (std::vector<XmlNode*>* bucket = Bucket(group, hash)) {
-        std::erase(*bucket, task);
-        // A finished library must not leave an entry per file behind.
-        if (bucket->empty())
-            m_index[group].erase(hash);
-    }
-    return group->RemoveChild(task);
+void ListCache::WriteChildren(const XmlNode& element, const XmlWriteOptions& options, int depth,
+                              std::u16string& out) const {
+    auto it = m_tasks.find(&element);
+    if (it != m_tasks.end())
+        it->second.Write(options, depth, out);
 }
 
 bool ListCache::Commit(bool journal, const listjournal::Record& record) {
@@ -210,7 +178,9 @@ bool ListCache::Flush() {
 }
 
 bool ListCache::Fold() {
-    if (!SaveFile(WriteXml(m_root, DefaultWriteOptions), m_path))
+    for (auto& [group, tasks] : m_tasks)
+        tasks.Compact();
+    if (!SaveFile(WriteXml(m_root, DefaultWriteOptions, *this), m_path))
         return false;
     listjournal::StampOf(m_path, m_stamp);
     // Only now: a kill before the write finished leaves the old file and the whole journal.
@@ -220,7 +190,7 @@ bool ListCache::Fold() {
 
 std::size_t ListCache::TaskCount() const {
     std::size_t n = 0;
-    for (std::size_t i = 0; i < m_root.ChildCount(); ++i)
-        n += m_root.GetChild(i)->ChildCount();
+    for (const auto& [group, tasks] : m_tasks)
+        n += tasks.Count();
     return n;
 }

@@ -1,20 +1,20 @@
 // The upload list file held in memory: the document as the file has it (after the journal),
-// an index of each user's tasks by path, and the journal of the changes not yet written to
-// the file. Reading the file again happens only when it changed behind the program's back
-// (another path, another writer); a change costs a lookup and an appended record while the
-// upload worker runs, and a whole write of the file otherwise.
+// each user's tasks held compactly with an index by path, and the journal of the changes
+// not yet written to the file. Reading the file again happens only when it changed behind the
+// program's back (another path, another writer); a change costs a lookup and an appended record
+// while the upload worker runs, and a whole write of the file otherwise.
 //
 // Not thread-safe: upload_list_file.cpp holds its lock around every use.
 #pragma once
 
 #include <string>
 #include <unordered_map>
-#include <vector>
 
 #include "base/xml.h"
+#include "upload/list_task_store.h"
 #include "upload/upload_list_journal.h"
 
-class ListCache {
+class ListCache : private XmlChildSource {
 public:
     enum class State { Ok, Missing, Unreadable };
 
@@ -30,12 +30,8 @@ public:
     XmlNode& Root() { return m_root; }
     // The first group whose UserName matches `uid` (trimmed, any case); null when none.
     XmlNode* Group(const std::u16string& uid);
-    // The first task element of `group` with this path (trimmed, any case); null when none.
-    XmlNode* FindTask(XmlNode* group, const std::u16string& path);
-    // Keeps the index right for an element just appended to `group`.
-    void Indexed(XmlNode* group, XmlNode* task);
-    // Removes `task` from `group` and from the index.
-    bool Remove(XmlNode* group, XmlNode* task);
+    // The children of `group`, which the tree no longer holds.
+    ListTaskStore& Tasks(XmlNode* group);
 
     // Makes a change durable: appended to the journal when `journal` (with `record`),
     // otherwise (or when the journal grew past the size of the list) the file is written
@@ -51,18 +47,17 @@ private:
     bool Load(const std::u16string& path);
     bool Fold();
     void Apply(const listjournal::Record& record);
-    // The tasks of `group` whose path key has this hash, in document order.
-    std::vector<XmlNode*>* Bucket(XmlNode* group, std::size_t hash);
-    static std::size_t PathHash(const std::u16string& path);
+    bool HasChildren(const XmlNode& element) const override;
+    void WriteChildren(const XmlNode& element, const XmlWriteOptions& options, int depth,
+                       std::u16string& out) const override;
 
     std::u16string m_path;
     bool m_loaded = false;
     XmlNode m_root;
     listjournal::FileStamp m_stamp;
     listjournal::Journal m_journal;
-    // Per group: the tasks by the hash of their folded, trimmed path (not the path itself,
-    // which would hold every path a second time), each list in document order.
-    std::unordered_map<XmlNode*, std::unordered_map<std::size_t, std::vector<XmlNode*>>> m_index;
+    // Every child of every group, by group.
+    std::unordered_map<const XmlNode*, ListTaskStore> m_tasks;
 };
 
 // The journal's file beside the list file.

@@ -29,15 +29,6 @@ bool IsSpace16(char16_t c) {
     return std::iswspace(static_cast<wint_t>(c)) != 0;
 }
 
-bool EqualNoCase(const std::u16string& a, const std::u16string& b) {
-    return a.size() == b.size() && FoldListText(a) == FoldListText(b);
-}
-
-std::u16string Attr(const XmlNode* node, const char16_t* name) {
-    const XmlAttribute* a = node->FindAttr(name);
-    return a != nullptr ? a->value : std::u16string();
-}
-
 bool FileExists(const std::u16string& path) {
     platform::FileAttributes fa;
     return !path.empty() && platform::GetFileAttributesEx(path, fa) && !fa.isDirectory;
@@ -101,14 +92,6 @@ void Append(XmlNode* node, const char16_t* name, const std::u16string& value) {
     node->AppendAttr(CreateAttr(name, value.c_str()));
 }
 
-// Replaces an attribute's value when the element has it and the value differs other
-// than in letter case; a missing attribute stays missing.
-void Replace(XmlNode* node, const char16_t* name, const std::u16string& value) {
-    XmlAttribute* a = node->FindAttr(name);
-    if (a != nullptr && !EqualNoCase(a->value, value))
-        a->value = value;
-}
-
 } // namespace
 
 std::u16string Trim16(const std::u16string& s) {
@@ -165,22 +148,18 @@ bool AddUploadTaskLists(const std::vector<UpInfo>& records) {
         Append(user.get(), u"UserName", CGlobalVar::m_strUid);
         group = g_cache.Root().AppendChild(std::move(user));
     }
+    ListTaskStore& tasks = g_cache.Tasks(group);
     for (const UpInfo& record : records) {
-        auto task = std::make_unique<XmlNode>();
-        task->Load(u"<QumoFileInfo/>", &DefaultParseOptions);
-        Append(task.get(), u"FileName", record.m_strFileName);
-        Append(task.get(), u"FileAllPath", record.m_strFilePath);
-        Append(task.get(), u"FileExt", record.m_tcExt);
-        Append(task.get(), u"FileSize",
-               FormatText(u"%llu", static_cast<unsigned long long>(record.m_nFileLen)));
-        Append(task.get(), u"NetDirId", FormatText(u"%d", record.m_nNetDirId));
-        Append(task.get(), u"NetDirPath", record.m_strNetDirPath);
-        Append(task.get(), u"UploadStatus", u"0");
-        Append(task.get(), u"UploadId", u"");
-        Append(task.get(), u"UploadMid", u"");
-        Append(task.get(), u"UploadIp", u"");
-        Append(task.get(), u"UploadPort", u"");
-        g_cache.Indexed(group, group->AppendChild(std::move(task)));
+        std::u16string values[kListedCount];
+        values[kListedName] = record.m_strFileName;
+        values[kListedPath] = record.m_strFilePath;
+        values[kListedExt] = record.m_tcExt;
+        values[kListedSize] =
+            FormatText(u"%llu", static_cast<unsigned long long>(record.m_nFileLen));
+        values[kListedDirId] = FormatText(u"%d", record.m_nNetDirId);
+        values[kListedDirPath] = record.m_strNetDirPath;
+        values[kListedStatus] = u"0";
+        tasks.Append(values);
     }
     // New tasks are written at once, whoever adds them.
     return g_cache.Commit(false, {});
@@ -204,7 +183,7 @@ bool SyncList(const std::u16string& path) {
 }
 
 // One change of one task's element: finds the logged-in user's group and the first element
-// with `fullPath`, lets `change` work on it (null when there is none) and, when it says
+// with `fullPath`, lets `change` work on it (kNone when there is none) and, when it says
 // so, commits `record`: to the journal on the upload worker's thread, to the file otherwise.
 template <class Change> bool ChangeTask(listjournal::Record record, Change change) {
     std::lock_guard<std::mutex> guard(g_listFileLock);
@@ -215,18 +194,19 @@ template <class Change> bool ChangeTask(listjournal::Record record, Change chang
     XmlNode* group = g_cache.Group(record.uid);
     if (group == nullptr)
         return false;
-    XmlNode* task = g_cache.FindTask(group, record.path);
-    if (change(group, task))
+    ListTaskStore& tasks = g_cache.Tasks(group);
+    if (change(tasks, tasks.Find(record.path)))
         g_cache.Commit(t_journalDepth > 0, record);
     return true;
 }
 
-void SetUploadValues(XmlNode* task, const listjournal::Record& r, const std::u16string& status) {
-    Replace(task, u"UploadStatus", status);
-    Replace(task, u"UploadId", r.id);
-    Replace(task, u"UploadMid", r.mid);
-    Replace(task, u"UploadIp", r.ip);
-    Replace(task, u"UploadPort", r.port);
+void SetUploadValues(ListTaskStore& tasks, std::size_t task, const listjournal::Record& r,
+                     const std::u16string& status) {
+    tasks.Replace(task, kListedStatus, status);
+    tasks.Replace(task, kListedId, r.id);
+    tasks.Replace(task, kListedMid, r.mid);
+    tasks.Replace(task, kListedIp, r.ip);
+    tasks.Replace(task, kListedPort, r.port);
 }
 
 } // namespace
@@ -239,28 +219,28 @@ bool UpdateUploadTaskList(UpInfo record) {
                           record.m_tcVid,
                           record.m_tcUploadIp,
                           FormatText(u"%d", record.m_nUploadPort)};
-    return ChangeTask(r, [&](XmlNode*, XmlNode* task) {
-        if (task == nullptr)
+    return ChangeTask(r, [&](ListTaskStore& tasks, std::size_t task) {
+        if (task == ListTaskStore::kNone)
             return false;
-        SetUploadValues(task, r, u"1");
+        SetUploadValues(tasks, task, r, u"1");
         return true;
     });
 }
 
 bool ResetUploadTaskList(const std::u16string& fullPath) {
     listjournal::Record r{listjournal::Kind::Reset, {}, fullPath, {}, {}, {}, {}};
-    return ChangeTask(r, [&](XmlNode*, XmlNode* task) {
-        if (task == nullptr)
+    return ChangeTask(r, [&](ListTaskStore& tasks, std::size_t task) {
+        if (task == ListTaskStore::kNone)
             return false;
-        SetUploadValues(task, r, u"0");
+        SetUploadValues(tasks, task, r, u"0");
         return true;
     });
 }
 
 bool DeleteUploadTaskList(const std::u16string& fullPath) {
     listjournal::Record r{listjournal::Kind::Delete, {}, fullPath, {}, {}, {}, {}};
-    return ChangeTask(r, [&](XmlNode* group, XmlNode* task) {
-        return task != nullptr && g_cache.Remove(group, task);
+    return ChangeTask(r, [&](ListTaskStore& tasks, std::size_t task) {
+        return task != ListTaskStore::kNone && tasks.Remove(task);
     });
 }
 
@@ -292,13 +272,14 @@ bool ReadListTasks(std::vector<ListedTask>& out) {
     XmlNode* group = g_cache.Group(Trim16(CGlobalVar::m_strUid));
     if (group == nullptr)
         return true;
-    for (std::size_t i = 0; i < group->ChildCount(); ++i) {
-        const XmlNode* e = group->GetChild(i);
-        if (e->kind != XmlNodeKind::Element)
+    const ListTaskStore& tasks = g_cache.Tasks(group);
+    out.reserve(tasks.Count());
+    for (std::size_t i = 0; i < tasks.Slots(); ++i) {
+        if (!tasks.IsTask(i))
             continue;
         ListedTask t;
-        for (std::size_t k = 0; k < std::size(t.values); ++k)
-            t.values[k] = Attr(e, kListedNames[k]);
+        for (std::size_t k = 0; k < kListedCount; ++k)
+            t.values[k] = tasks.Value(i, k);
         out.push_back(std::move(t));
     }
     return true;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "upload/list_task_store.h"
 #include "upload/up_info.h"
 
 // Adds the element of a new task (UploadStatus "0", empty Upload... values) to the
@@ -49,11 +50,8 @@ bool FlushUploadTaskList();
 void DropUploadListForTesting();
 
 // The values of one task element as the file holds them, in the order of kListedNames.
-inline constexpr const char16_t* kListedNames[] = {
-    u"FileName",     u"FileAllPath", u"FileExt",   u"FileSize", u"NetDirId",  u"NetDirPath",
-    u"UploadStatus", u"UploadId",    u"UploadMid", u"UploadIp", u"UploadPort"};
 struct ListedTask {
-    std::u16string values[std::size(kListedNames)];
+    std::u16string values[kListedCount];
 };
 // The logged-in user's task elements in file order. False when the file is missing or
 // unreadable (an unreadable one is set aside).

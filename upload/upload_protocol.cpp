@@ -90,8 +90,8 @@ int Announce(UpInfo& t, const RequestValues& v, int attempt, int& result) {
     SetUploadServer(t, uploadip);
     CopyToFixed(t.m_tcVid, platform::FromNarrow(Dec(mid)));
     CopyToFixed(t.m_tsUpID, platform::FromNarrow(Dec(upid)));
-    LogInfo(u"1 file [%s] upInfo.m_tcVid is [%s]", t.m_strFileName.c_str(), t.m_tcVid);
-    LogInfo(u"1 file [%s] upInfo.m_tsUpID is [%s]", t.m_strFileName.c_str(), t.m_tsUpID);
+    LogInfo(u"1 file [%s] upInfo.m_tcVid is [%s]", t.m_strFileName.c_str(), t.m_tcVid.c_str());
+    LogInfo(u"1 file [%s] upInfo.m_tsUpID is [%s]", t.m_strFileName.c_str(), t.m_tsUpID.c_str());
     UpdateUploadTaskList(t);
     return 1;
 }
@@ -145,10 +145,10 @@ Confirmation Confirm(const std::string& url, const std::u16string& name) {
 // file, so that the next attempt announces the file again with its current size and digest.
 void ForgetUpload(UpInfo& t, const char16_t* why) {
     LogInfo(u"file [%s] upload %s dropped (%s); it will be announced again",
-            t.m_strFileName.c_str(), t.m_tsUpID, why);
-    t.m_tcUploadIp[0] = 0;
-    t.m_tcVid[0] = 0;
-    t.m_tsUpID[0] = 0;
+            t.m_strFileName.c_str(), t.m_tsUpID.c_str(), why);
+    t.m_tcUploadIp.clear();
+    t.m_tcVid.clear();
+    t.m_tsUpID.clear();
     t.m_nUploadPort = 80;
     ResetUploadTaskList(t.m_strFilePath);
 }

@@ -401,7 +401,7 @@ TEST_F(Tls, UploadPostGoesOverTlsByteForByte) {
     hosts::SetApi("https://127.0.0.1:1"); // an https service: its upload servers speak TLS
     UpInfo info;
     const std::u16string ip = u"127.0.0.1";
-    std::copy(ip.begin(), ip.end(), info.m_tcUploadIp);
+    info.m_tcUploadIp = ip;
     info.m_nUploadPort = up.Port();
     CGlobalVar::m_nUploadCtrl = 0;
     const std::string reply = PostFileData("/upload?id=7", info, file.c_str(), 1000, nullptr);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/global_var.h"
+#include "base/xml.h"
 #include "upload/upload_list_file.h"
 
 namespace {
@@ -191,6 +192,47 @@ TEST_F(UploadListFile, UpdateLeavesAMissingAttributeMissingAndDeleteOfUnknownPat
                   u"UploadMid=\"2\" UploadIp=\"ip\" />\r\n\t</UserInfo>\r\n</QumoUploadList>"));
     // No element for the task: true, and the file is still written the same.
     EXPECT_TRUE(UpdateUploadTaskList(Task(u"/other.jpg")));
+}
+
+// Tasks of the usual shape are held compactly, anything else as it was read: after a
+// change the file is what the whole tree would have made of the same change.
+TEST_F(UploadListFile, ChildrenOfEveryShapeAreWrittenAsTheTreeWouldWriteThem) {
+    const std::u16string a = Element(u"a.jpg", u"/a.jpg", 1, kFresh);
+    const std::u16string b = Element(u"b&amp;&lt;c&gt;.jpg", u"/b&amp;x&#92;", 2, kFresh);
+    const std::u16string odd = u"<QumoFileInfo FileAllPath=\"/odd.jpg\" Extra=\"1\" />";
+    const std::u16string nested = u"<QumoFileInfo FileAllPath=\"/n.jpg\" ><Note/></QumoFileInfo>";
+    const std::u16string text =
+        u"\r\n<QumoUploadList>\r\n\t<!-- kept -->\r\n\t<UserInfo UserName=\"1001\" >\r\n\t\t" + a +
+        u"\r\n\t\t<!--note-->\r\n\t\t" + odd + u"\r\n\t\t" + b + u"\r\n\t\t" + nested +
+        u"\r\n\t\t" + a + u"\r\n\t</UserInfo>\r\n\t<UserInfo UserName=\"2002\" >\r\n\t\t" + b +
+        u"\r\n\t</UserInfo>\r\n</QumoUploadList>";
+    WriteText(path, text);
+    XmlNode tree;
+    ASSERT_NE(tree.Load(text.c_str(), &DefaultParseOptions), nullptr);
+    XmlNode* group = tree.GetChild(1);
+
+    ASSERT_TRUE(DeleteUploadTaskList(u"/a.jpg")); // the first of two
+    group->RemoveChild(group->GetChild(0));
+    EXPECT_EQ(ReadBytes(path), FileBytes(WriteXml(tree, DefaultWriteOptions)));
+
+    UpInfo t = Task(u"/odd.jpg");
+    CopyToFixed(t.m_tsUpID, u"3");
+    ASSERT_TRUE(UpdateUploadTaskList(t));
+    ASSERT_TRUE(UpdateUploadTaskList(Task(u"/b&x\\")));
+    ASSERT_TRUE(DeleteUploadTaskList(u"/n.jpg"));
+    // The odd one has no upload values to change.
+    XmlNode* bt = group->GetChild(2);
+    bt->FindAttr(u"UploadStatus")->value = u"1";
+    bt->FindAttr(u"UploadPort")->value = u"80";
+    group->RemoveChild(group->GetChild(3));
+    EXPECT_EQ(ReadBytes(path), FileBytes(WriteXml(tree, DefaultWriteOptions)));
+
+    std::vector<ListedTask> listed;
+    ASSERT_TRUE(ReadListTasks(listed));
+    ASSERT_EQ(listed.size(), 3u); // the comment is no task
+    EXPECT_EQ(listed[0].values[kListedPath], u"/odd.jpg");
+    EXPECT_EQ(listed[0].values[kListedStatus], u"");
+    EXPECT_EQ(listed[1].values[kListedName], u"b&<c>.jpg");
 }
 
 TEST_F(UploadListFile, MissingOrUnreadableFile) {
