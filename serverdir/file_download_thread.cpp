@@ -51,8 +51,8 @@ std::u16string FileDownLoadThread::ThumbnailFile(const std::u16string& cacheDir,
 
 std::string FileDownLoadThread::ThumbnailUrl(const UpInfo& record) {
     const std::string host =
-        record.m_nItemType == kItemTypeVideo ? hosts::VideoThumb() : hosts::Picture();
-    return "http://" + host + "/" + platform::ToNarrow(record.m_tcMobilePic);
+        record.m_entry->m_nItemType == kItemTypeVideo ? hosts::VideoThumb() : hosts::Picture();
+    return "http://" + host + "/" + platform::ToNarrow(record.m_entry->m_tcMobilePic);
 }
 
 int FileDownLoadThread::Run(CWorkThread*) {
@@ -124,7 +124,7 @@ FileDownLoadThread::Listed FileDownLoadThread::ListPage() {
     const std::size_t firstName = preview.names.size();
     for (const ServerFileEntry& entry : page.entries) {
         UpInfo record = MakeServerFileRecord(entry);
-        if (record.m_nItemType != kItemTypeFolder) {
+        if (record.m_entry->m_nItemType != kItemTypeFolder) {
             preview.names.push_back(DisplayName(record));
             m_nameRecord.push_back(preview.records.size());
             m_picture.push_back(kNone);
@@ -205,7 +205,7 @@ void FileDownLoadThread::DownloadGroup(const std::vector<int>& names) {
         const UpInfo& record = preview.records[m_nameRecord[static_cast<std::size_t>(name)]];
         m_picture[static_cast<std::size_t>(name)] = kHave; // shown whether it arrives or not
         const std::u16string file = ThumbnailFile(m_cacheDir, record);
-        if (!IsSendablePath(record.m_tcMobilePic.c_str())) {
+        if (!IsSendablePath(record.m_entry->m_tcMobilePic.c_str())) {
             LogError(u"DownLoadUrlFile %s failed.", file.c_str());
             continue;
         }

@@ -32,23 +32,24 @@ EntryTime EntryTimeFromSeconds(int64_t seconds) {
 
 UpInfo MakeServerFileRecord(const ServerFileEntry& e) {
     UpInfo r;
-    r.m_stTime = EntryTimeFromSeconds(e.timestamp);
-    r.m_bIsDir = e.type == kItemTypeFolder ? 1 : 0;
+    ServerEntryFields& f = r.m_entry.Edit();
+    f.m_stTime = EntryTimeFromSeconds(e.timestamp);
+    f.m_bIsDir = e.type == kItemTypeFolder ? 1 : 0;
     r.m_nFileType = kServerEntryFileType;
     r.m_strFileName = e.name.substr(0, kNameCap - 1);
     CopyToFixed(r.m_tcVid, e.id);
-    r.m_nItemType = e.type;
+    f.m_nItemType = e.type;
     r.m_nNetDirId = e.dirid;
     if (e.type == kItemTypeFolder)
         return r;
     r.m_nFileLen =
         e.size > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(e.size);
     CopyToFixed(r.m_tcExt, e.suffix);
-    CopyCapped(r.m_tcSource, e.source, kServerAddressCapacity);
-    CopyCapped(r.m_tcBigPic, e.bigpic, kServerAddressCapacity);
-    CopyCapped(r.m_tcMobilePic, e.mobilepic, kServerAddressCapacity);
+    CopyCapped(f.m_tcSource, e.source, kServerAddressCapacity);
+    CopyCapped(f.m_tcBigPic, e.bigpic, kServerAddressCapacity);
+    CopyCapped(f.m_tcMobilePic, e.mobilepic, kServerAddressCapacity);
     if (e.type == kItemTypeVideo)
-        CopyCapped(r.m_tcPlayUrl, e.playurl, kServerAddressCapacity);
+        CopyCapped(f.m_tcPlayUrl, e.playurl, kServerAddressCapacity);
     return r;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -61,6 +62,47 @@ inline void CopyCapped(std::u16string& dst, std::u16string_view src, std::size_t
 // The longest server address a record keeps (in units, with the end of the text).
 inline constexpr std::size_t kServerAddressCapacity = 520;
 
+// The fields of a server folder entry.
+struct ServerEntryFields {
+    EntryTime m_stTime;
+    int32_t m_bIsDir = 0;
+    int32_t m_nItemType = -1; // 100 sub-folder, 200 video, else picture
+    std::u16string m_tcSource;
+    std::u16string m_tcBigPic;
+    std::u16string m_tcMobilePic;
+    std::u16string m_tcPlayUrl;
+};
+
+// Server entry fields copied with their record: absent (read as the defaults) until the
+// record is made a server entry.
+class ServerEntryBox {
+public:
+    ServerEntryBox() = default;
+    ServerEntryBox(const ServerEntryBox& o)
+        : m_fields(o.m_fields ? std::make_unique<ServerEntryFields>(*o.m_fields) : nullptr) {}
+    ServerEntryBox(ServerEntryBox&&) noexcept = default;
+    ServerEntryBox& operator=(const ServerEntryBox& o) {
+        if (this != &o)
+            m_fields = o.m_fields ? std::make_unique<ServerEntryFields>(*o.m_fields) : nullptr;
+        return *this;
+    }
+    ServerEntryBox& operator=(ServerEntryBox&&) noexcept = default;
+
+    const ServerEntryFields* operator->() const { return &Get(); }
+    const ServerEntryFields& Get() const {
+        static const ServerEntryFields kNone;
+        return m_fields ? *m_fields : kNone;
+    }
+    ServerEntryFields& Edit() {
+        if (!m_fields)
+            m_fields = std::make_unique<ServerEntryFields>();
+        return *m_fields;
+    }
+
+private:
+    std::unique_ptr<ServerEntryFields> m_fields;
+};
+
 struct UpInfo {
     int32_t m_nFileType = 4; // 4 for upload tasks, 88 for server entries
     CappedText<24> m_tcExt;
@@ -78,14 +120,6 @@ struct UpInfo {
     std::u16string m_strNetDirPath;
     int32_t m_bListed = 0;
 
-    // Server entries only.
-    EntryTime m_stTime;
-    int32_t m_bIsDir = 0;
-    int32_t m_nItemType = -1; // 100 sub-folder, 200 video, else picture
-    // Sized to their content: a queued upload task carries them empty, and a queue of a
-    // whole photo library must not pay for four addresses per task.
-    std::u16string m_tcSource;
-    std::u16string m_tcBigPic;
-    std::u16string m_tcMobilePic;
-    std::u16string m_tcPlayUrl;
+    // Server entries only: held apart, so a queued upload task pays one pointer for them.
+    ServerEntryBox m_entry;
 };

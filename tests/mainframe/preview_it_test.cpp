@@ -140,7 +140,7 @@ TEST_F(PreviewIt, DoubleClickOpensThePictureOrVideoOnlyInAServerPreview) {
     for (int row = 0; row < Preview()->count(); ++row) {
         const UpInfo* r = Preview()->RecordAt(row);
         ASSERT_NE(r, nullptr);
-        (r->m_nItemType == 200 ? video : picture) = row;
+        (r->m_entry->m_nItemType == 200 ? video : picture) = row;
     }
     ASSERT_GE(video, 0);
     ASSERT_GE(picture, 0);
@@ -159,11 +159,13 @@ TEST_F(PreviewIt, DoubleClickOpensThePictureOrVideoOnlyInAServerPreview) {
     const QPoint at = Preview()->visualItemRect(Preview()->item(picture)).center();
     QTest::mouseClick(Preview()->viewport(), Qt::LeftButton, {}, at);
     QTest::mouseDClick(Preview()->viewport(), Qt::LeftButton, {}, at);
-    const QString source = QString::fromStdU16String(Preview()->RecordAt(picture)->m_tcSource);
+    const QString source =
+        QString::fromStdU16String(Preview()->RecordAt(picture)->m_entry->m_tcSource);
     EXPECT_EQ(opened(), source);
     EXPECT_TRUE(source.startsWith("http://")) << source.toStdString();
     m_frame->OnPreviewDoubleClick(video);
-    const QString play = QString::fromStdU16String(Preview()->RecordAt(video)->m_tcPlayUrl);
+    const QString play =
+        QString::fromStdU16String(Preview()->RecordAt(video)->m_entry->m_tcPlayUrl);
     EXPECT_FALSE(play.isEmpty());
     EXPECT_EQ(opened(), play);
 

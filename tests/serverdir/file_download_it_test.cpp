@@ -381,8 +381,8 @@ TEST_F(FileDownLoad, VideoThumbnailComesFromTheVideoThumbnailHost) {
     EXPECT_EQ(controls.Texts(), (std::vector<std::string>{"version_text=14个文件"}));
     // The sub-folder is a record but has no name, picture or item.
     ASSERT_EQ(preview.state.records.size(), 14u);
-    EXPECT_EQ(preview.state.records[0].m_nItemType, 100);
-    EXPECT_EQ(preview.state.records[0].m_bIsDir, 1);
+    EXPECT_EQ(preview.state.records[0].m_entry->m_nItemType, 100);
+    EXPECT_EQ(preview.state.records[0].m_entry->m_bIsDir, 1);
     ASSERT_EQ(preview.state.names.size(), 13u);
     EXPECT_EQ(Names(platform::ToNarrow(cacheDir)),
               (std::vector<std::string>{"宝宝成长", "宝宝第一次走路.mp4"}));

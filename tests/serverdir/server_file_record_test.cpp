@@ -60,24 +60,24 @@ using ServerFileRecord = UtcZone;
 TEST_F(ServerFileRecord, PictureEntry) {
     UpInfo r = MakeServerFileRecord(FileEntry(u"holiday", u"jpg", 1));
     EXPECT_EQ(r.m_nFileType, 88);
-    EXPECT_EQ(r.m_bIsDir, 0);
-    EXPECT_EQ(r.m_nItemType, 1);
+    EXPECT_EQ(r.m_entry->m_bIsDir, 0);
+    EXPECT_EQ(r.m_entry->m_nItemType, 1);
     EXPECT_EQ(r.m_strFileName, u"holiday");
     EXPECT_EQ(std::u16string(r.m_tcVid), u"5001");
     EXPECT_EQ(r.m_nFileLen, 4096);
     EXPECT_EQ(std::u16string(r.m_tcExt), u"jpg");
     EXPECT_EQ(r.m_nNetDirId, 1004);
-    EXPECT_EQ(std::u16string(r.m_tcSource), u"http://h/src/5001");
-    EXPECT_EQ(std::u16string(r.m_tcBigPic), u"http://h/pic/l/a.png");
-    EXPECT_EQ(std::u16string(r.m_tcMobilePic), u"pic/s/a.png");
-    EXPECT_EQ(std::u16string(r.m_tcPlayUrl), u""); // videos only
+    EXPECT_EQ(std::u16string(r.m_entry->m_tcSource), u"http://h/src/5001");
+    EXPECT_EQ(std::u16string(r.m_entry->m_tcBigPic), u"http://h/pic/l/a.png");
+    EXPECT_EQ(std::u16string(r.m_entry->m_tcMobilePic), u"pic/s/a.png");
+    EXPECT_EQ(std::u16string(r.m_entry->m_tcPlayUrl), u""); // videos only
     EXPECT_EQ(ServerRecordId(r), 5001);
     // Untouched upload fields keep their defaults.
     EXPECT_EQ(r.m_nUploadPort, 80);
     EXPECT_EQ(r.m_nStatus, 0);
     EXPECT_TRUE(r.m_strFilePath.empty());
 
-    const EntryTime& t = r.m_stTime;
+    const EntryTime& t = r.m_entry->m_stTime;
     EXPECT_EQ(t.wYear, 2012);
     EXPECT_EQ(t.wMonth, 1);
     EXPECT_EQ(t.wDay, 23);
@@ -91,18 +91,18 @@ TEST_F(ServerFileRecord, VideoAndFolderEntries) {
     ServerFileEntry video = FileEntry(u"walk.mp4", u"mp4", 200);
     video.size = 5368709120u; // 5 GiB: past 32 bits
     UpInfo v = MakeServerFileRecord(video);
-    EXPECT_EQ(std::u16string(v.m_tcPlayUrl), u"http://h/play/5001");
+    EXPECT_EQ(std::u16string(v.m_entry->m_tcPlayUrl), u"http://h/play/5001");
     EXPECT_EQ(v.m_nFileLen, 5368709120);
 
     ServerFileEntry f = FileEntry(u"宝宝成长", u"", 100);
     UpInfo d = MakeServerFileRecord(f);
-    EXPECT_EQ(d.m_bIsDir, 1);
-    EXPECT_EQ(d.m_nItemType, 100);
+    EXPECT_EQ(d.m_entry->m_bIsDir, 1);
+    EXPECT_EQ(d.m_entry->m_nItemType, 100);
     EXPECT_EQ(std::u16string(d.m_tcVid), u"5001");
     // The file-only members are not taken for a sub-folder.
     EXPECT_EQ(d.m_nFileLen, 0);
-    EXPECT_EQ(std::u16string(d.m_tcMobilePic), u"");
-    EXPECT_EQ(std::u16string(d.m_tcSource), u"");
+    EXPECT_EQ(std::u16string(d.m_entry->m_tcMobilePic), u"");
+    EXPECT_EQ(std::u16string(d.m_entry->m_tcSource), u"");
 }
 
 TEST_F(ServerFileRecord, TimesThatCannotBeConverted) {

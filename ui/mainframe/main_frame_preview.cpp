@@ -345,9 +345,9 @@ void CMainFrame::OnPreviewDoubleClick(int row) {
         return;
     }
     const std::u16string address =
-        record->m_nItemType == 200
-            ? ServerFileAddress(hosts::VideoThumbBase(), record->m_tcPlayUrl.c_str())
-            : ServerFileAddress(hosts::PictureBase(), record->m_tcSource.c_str());
+        record->m_entry->m_nItemType == 200
+            ? ServerFileAddress(hosts::VideoThumbBase(), record->m_entry->m_tcPlayUrl.c_str())
+            : ServerFileAddress(hosts::PictureBase(), record->m_entry->m_tcSource.c_str());
     OpenWithShell(address.c_str());
 }
 
