@@ -17,6 +17,8 @@
 
 #include <QPointer>
 
+#include <iterator>
+
 namespace {
 
 using QueueGuard = std::lock_guard<std::recursive_mutex>;
@@ -209,7 +211,8 @@ void CMainFrame::LoadUpLoadTaskList() {
     }
     {
         QueueGuard lock(m_queue.Lock());
-        m_queue.waiting.insert(m_queue.waiting.end(), tasks.begin(), tasks.end());
+        m_queue.waiting.insert(m_queue.waiting.end(), std::make_move_iterator(tasks.begin()),
+                               std::make_move_iterator(tasks.end()));
         const int n = static_cast<int>(m_queue.waiting.size());
         if (n > 0) {
             ShowQueueSummary(n + m_queue.activeCount);
