@@ -112,7 +112,8 @@ struct FoundFile {
     int64_t length;
 };
 
-int CollectMedia(const char16_t* folder, std::vector<FoundFile>& found) {
+int CollectMedia(const char16_t* folder, std::vector<FoundFile>& found,
+                 std::atomic<std::size_t>* progress) {
     if (!folder || !*folder) {
         platform::SetLastErrorCode(platform::kErrInvalidParameter);
         if (folder)
@@ -128,7 +129,7 @@ int CollectMedia(const char16_t* folder, std::vector<FoundFile>& found) {
         std::u16string name = platform::FromNarrow(e.name);
         std::u16string full = JoinPath(dir, name);
         if (e.kind == EntryKind::Dir) {
-            if (!CollectMedia(full.c_str(), found))
+            if (!CollectMedia(full.c_str(), found, progress))
                 LogError(u"[CGlobalVar]FindDirAndFiles error %d", platform::GetLastErrorCode());
             continue;
         }
@@ -138,6 +139,8 @@ int CollectMedia(const char16_t* folder, std::vector<FoundFile>& found) {
         if (CGlobalVar::GetFileLength(full.c_str(), &len) != 0)
             len = 0;
         found.push_back({std::move(full), std::move(name), len});
+        if (progress)
+            progress->store(found.size(), std::memory_order_relaxed);
     }
     return 1;
 }
@@ -165,9 +168,10 @@ UpInfo MakeFileUploadTask(const std::u16string& folder, const std::u16string& na
     return MakeUploadTask(std::move(full), name, len, netDirId);
 }
 
-int FindDirAndFiles(const char16_t* folder, std::vector<UpInfo>& tasks, int netDirId) {
+int FindDirAndFiles(const char16_t* folder, std::vector<UpInfo>& tasks, int netDirId,
+                    std::atomic<std::size_t>* progress) {
     std::vector<FoundFile> found;
-    int result = CollectMedia(folder, found);
+    int result = CollectMedia(folder, found, progress);
     tasks.reserve(tasks.size() + found.size());
     for (auto& f : found)
         tasks.push_back(MakeUploadTask(std::move(f.path), std::move(f.name), f.length, netDirId));

@@ -3,6 +3,8 @@
 // "[CGlobalVar]" like the other program-wide file operations.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -18,7 +20,9 @@ int ListFolderMedia(const char16_t* folder, std::vector<std::u16string>& names);
 // sub-folders. Symbolically linked directories are not entered, so a link to an ancestor
 // cannot loop. Null or empty folder: last error 87, returns 0. A folder that does not
 // exist: last error 3, returns 1 with nothing added. Another listing failure: 0.
-int FindDirAndFiles(const char16_t* folder, std::vector<UpInfo>& tasks, int netDirId);
+// `progress`, when given, counts the files found so far (for a thread that shows it).
+int FindDirAndFiles(const char16_t* folder, std::vector<UpInfo>& tasks, int netDirId,
+                    std::atomic<std::size_t>* progress = nullptr);
 
 // An upload task for one local file: both paths the full path, the name, the extension
 // after the last "." in lower case (cut to its capacity), the length, the server folder id

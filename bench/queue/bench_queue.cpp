@@ -5,12 +5,8 @@
 // list's repaint time per scroll frame with every row in it (waiting, then with a progress
 // bar on every third row), and the time to show every task as a row at once.
 //   bench_queue <work dir> [files]   (QT_QPA_PLATFORM=offscreen)
-#include "app/global_var.h"
-#include "app/program_paths.h"
+#include "bench/queue/frame_setup.h"
 #include "net/api_calls.h"
-#include "net/hosts.h"
-#include "serverdir/server_dir_info.h"
-#include "ui/local_dir_tree.h"
 #include "ui/mainframe/list_ctrl_ex.h"
 #include "ui/mainframe/main_frame.h"
 #include "ui/server_dir_tree.h"
@@ -32,34 +28,7 @@
 
 namespace {
 
-bool CopyTree(const QString& from, const QString& to) {
-    if (!QDir().mkpath(to))
-        return false;
-    for (const QFileInfo& e : QDir(from).entryInfoList(QDir::NoDotAndDotDot | QDir::AllEntries)) {
-        const QString target = to + "/" + e.fileName();
-        if (e.isDir() ? !CopyTree(e.filePath(), target) : !QFile::copy(e.filePath(), target))
-            return false;
-    }
-    return true;
-}
-
-// `files` small JPEG-named files spread over 100 sub-folders.
-bool MakeFolder(const QString& folder, int files) {
-    for (int i = 0; i < files; ++i) {
-        const QString dir = folder + QString::asprintf("/d%03d", i % 100);
-        if (i < 100 && !QDir().mkpath(dir))
-            return false;
-        QFile f(dir + QString::asprintf("/photo_%05d.jpg", i));
-        if (!f.open(QIODevice::WriteOnly))
-            return false;
-        f.write(QByteArray(64 + i % 512, static_cast<char>(i)));
-    }
-    return true;
-}
-
-double Seconds(const QElapsedTimer& t) {
-    return static_cast<double>(t.nsecsElapsed()) / 1e9;
-}
+using benchframe::Seconds;
 
 // One list-file write per task for the first `n` tasks, into a fresh file.
 double PerTaskWrites(const std::vector<UpInfo>& tasks, std::size_t n) {
@@ -94,29 +63,11 @@ int main(int argc, char** argv) {
     }
     const QString work = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     const int files = argc > 2 ? std::atoi(argv[2]) : 10000;
-    QDir(work).removeRecursively();
     const QString home = work + "/home";
-    if (!QDir().mkpath(work + "/bin/log") || !QDir().mkpath(work + "/lib/tmp") ||
-        !CopyTree(QStringLiteral(QUMO_SOURCE_DIR) + "/skin/blue", work + "/skin/blue") ||
-        !QFile::copy(QStringLiteral(QUMO_SOURCE_DIR) + "/res/QumolanLocalConfig.xml",
-                     work + "/bin/QumolanLocalConfig.xml") ||
-        !MakeFolder(home + "/photos", files)) {
+    if (!benchframe::PrepareWork(work, files, 100)) {
         std::fprintf(stderr, "cannot prepare %s\n", argv[1]);
         return 1;
     }
-    qputenv("HOME", home.toUtf8());
-    ComputeProgramPaths((work + "/bin/QumoClient").toStdU16String());
-    CGlobalVar::m_strUid = u"1001";
-    // Nothing answers here: the upload worker's calls fail at once and change no row.
-    hosts::SetAllServiceHosts("127.0.0.1:9");
-    std::vector<ServerFolder> folders(2);
-    folders[0].fid = 0;
-    folders[0].parenterid = -1;
-    CopyToFixed(folders[0].name, u"我的私人目录");
-    folders[1].fid = 2;
-    folders[1].parenterid = 0;
-    CopyToFixed(folders[1].name, u"相册");
-    WriteServerDirInfo(folders);
     auto style = duLoadStyleW(CGlobalVar::m_strSkinPath.c_str());
     DuSetAppStyle(style.get());
 
@@ -137,29 +88,10 @@ int main(int argc, char** argv) {
         frame.show();
         if (!QTest::qWaitForWindowExposed(&frame))
             std::fprintf(stderr, "the window was not exposed\n");
-        CLocalDirTree* tree = frame.m_pLocalDirTree;
-        QTreeWidgetItem* home_item = nullptr;
-        tree->RootItem()->setExpanded(true);
-        for (int i = 0; i < tree->RootItem()->childCount(); ++i)
-            if (CLocalDirTree::ItemPath(tree->RootItem()->child(i)) == home)
-                home_item = tree->RootItem()->child(i);
-        if (!home_item) {
-            std::fprintf(stderr, "no home folder in the local tree\n");
+        if (!benchframe::SelectLocalFolder(frame, home, home + "/photos")) {
+            std::fprintf(stderr, "no photos folder in the local tree\n");
             return 1;
         }
-        home_item->setExpanded(true);
-        QTreeWidgetItem* photos = nullptr;
-        for (int i = 0; i < home_item->childCount(); ++i)
-            if (CLocalDirTree::ItemPath(home_item->child(i)) == home + "/photos")
-                photos = home_item->child(i);
-        if (!photos) {
-            std::fprintf(stderr, "no photos folder in the local tree (%d items below %s)\n",
-                         home_item->childCount(),
-                         CLocalDirTree::ItemPath(home_item).toLocal8Bit().constData());
-            return 1;
-        }
-        tree->setCurrentItem(photos);
-        photos->setSelected(true);
 
         ui::testing::PickerAnswerer picker;
         picker.QueueChoose(u"我的私人目录/相册");

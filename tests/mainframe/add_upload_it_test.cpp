@@ -6,7 +6,11 @@
 
 #include <QDropEvent>
 #include <QMimeData>
+#include <QTimer>
 #include <QUrl>
+
+#include <algorithm>
+#include <set>
 
 using namespace mftest;
 using ui::testing::MsgAnswer;
@@ -261,3 +265,64 @@ TEST_F(AddUploadIt, DroppedFilesFoldersAndWebAddresses) {
 }
 
 } // namespace
+
+// A long folder upload keeps the window turning and says how far it is; meanwhile another
+// upload, a drop and the exit are refused, and the rows and the list file end as a quick
+// upload leaves them: the scan's tasks last to first.
+TEST_F(AddUploadIt, LongFolderUploadTurnsShowsProgressAndRefusesCommands) {
+    const QString library = m_home + "/图库";
+    for (int d = 0; d < 6; ++d) {
+        ASSERT_TRUE(QDir().mkpath(library + QString::asprintf("/%d", d)));
+        for (int i = 0; i < 100; ++i) {
+            QFile f(library + QString::asprintf("/%d/图%03d.jpg", d, i));
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(64 + i, 'x'));
+        }
+    }
+    ASSERT_NE(OpenFrame(), nullptr);
+    HoldUploads();
+    MsgBoxAnswerer boxes;
+    PickerAnswerer picker;
+    const std::u16string target = ServerPath("2012年春节");
+    const int fid = m_frame->m_pServerDirTree->ItemFid(ServerItem("2012年春节"));
+    m_frame->m_queueingPace = {50, 0, 0};
+
+    ClickLocalFolder(library);
+    std::set<std::u16string> lines;
+    int turns = 0;
+    QTimer turn;
+    QObject::connect(&turn, &QTimer::timeout, [&] {
+        if (!m_frame->Queueing())
+            return;
+        ++turns;
+        lines.insert(Text(u"copyright_text"));
+        m_frame->OnUploadFolder();
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(library)});
+        EXPECT_FALSE(m_frame->OnDropUrls(mime.urls()));
+        m_frame->close();
+    });
+    turn.start(0);
+    picker.QueueChoose(target);
+    m_frame->OnUploadFolder();
+    turn.stop();
+
+    EXPECT_GT(turns, 2);
+    EXPECT_EQ(picker.Shown(), 1);
+    EXPECT_TRUE(m_frame->isVisible());
+    EXPECT_TRUE(boxes.Texts().empty());
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::u16string& l) {
+        return l.find(u"正在添加上传任务") != std::u16string::npos;
+    }));
+    std::vector<UpInfo> scanned;
+    FindDirAndFiles(library.toStdU16String().c_str(), scanned, fid);
+    ASSERT_EQ(scanned.size(), 600u);
+    ASSERT_EQ(Rows(), 600);
+    const std::vector<UpInfo> saved = SavedTasks();
+    ASSERT_EQ(saved.size(), 600u);
+    for (int row = 0; row < 600; ++row) {
+        EXPECT_EQ(RowPath(row), scanned[599 - static_cast<std::size_t>(row)].m_strFilePath);
+        EXPECT_EQ(saved[static_cast<std::size_t>(row)].m_strFilePath, RowPath(row));
+    }
+    EXPECT_EQ(Text(u"copyright_text"), QueueSummaryTexts(600).copyrightText);
+}

@@ -61,13 +61,8 @@ void CListCtrlEx::CreateColumns() {
     setPalette(pal);
 }
 
-void CListCtrlEx::AddTaskRows(const std::vector<UpInfo>& tasks) {
-    std::vector<UploadRowTexts> rows;
-    rows.reserve(tasks.size());
-    for (const UpInfo& task : tasks) {
-        rows.push_back(MakeUploadRowTexts(task));
-    }
-    m_pModel->AppendRows(rows);
+void CListCtrlEx::AddTaskRows(std::span<const UpInfo> tasks) {
+    m_pModel->AppendTasks(tasks);
 }
 
 int CListCtrlEx::GetItemData(int row) const {
@@ -78,7 +73,7 @@ std::u16string CListCtrlEx::GetItemText(int row, int column) const {
     if (!m_pModel->Valid(row) || column < 0 || column >= UploadListModel::kColumnCount) {
         return {};
     }
-    return m_pModel->At(row).texts.columns[column];
+    return m_pModel->Text(row, column);
 }
 
 int CListCtrlEx::RowState(int row) const {
@@ -134,7 +129,7 @@ void CListCtrlEx::DeleteRow(int row) {
 }
 
 void CListCtrlEx::OnCancelButton(int row) {
-    if (!m_pModel->Valid(row)) {
+    if (!m_pModel->Valid(row) || m_bDeletionHeld) {
         return;
     }
     const std::u16string path = ReadPathForMessage(row);
@@ -147,7 +142,7 @@ void CListCtrlEx::OnCancelButton(int row) {
         }
         // The box ran an event loop: find the row again by its path.
         row = m_pModel->FirstRowWithPath(path);
-        if (row < 0) {
+        if (row < 0 || m_bDeletionHeld) {
             return;
         }
         // Only the work on this very file is stopped, at whatever step it is (digest,

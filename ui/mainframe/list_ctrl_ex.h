@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -43,8 +44,13 @@ public:
     void DeleteRows(std::vector<int> rows);
 
     // Adds rows for tasks at the end, waiting (value 0).
-    void AddTaskRows(const std::vector<UpInfo>& tasks);
-    void AddTaskRow(const UpInfo& task) { AddTaskRows({task}); }
+    void AddTaskRows(std::span<const UpInfo> tasks);
+    void AddTaskRows(const std::vector<UpInfo>& tasks) {
+        AddTaskRows(std::span<const UpInfo>(tasks));
+    }
+    void AddTaskRow(const UpInfo& task) { AddTaskRows(std::span<const UpInfo>(&task, 1)); }
+    // While held (a folder upload walks its files), the cancel buttons remove no row.
+    void HoldRowDeletion(bool held) { m_bDeletionHeld = held; }
 
     int GetItemCount() const { return m_pModel->Count(); }
     int GetItemData(int row) const;
@@ -99,4 +105,5 @@ private:
     std::function<void(const QPoint&)> m_menuHandler;
     ButtonHit m_pressed;
     ButtonHit m_hovered;
+    bool m_bDeletionHeld = false;
 };

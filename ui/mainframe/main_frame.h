@@ -223,6 +223,20 @@ public:
     void UploadFolderTo(const std::u16string& folder, int fid);
     // A task for one local file as the folder scan makes it.
     static UpInfo MakeFileTask(const std::u16string& folder, const std::u16string& name, int fid);
+    // True while a folder upload walks its files. The window keeps turning meanwhile; the
+    // commands that would queue again, remove rows or end the window refuse (with a log
+    // line naming `what`) and answer true.
+    bool RefuseWhileQueueing(const char16_t* what) const;
+    bool Queueing() const { return m_bQueueing; }
+    // How a folder upload paces itself: new rows in runs of `runLength`, a turn of the event
+    // loop after a run when `turnEveryMs` went by since the last, how far it is shown from
+    // `progressAfterMs` on (tests shorten them).
+    struct QueueingPace {
+        std::size_t runLength = 4096;
+        int turnEveryMs = 40;
+        int progressAfterMs = 500;
+    };
+    QueueingPace m_queueingPace;
 
     void SetControlText(const char16_t* name, const std::u16string& text);
 
@@ -300,6 +314,16 @@ private:
     void OnResumeAllButton(DuControl* control, std::intptr_t p1, std::intptr_t p2);
     void OnRetryFailedButton(DuControl* control, std::intptr_t p1, std::intptr_t p2);
     void OnClearFinishedButton(DuControl* control, std::intptr_t p1, std::intptr_t p2);
+
+    // The folder upload's turn of the event loop when it has not turned for a moment; from
+    // half a second into the upload on, the queue line shows `text` (how far it is).
+    void QueueingTurn(const std::u16string& text);
+    // Runs `work` on a thread of its own while this thread turns with `text()` shown.
+    template <class Work, class Text> void RunWhileTurning(Work&& work, Text&& text);
+    bool m_bQueueing = false;
+    QElapsedTimer m_queueingClock;
+    QElapsedTimer m_lastTurn;
+    bool m_bQueueingShown = false;
 
     QTimer* m_pProgressTimer = nullptr;
     QElapsedTimer m_progressClock;

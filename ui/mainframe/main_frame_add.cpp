@@ -3,6 +3,7 @@
 #include "ui/mainframe/main_frame.h"
 
 #include "app/global_var.h"
+#include "base/format.h"
 #include "base/log.h"
 #include "media/local_scan.h"
 #include "ui/local_dir_tree.h"
@@ -10,16 +11,30 @@
 #include "ui/mainframe/preview_list.h"
 #include "ui/sel_net_dir_dlg.h"
 #include "ui/show_msg_dlg.h"
+#include "ui/skin/du_control.h"
 #include "upload/transfer_stats.h"
 #include "upload/upload_list_file.h"
 
+#include <QCoreApplication>
 #include <QString>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <span>
+#include <system_error>
+#include <thread>
 
 namespace {
 
 using QueueGuard = std::lock_guard<std::recursive_mutex>;
 
 constexpr char16_t kNoLocalFolder[] = u"请选择本地待上传的目录后再上传！";
+
+// How long a folder upload's turn may process events, and its wait for a thread between
+// turns.
+constexpr int kTurnMs = 20;
 
 std::u16string Trimmed(const std::u16string& text) {
     return QString::fromStdU16String(text).trimmed().toStdU16String();
@@ -124,7 +139,51 @@ UpInfo CMainFrame::MakeFileTask(const std::u16string& folder, const std::u16stri
     return MakeFileUploadTask(folder, name, fid);
 }
 
+bool CMainFrame::RefuseWhileQueueing(const char16_t* what) const {
+    if (!m_bQueueing) {
+        return false;
+    }
+    LogInfo(u"Adding uploads from a folder: %s waits until it is done.", what);
+    return true;
+}
+
+void CMainFrame::QueueingTurn(const std::u16string& text) {
+    if (m_lastTurn.isValid() && m_lastTurn.elapsed() < m_queueingPace.turnEveryMs) {
+        return;
+    }
+    if (m_queueingClock.elapsed() >= m_queueingPace.progressAfterMs && m_pCopyrightText) {
+        m_bQueueingShown = true;
+        m_pCopyrightText->SetText(text);
+        m_pCopyrightText->Redraw();
+    }
+    QCoreApplication::processEvents(QEventLoop::AllEvents, kTurnMs);
+    m_lastTurn.start();
+}
+
+template <class Work, class Text> void CMainFrame::RunWhileTurning(Work&& work, Text&& text) {
+    std::promise<void> done;
+    std::future<void> ended = done.get_future();
+    std::thread worker;
+    try {
+        worker = std::thread([&work, &done]() {
+            work();
+            done.set_value();
+        });
+    } catch (const std::system_error&) {
+        LogError(u"No thread for a folder upload's step; it runs without turns.");
+        work();
+        return;
+    }
+    while (ended.wait_for(std::chrono::milliseconds(kTurnMs)) != std::future_status::ready) {
+        QueueingTurn(text());
+    }
+    worker.join();
+}
+
 void CMainFrame::OnUploadFolder() {
+    if (RefuseWhileQueueing(u"another folder upload")) {
+        return;
+    }
     const std::u16string folder = SelectedLocalFolder();
     int fid = 0;
     if (!ChooseFolderAndTarget(folder, fid)) {
@@ -134,47 +193,90 @@ void CMainFrame::OnUploadFolder() {
 }
 
 void CMainFrame::UploadFolderTo(const std::u16string& folder, int fid) {
+    if (RefuseWhileQueueing(u"another folder upload")) {
+        return;
+    }
+    // A library of a hundred thousand files takes seconds: the window keeps turning and
+    // shows how far it is, and what would change the queue or end the window waits.
+    m_bQueueing = true;
+    m_bQueueingShown = false;
+    m_queueingClock.start();
+    m_lastTurn.start();
+    if (m_pUploadList) {
+        m_pUploadList->HoldRowDeletion(true);
+    }
     int added = 0;
     {
-        // Held across the walk, message boxes included: the worker waits meanwhile.
+        // Held across the walk, message boxes and turns included: the worker waits
+        // meanwhile. The threads below take no queue lock.
         QueueGuard lock(m_queue.Lock());
         std::vector<UpInfo> tasks;
-        FindDirAndFiles(folder.c_str(), tasks, fid);
+        std::atomic<std::size_t> found{0};
+        RunWhileTurning([&]() { FindDirAndFiles(folder.c_str(), tasks, fid, &found); },
+                        [&]() {
+                            return FormatText(u"正在查找待上传的文件：已找到 %d 个……",
+                                              static_cast<int>(found.load()));
+                        });
         const int rows = m_pUploadList ? m_pUploadList->GetItemCount() : 0;
-        // New rows are shown and the list file is written once per run of new tasks, not
-        // once per task: a folder of ten thousand files would otherwise rewrite the whole
-        // file ten thousand times. The file ends the same.
-        std::vector<UpInfo> pending;
+        // The walk runs from the last task to the first; the kept tasks gather at the front
+        // in that order. Rows, waiting tasks and figures follow in runs, so the window can
+        // turn between them; the list file gets them in one write at the end.
+        std::reverse(tasks.begin(), tasks.end());
+        std::size_t kept = 0;
+        std::size_t shown = 0;
         auto flush = [&]() {
-            if (pending.empty()) {
+            if (shown == kept) {
                 return;
             }
+            const std::span<const UpInfo> run(tasks.data() + shown, kept - shown);
             if (m_pUploadList) {
-                m_pUploadList->AddTaskRows(pending);
+                m_pUploadList->AddTaskRows(run);
             }
-            m_queue.waiting.insert(m_queue.waiting.end(), pending.begin(), pending.end());
-            for (const UpInfo& t : pending) {
+            m_queue.waiting.insert(m_queue.waiting.end(), run.begin(), run.end());
+            for (const UpInfo& t : run) {
                 UploadStats().Queued(t.m_strFilePath, static_cast<uint64_t>(t.m_nFileLen));
             }
-            if (!AddUploadTaskLists(pending)) {
-                LogError(u"Failed to save %d upload tasks.", static_cast<int>(pending.size()));
-            }
-            pending.clear();
+            shown = kept;
         };
-        for (auto it = tasks.rbegin(); it != tasks.rend(); ++it) {
-            if (m_pUploadList && !m_pUploadList->Model()->RowsWithPath(it->m_strFilePath).empty()) {
+        for (std::size_t i = 0; i < tasks.size(); ++i) {
+            UpInfo& t = tasks[i];
+            if (m_pUploadList && !m_pUploadList->Model()->RowsWithPath(t.m_strFilePath).empty()) {
                 flush(); // the rows so far are on screen before the message
-                if (ReportDuplicate(it->m_strFilePath, it->m_strFilePath, rows)) {
+                if (ReportDuplicate(t.m_strFilePath, t.m_strFilePath, rows)) {
                     continue;
                 }
             }
-            it->m_bListed = 1;
-            pending.push_back(std::move(*it));
+            t.m_bListed = 1;
+            if (kept != i) {
+                tasks[kept] = std::move(t);
+            }
+            ++kept;
             ++added;
+            if (kept - shown >= m_queueingPace.runLength) {
+                flush();
+                QueueingTurn(FormatText(u"正在添加上传任务：%d/%d……", static_cast<int>(i + 1),
+                                        static_cast<int>(tasks.size())));
+            }
         }
         flush();
+        tasks.resize(kept);
+        if (!tasks.empty()) {
+            bool saved = true;
+            RunWhileTurning([&]() { saved = AddUploadTaskLists(tasks); },
+                            [&]() { return std::u16string(u"正在保存上传列表……"); });
+            if (!saved) {
+                LogError(u"Failed to save %d upload tasks.", static_cast<int>(tasks.size()));
+            }
+        }
+    }
+    m_bQueueing = false;
+    if (m_pUploadList) {
+        m_pUploadList->HoldRowDeletion(false);
     }
     if (added == 0) {
+        if (m_bQueueingShown) {
+            ShowQueueSummary(PendingTaskCount());
+        }
         ShowMessageBox(this, kNothingToUploadText, 1);
         return;
     }
@@ -187,6 +289,9 @@ void CMainFrame::UploadFolderTo(const std::u16string& folder, int fid) {
 }
 
 void CMainFrame::OnUploadSelectedFiles() {
+    if (RefuseWhileQueueing(u"uploading the selected files")) {
+        return;
+    }
     if (!m_pPreviewList || m_pPreviewList->SelectedRows().empty()) {
         return;
     }
@@ -211,6 +316,9 @@ void CMainFrame::OnUploadSelectedFiles() {
 }
 
 void CMainFrame::OnFloatUpload() {
+    if (RefuseWhileQueueing(u"the floating upload button")) {
+        return;
+    }
     const int row = FloatButtonItem();
     if (row < 0 || !m_pPreviewList) {
         return;

@@ -29,6 +29,9 @@ bool HasLocalUrl(const QMimeData* mime) {
 } // namespace
 
 bool CMainFrame::OnDropUrls(const QList<QUrl>& urls) {
+    if (RefuseWhileQueueing(u"a drop")) {
+        return false;
+    }
     struct DroppedFile {
         std::u16string folder;
         std::u16string name;

@@ -83,6 +83,9 @@ void CMainFrame::OpenSettings() {
 }
 
 bool CMainFrame::ConfirmExit() {
+    if (RefuseWhileQueueing(u"exit")) {
+        return false;
+    }
     if (ShowMessageBox(this, u"确定退出系统吗,点[否]取消退出?", 0) != 1) {
         return false;
     }
@@ -122,6 +125,9 @@ void CMainFrame::closeEvent(QCloseEvent* e) {
 }
 
 void CMainFrame::Logout() {
+    if (RefuseWhileQueueing(u"logout")) {
+        return;
+    }
     DuStyle* style = DuAppStyle();
     // Hiding the main window must not end the program while the login window runs.
     const bool quitOnClose = QApplication::quitOnLastWindowClosed();

@@ -45,7 +45,8 @@ void CMainFrame::OnProgressTick(int64_t nowMs) {
     std::u16string line;
     if (n > 0) {
         line = ProgressLineText(stats.Snapshot());
-        if (!line.empty() && m_pCopyrightText) {
+        // A folder upload in progress shows how far it is on the same line meanwhile.
+        if (!line.empty() && m_pCopyrightText && !m_bQueueing) {
             m_bProgressShown = true;
             m_pCopyrightText->SetText(line);
             m_pCopyrightText->Redraw();

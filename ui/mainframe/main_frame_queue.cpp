@@ -17,6 +17,10 @@
 
 #include <QPointer>
 
+#include <iterator>
+#include <system_error>
+#include <thread>
+
 namespace {
 
 using QueueGuard = std::lock_guard<std::recursive_mutex>;
@@ -202,14 +206,30 @@ void CMainFrame::LoadUpLoadTaskList() {
     }
     for (UpInfo& task : tasks) {
         task.m_bListed = 1;
-        UploadStats().Queued(task.m_strFilePath, static_cast<uint64_t>(task.m_nFileLen));
+    }
+    // A saved queue of a whole library: the figures learn the tasks on a thread while the
+    // rows are made; both only read the tasks.
+    auto queueFigures = [&tasks]() {
+        for (const UpInfo& task : tasks) {
+            UploadStats().Queued(task.m_strFilePath, static_cast<uint64_t>(task.m_nFileLen));
+        }
+    };
+    std::thread figures;
+    try {
+        figures = std::thread(queueFigures);
+    } catch (const std::system_error&) {
+        queueFigures();
     }
     if (m_pUploadList) {
         m_pUploadList->AddTaskRows(tasks);
     }
+    if (figures.joinable()) {
+        figures.join();
+    }
     {
         QueueGuard lock(m_queue.Lock());
-        m_queue.waiting.insert(m_queue.waiting.end(), tasks.begin(), tasks.end());
+        m_queue.waiting.insert(m_queue.waiting.end(), std::make_move_iterator(tasks.begin()),
+                               std::make_move_iterator(tasks.end()));
         const int n = static_cast<int>(m_queue.waiting.size());
         if (n > 0) {
             ShowQueueSummary(n + m_queue.activeCount);

@@ -99,7 +99,7 @@ void CMainFrame::RetryFailedUploads() {
 }
 
 void CMainFrame::ClearFinishedRows() {
-    if (!m_pUploadList) {
+    if (!m_pUploadList || RefuseWhileQueueing(u"clearing the uploaded rows")) {
         return;
     }
     const std::vector<int> rows = m_pUploadList->Model()->UploadedRows();

@@ -1,6 +1,6 @@
 #include "ui/mainframe/upload_list_model.h"
 
-#include "base/format.h"
+#include <QVarLengthArray>
 
 #include <algorithm>
 
@@ -38,11 +38,11 @@ QVariant UploadListModel::data(const QModelIndex& index, int role) const {
     const Row& row = At(index.row());
     switch (role) {
     case Qt::DisplayRole:
-        return QString::fromStdU16String(row.texts.columns[index.column()]);
+        return CellText(index.row(), index.column());
     case Qt::ToolTipRole:
         // Names and folders are cut to their columns; the tip shows them whole.
         if (index.column() == kColName || index.column() == kColNetDir) {
-            return QString::fromStdU16String(row.texts.columns[index.column()]);
+            return CellText(index.row(), index.column());
         }
         return {};
     case Qt::TextAlignmentRole:
@@ -53,7 +53,7 @@ QVariant UploadListModel::data(const QModelIndex& index, int role) const {
         return row.state;
     case kSpeedRole:
         if (index.column() == kColProgress && !m_speeds.isEmpty()) {
-            return m_speeds.value(PathKey(row.texts.columns[kColFullPath]));
+            return m_speeds.value(row.path.toCaseFolded());
         }
         return {};
     default:
@@ -78,19 +78,93 @@ QString UploadListModel::PathKey(const std::u16string& fullPath) {
     return QString::fromStdU16String(fullPath).toCaseFolded();
 }
 
-void UploadListModel::AppendRows(const std::vector<UploadRowTexts>& rows) {
-    if (rows.empty()) {
+uint32_t UploadListModel::KeyOf(QStringView path) {
+    // The hash of the case-folded path, folded a character at a time: no copy of the path.
+    QVarLengthArray<char16_t, 512> folded;
+    for (qsizetype i = 0; i < path.size(); ++i) {
+        const char16_t c = path[i].unicode();
+        if (c < 0x80) {
+            folded.append(c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c);
+        } else if (QChar::isHighSurrogate(c) && i + 1 < path.size() &&
+                   QChar::isLowSurrogate(path[i + 1].unicode())) {
+            const char32_t u =
+                QChar::toCaseFolded(QChar::surrogateToUcs4(c, path[i + 1].unicode()));
+            folded.append(QChar::highSurrogate(u));
+            folded.append(QChar::lowSurrogate(u));
+            ++i;
+        } else {
+            folded.append(static_cast<char16_t>(QChar::toCaseFolded(char32_t{c})));
+        }
+    }
+    const size_t h = qHash(QStringView(folded.data(), folded.size()));
+    return static_cast<uint32_t>(h ^ (static_cast<uint64_t>(h) >> 32));
+}
+
+QString UploadListModel::CellText(int row, int column) const {
+    if (!Valid(row)) {
+        return {};
+    }
+    const Row& r = At(row);
+    switch (column) {
+    case kColName:
+        if (r.name.isNull()) {
+            const qsizetype sep = std::max(r.path.lastIndexOf(u'/'), r.path.lastIndexOf(u'\\'));
+            return r.path.mid(sep + 1);
+        }
+        return r.name;
+    case kColNetDir:
+        return r.netDir;
+    case kColProgress:
+        if (r.shown == kValueUploaded) {
+            return QStringLiteral("上传成功");
+        }
+        if (r.shown >= 1 && r.shown < 100) {
+            return QString::number(r.shown) + u'%';
+        }
+        return r.shown == kShownNote ? r.note : QStringLiteral("等待中...");
+    case kColSize:
+        return QString::fromStdU16String(UploadSizeText(r.size));
+    case kColFullPath:
+        return r.path;
+    case kColNetDirId:
+        return QString::number(r.netDirId);
+    default:
+        return {};
+    }
+}
+
+std::u16string UploadListModel::Text(int row, int column) const {
+    return CellText(row, column).toStdU16String();
+}
+
+void UploadListModel::AppendTasks(std::span<const UpInfo> tasks) {
+    if (tasks.empty()) {
         return;
     }
     const int first = Count();
-    beginInsertRows(QModelIndex(), first, first + static_cast<int>(rows.size()) - 1);
-    m_rows.reserve(m_rows.size() + rows.size());
-    for (const UploadRowTexts& texts : rows) {
+    beginInsertRows(QModelIndex(), first, first + static_cast<int>(tasks.size()) - 1);
+    m_rows.reserve(m_rows.size() + tasks.size());
+    m_index.reserve(static_cast<qsizetype>(m_rows.size() + tasks.size()));
+    QString netDir = m_rows.empty() ? QString() : m_rows.back().netDir;
+    for (const UpInfo& task : tasks) {
         Row row;
-        row.texts = texts;
-        row.texts.columns[kColProgress] = u"等待中...";
-        row.texts.columns[kColOperation].clear();
-        m_index.insert(PathKey(row.texts.columns[kColFullPath]), Count());
+        row.path = QString::fromStdU16String(task.m_strFilePath);
+        const qsizetype sep = std::max(row.path.lastIndexOf(u'/'), row.path.lastIndexOf(u'\\'));
+        const QStringView tail = QStringView(row.path).mid(sep + 1);
+        if (tail != QStringView(task.m_strFileName.data(),
+                                static_cast<qsizetype>(task.m_strFileName.size()))) {
+            row.name = QString::fromStdU16String(task.m_strFileName);
+        }
+        if (QStringView(task.m_strNetDirPath.data(),
+                        static_cast<qsizetype>(task.m_strNetDirPath.size())) != netDir ||
+            netDir.isNull()) {
+            netDir = QString::fromStdU16String(task.m_strNetDirPath);
+        }
+        row.netDir = netDir;
+        row.size = task.m_nFileLen;
+        row.netDirId = task.m_nNetDirId;
+        row.key = KeyOf(row.path);
+        m_index.insert(row.key, Count());
         m_rows.push_back(std::move(row));
     }
     endInsertRows();
@@ -134,7 +208,7 @@ void UploadListModel::SetSpeeds(
     touched.append(next.keys());
     m_speeds = std::move(next);
     for (const QString& key : touched) {
-        for (int row : m_index.values(key)) {
+        for (int row : RowsWithPath(key.toStdU16String())) {
             emit dataChanged(index(row, kColProgress), index(row, kColProgress));
         }
     }
@@ -154,7 +228,7 @@ std::vector<std::u16string> UploadListModel::FailedPaths() const {
     std::vector<std::u16string> paths;
     for (const Row& r : m_rows) {
         if (r.failed) {
-            paths.push_back(r.texts.columns[kColFullPath]);
+            paths.push_back(r.path.toStdU16String());
         }
     }
     return paths;
@@ -171,7 +245,7 @@ void UploadListModel::RebuildIndex() {
     m_index.clear();
     m_index.reserve(Count());
     for (int r = 0; r < Count(); ++r) {
-        m_index.insert(PathKey(At(r).texts.columns[kColFullPath]), r);
+        m_index.insert(At(r).key, r);
     }
 }
 
@@ -185,12 +259,15 @@ void UploadListModel::SetValue(int row, int value) {
     }
     if (value == 100 || value == kValueUploaded) {
         r.value = kValueUploaded;
-        r.texts.columns[kColProgress] = u"上传成功";
+        r.shown = kValueUploaded;
     } else {
         r.value = value;
         if (value >= 1 && value < 100) {
-            r.texts.columns[kColProgress] = FormatText(u"%d%s", value, u"%");
+            r.shown = static_cast<int16_t>(value);
         }
+    }
+    if (r.shown != kShownNote) {
+        r.note.clear();
     }
     emit dataChanged(index(row, 0), index(row, kColumnCount - 1));
 }
@@ -224,7 +301,8 @@ void UploadListModel::SetFailedForPath(const std::u16string& fullPath, const std
         r.value = 0;
         r.state = 0;
         r.failed = true;
-        r.texts.columns[kColProgress] = text;
+        r.shown = kShownNote;
+        r.note = QString::fromStdU16String(text);
         emit dataChanged(index(row, 0), index(row, kColumnCount - 1));
     }
 }
@@ -240,8 +318,14 @@ void UploadListModel::SetAllStates(int state) {
 }
 
 std::vector<int> UploadListModel::RowsWithPath(const std::u16string& fullPath) const {
-    QList<int> found = m_index.values(PathKey(fullPath));
-    std::vector<int> rows(found.begin(), found.end());
+    const QStringView path(fullPath.data(), static_cast<qsizetype>(fullPath.size()));
+    std::vector<int> rows;
+    const uint32_t key = KeyOf(path);
+    for (auto it = m_index.constFind(key); it != m_index.cend() && it.key() == key; ++it) {
+        if (QStringView(At(it.value()).path).compare(path, Qt::CaseInsensitive) == 0) {
+            rows.push_back(it.value());
+        }
+    }
     std::sort(rows.begin(), rows.end());
     return rows;
 }

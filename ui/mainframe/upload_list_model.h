@@ -1,7 +1,10 @@
-// The rows of the upload list: one per upload task, with the texts of the seven columns,
-// the row value (0 waiting, 1 to 99 per cent sent, 200 uploaded) and the row state (1 the
-// transfer may run, 0 paused). Rows are found by full path without regard to case through
-// an index, so a list of ten thousand rows answers a lookup without a scan.
+// The rows of the upload list: one per upload task, with what its seven columns show, the
+// row value (0 waiting, 1 to 99 per cent sent, 200 uploaded) and the row state (1 the
+// transfer may run, 0 paused). A row keeps its task's values, not the column texts: the
+// texts are made when a cell is drawn, the name is the path's last part unless the task
+// says otherwise and the rows of one server folder share its path, so a whole library of a
+// hundred thousand rows stays small. Rows are found by full path without regard to case
+// through an index of path hashes, so a lookup needs no scan.
 #pragma once
 
 #include "upload/upload_view.h"
@@ -9,6 +12,9 @@
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QString>
+
+#include <cstdint>
+#include <span>
 
 #include <string>
 #include <vector>
@@ -31,11 +37,19 @@ public:
     static constexpr int kValueUploaded = 200;
 
     struct Row {
-        UploadRowTexts texts;
-        int value = 0;
-        int state = 1;
+        QString path;   // column 5
+        QString name;   // column 0; null when it is the path's last part
+        QString netDir; // column 1, shared by the rows of one server folder
+        QString note;   // the progress text when `shown` is kShownNote
+        qint64 size = 0;
+        int netDirId = 0;
+        uint32_t key = 0; // the index's hash of the path
+        int16_t value = 0;
+        int16_t shown = 0; // the progress text: 0 "等待中...", 1..99 "%d%", 200, or kShownNote
+        int8_t state = 1;
         bool failed = false; // shows a failure text until it is resumed
     };
+    static constexpr int16_t kShownNote = -1;
 
     explicit UploadListModel(QObject* parent = nullptr);
 
@@ -44,9 +58,11 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-    // Adds rows at the end with value 0, state 1 and "等待中..." as progress text.
-    void AppendRows(const std::vector<UploadRowTexts>& rows);
-    void AppendRow(const UploadRowTexts& texts) { AppendRows({texts}); }
+    // Adds a row per task at the end with value 0, state 1 and "等待中..." as progress text.
+    void AppendTasks(std::span<const UpInfo> tasks);
+    // The text of a cell as the list shows it (column 4 has none).
+    std::u16string Text(int row, int column) const;
+    QString CellText(int row, int column) const;
     void RemoveRow(int row);
     // Removes rows given in descending order, with one rebuild of the index.
     void RemoveRows(const std::vector<int>& descending);
@@ -78,10 +94,11 @@ public:
     static QString PathKey(const std::u16string& fullPath);
 
 private:
+    static uint32_t KeyOf(QStringView path);
     void RebuildIndex();
 
     std::vector<Row> m_rows;
-    QMultiHash<QString, int> m_index;
+    QMultiHash<uint32_t, int> m_index;
     QHash<QString, QString> m_speeds; // path key -> speed text
 };
 

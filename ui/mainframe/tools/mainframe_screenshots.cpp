@@ -316,17 +316,13 @@ int main(int argc, char** argv) {
         TransferStats& stats = UploadStats();
         const uint64_t sizes[] = {3276800, 2936012, 48234496, 4194304, 125829120, 3984588, 1048576};
         for (int r = 0; r < model->Count() && r < 7; ++r) {
-            stats.Queued(model->At(r).texts.columns[UploadListModel::kColFullPath], sizes[r]);
+            stats.Queued(model->Text(r, UploadListModel::kColFullPath), sizes[r]);
         }
-        const std::u16string video = model->At(2).texts.columns[UploadListModel::kColFullPath];
-        stats.Ended(model->At(0).texts.columns[UploadListModel::kColFullPath],
-                    TransferStats::End::Done);
-        stats.Ended(model->At(1).texts.columns[UploadListModel::kColFullPath],
-                    TransferStats::End::Instant);
-        stats.BytesSent(model->At(3).texts.columns[UploadListModel::kColFullPath], 964689, 964689,
-                        4194304);
-        stats.Ended(model->At(3).texts.columns[UploadListModel::kColFullPath],
-                    TransferStats::End::Paused);
+        const std::u16string video = model->Text(2, UploadListModel::kColFullPath);
+        stats.Ended(model->Text(0, UploadListModel::kColFullPath), TransferStats::End::Done);
+        stats.Ended(model->Text(1, UploadListModel::kColFullPath), TransferStats::End::Instant);
+        stats.BytesSent(model->Text(3, UploadListModel::kColFullPath), 964689, 964689, 4194304);
+        stats.Ended(model->Text(3, UploadListModel::kColFullPath), TransferStats::End::Paused);
         // Far past the window's own clock, whose refresh then leaves these samples alone.
         const int64_t t0 = 1000000000;
         stats.Sample(t0);
@@ -342,7 +338,7 @@ int main(int argc, char** argv) {
             std::lock_guard<std::recursive_mutex> lock(frame.m_queue.Lock());
             for (int r = 2; r < model->Count(); ++r) {
                 UpInfo task;
-                task.m_strFilePath = model->At(r).texts.columns[UploadListModel::kColFullPath];
+                task.m_strFilePath = model->Text(r, UploadListModel::kColFullPath);
                 frame.m_queue.waiting.push_back(task);
             }
         }
