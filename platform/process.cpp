@@ -10,6 +10,9 @@
 #include <limits.h>
 #include <string_view>
 #include <unistd.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace platform {
 
@@ -96,6 +99,12 @@ int CountProcessesNamed(std::u16string name) {
     }
     closedir(d);
     return count;
+}
+
+void ReleaseFreedMemory() {
+#if defined(__GLIBC__)
+    ::malloc_trim(0);
+#endif
 }
 
 } // namespace platform

@@ -2,31 +2,73 @@
 
 #include <algorithm>
 #include <functional>
+#include <string_view>
 
 #include "upload/upload_list_cache.h"
 
 namespace {
 
-std::u16string_view Field(const std::u16string& packed, std::size_t k) {
-    std::size_t begin = 0;
-    for (std::size_t i = 0; i < k; ++i)
-        begin = packed.find(u'\0', begin) + 1;
-    const std::size_t end = packed.find(u'\0', begin);
-    return std::u16string_view(packed).substr(
-        begin, end == std::u16string::npos ? std::u16string::npos : end - begin);
+// Values are kept 8 bits to a unit where they can be (paths are mostly ASCII): each UTF-16
+// unit as one to three bytes, as UTF-8 encodes a code point, surrogates one by one so that
+// any text comes back unchanged. No byte of a unit is 0, the separator of the values.
+void Encode(std::u16string_view text, std::string& out) {
+    for (char16_t c : text) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
 }
 
-std::u16string Pack(const std::u16string* values) {
+std::u16string Decode(std::string_view bytes) {
+    std::u16string out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        const auto at = [&](std::size_t k) {
+            return i + k < bytes.size() ? static_cast<unsigned char>(bytes[i + k]) & 0x3F : 0;
+        };
+        if (b < 0x80) {
+            out += static_cast<char16_t>(b);
+            i += 1;
+        } else if (b < 0xE0) {
+            out += static_cast<char16_t>(((b & 0x1F) << 6) | at(1));
+            i += 2;
+        } else {
+            out += static_cast<char16_t>(((b & 0x0F) << 12) | (at(1) << 6) | at(2));
+            i += 3;
+        }
+    }
+    return out;
+}
+
+std::u16string Field(const std::string& packed, std::size_t k) {
+    std::size_t begin = 0;
+    for (std::size_t i = 0; i < k; ++i)
+        begin = packed.find('\0', begin) + 1;
+    const std::size_t end = packed.find('\0', begin);
+    return Decode(std::string_view(packed).substr(
+        begin, end == std::string::npos ? std::string::npos : end - begin));
+}
+
+std::string Pack(const std::u16string* values) {
     std::size_t n = kListedCount - 1;
     for (std::size_t k = 0; k < kListedCount; ++k)
         n += values[k].size();
-    std::u16string packed;
+    std::string packed;
     packed.reserve(n);
     for (std::size_t k = 0; k < kListedCount; ++k) {
         if (k > 0)
-            packed += u'\0';
-        packed += values[k];
+            packed += '\0';
+        Encode(values[k], packed);
     }
+    packed.shrink_to_fit();
     return packed;
 }
 
@@ -84,7 +126,7 @@ bool ListTaskStore::IsTask(std::size_t slot) const {
 
 std::u16string ListTaskStore::PathOf(const Slot& slot) const {
     if (!slot.packed.empty())
-        return std::u16string(Field(slot.packed, kListedPath));
+        return Field(slot.packed, kListedPath);
     const XmlAttribute* a = slot.other->FindAttr(kListedNames[kListedPath]);
     return a != nullptr ? a->value : std::u16string();
 }
@@ -108,7 +150,7 @@ std::size_t ListTaskStore::Find(const std::u16string& path) const {
 std::u16string ListTaskStore::Value(std::size_t slot, std::size_t k) const {
     const Slot& s = m_slots[slot];
     if (!s.packed.empty())
-        return std::u16string(Field(s.packed, k));
+        return Field(s.packed, k);
     const XmlAttribute* a = s.other ? s.other->FindAttr(kListedNames[k]) : nullptr;
     return a != nullptr ? a->value : std::u16string();
 }
@@ -116,12 +158,12 @@ std::u16string ListTaskStore::Value(std::size_t slot, std::size_t k) const {
 void ListTaskStore::Replace(std::size_t slot, std::size_t k, const std::u16string& value) {
     Slot& s = m_slots[slot];
     if (!s.packed.empty()) {
-        if (FoldListText(std::u16string(Field(s.packed, k))) == FoldListText(value) ||
+        if (FoldListText(Field(s.packed, k)) == FoldListText(value) ||
             value.find(u'\0') != std::u16string::npos)
             return;
         std::u16string values[kListedCount];
         for (std::size_t i = 0; i < kListedCount; ++i)
-            values[i] = i == k ? value : std::u16string(Field(s.packed, i));
+            values[i] = i == k ? value : Field(s.packed, i);
         s.packed = Pack(values);
         return;
     }
@@ -174,7 +216,7 @@ void ListTaskStore::Write(const XmlWriteOptions& options, int depth, std::u16str
             continue;
         }
         for (std::size_t k = 0; k < kListedCount; ++k)
-            task.attributes[k]->value.assign(Field(s.packed, k));
+            task.attributes[k]->value = Field(s.packed, k);
         out += WriteXml(task, at);
     }
 }

@@ -1,6 +1,7 @@
 // The task elements of one group of the upload list file, held compactly. A task element of
 // the usual shape (QumoFileInfo with the eleven attributes in their order and nothing else)
-// is kept as its values alone, about a tenth of its tree; any other child keeps its tree.
+// is kept as its values alone, coded 8 bits to a unit where they can be: about a tenth
+// of its tree; any other child keeps its tree.
 // Written back, both give the bytes the whole tree would. Removing a task leaves a hole
 // that the next compaction fills, so the end of a task moves no other task.
 #pragma once
@@ -67,7 +68,7 @@ public:
 
 private:
     struct Slot {
-        std::u16string packed;          // the values joined by U+0000 (a value never holds one)
+        std::string packed;             // the values, 8-bit coded, joined by 0 (no value holds one)
         std::unique_ptr<XmlNode> other; // a child of another shape
         bool Hole() const { return packed.empty() && !other; }
     };

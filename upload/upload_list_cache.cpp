@@ -6,6 +6,7 @@
 #include "base/log.h"
 #include "platform/files.h"
 #include "platform/lasterror.h"
+#include "platform/process.h"
 #include "upload/upload_list_file.h"
 
 namespace {
@@ -26,6 +27,8 @@ std::u16string Attr(const XmlNode* node, const char16_t* name) {
 // Folding past this many journal records (or the number of tasks, if larger) keeps the
 // journal's replay short and the cost of the whole writes spread thinly over the changes.
 constexpr std::size_t kMinFoldRecords = 1024;
+// Lists this long leave megabytes of freed buffers behind a whole read or write.
+constexpr std::size_t kReleaseAfterTasks = 2000;
 
 } // namespace
 
@@ -88,6 +91,8 @@ bool ListCache::Load(const std::u16string& path) {
     // Each group's children move to their compact stores as soon as they are read.
     for (std::size_t i = 0; i < m_root.ChildCount(); ++i)
         Tasks(m_root.GetChild(i)).Adopt(*m_root.GetChild(i));
+    if (TaskCount() >= kReleaseAfterTasks)
+        platform::ReleaseFreedMemory(); // the tree read was many times the size of the store
     m_loaded = listjournal::StampOf(path, m_stamp);
     if (!m_loaded)
         return false;
@@ -180,7 +185,10 @@ bool ListCache::Flush() {
 bool ListCache::Fold() {
     for (auto& [group, tasks] : m_tasks)
         tasks.Compact();
-    if (!SaveFile(WriteXml(m_root, DefaultWriteOptions, *this), m_path))
+    const bool saved = SaveFile(WriteXml(m_root, DefaultWriteOptions, *this), m_path);
+    if (TaskCount() >= kReleaseAfterTasks)
+        platform::ReleaseFreedMemory(); // the text of a long list is megabytes
+    if (!saved)
         return false;
     listjournal::StampOf(m_path, m_stamp);
     // Only now: a kill before the write finished leaves the old file and the whole journal.

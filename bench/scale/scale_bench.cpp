@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <string>
 #include <thread>
@@ -90,7 +91,9 @@ bool RunOne(const std::string& work, int count, std::mt19937_64& rng, Figure& ou
         std::lock_guard<std::recursive_mutex> g(queue.Lock());
         if (!AddUploadTaskLists(tasks))
             return false;
-        queue.waiting.insert(queue.waiting.end(), tasks.begin(), tasks.end());
+        // Moved, as the window moves the scan's records into the queue.
+        queue.waiting.insert(queue.waiting.end(), std::make_move_iterator(tasks.begin()),
+                             std::make_move_iterator(tasks.end()));
     }
     out.queueS = Seconds(q0);
     tasks.clear();
