@@ -57,7 +57,7 @@ std::u16string Field(const std::string& packed, std::size_t k) {
         begin, end == std::string::npos ? std::string::npos : end - begin));
 }
 
-std::string Pack(const std::u16string* values) {
+std::string Pack(const std::u16string_view* values) {
     std::size_t n = kListedCount - 1;
     for (std::size_t k = 0; k < kListedCount; ++k)
         n += values[k].size();
@@ -98,11 +98,10 @@ void ListTaskStore::Adopt(XmlNode& group) {
     for (std::unique_ptr<XmlNode>& child : children) {
         Slot slot;
         if (UsualShape(*child)) {
-            std::u16string values[kListedCount];
+            std::u16string_view values[kListedCount];
             for (std::size_t k = 0; k < kListedCount; ++k)
-                values[k] = std::move(child->attributes[k]->value);
+                values[k] = child->attributes[k]->value;
             slot.packed = Pack(values);
-            child.reset(); // freed as we go: the tree of a long list is large
         } else {
             child->parent = nullptr;
             slot.other = std::move(child);
@@ -110,11 +109,16 @@ void ListTaskStore::Adopt(XmlNode& group) {
         m_slots.push_back(std::move(slot));
         Index(m_slots.size() - 1);
     }
+    // The tree goes only now, all at once: the values made from it then lie apart from the
+    // memory it leaves, which can go back to the system whole instead of staying pinned
+    // by one small value per page.
 }
 
 void ListTaskStore::Append(const std::u16string (&values)[kListedCount]) {
+    std::u16string_view views[kListedCount];
+    std::copy(std::begin(values), std::end(values), views);
     Slot slot;
-    slot.packed = Pack(values);
+    slot.packed = Pack(views);
     m_slots.push_back(std::move(slot));
     Index(m_slots.size() - 1);
 }
@@ -162,9 +166,12 @@ void ListTaskStore::Replace(std::size_t slot, std::size_t k, const std::u16strin
             value.find(u'\0') != std::u16string::npos)
             return;
         std::u16string values[kListedCount];
-        for (std::size_t i = 0; i < kListedCount; ++i)
+        std::u16string_view views[kListedCount];
+        for (std::size_t i = 0; i < kListedCount; ++i) {
             values[i] = i == k ? value : Field(s.packed, i);
-        s.packed = Pack(values);
+            views[i] = values[i];
+        }
+        s.packed = Pack(views);
         return;
     }
     XmlAttribute* a = s.other ? s.other->FindAttr(kListedNames[k]) : nullptr;

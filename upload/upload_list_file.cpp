@@ -3,6 +3,7 @@
 #include <cstring>
 #include <ctime>
 #include <cwctype>
+#include <functional>
 #include <iterator>
 #include <mutex>
 #include <utility>
@@ -263,8 +264,7 @@ UploadListJournalScope::~UploadListJournalScope() {
         FlushUploadTaskList();
 }
 
-bool ReadListTasks(std::vector<ListedTask>& out) {
-    out.clear();
+bool VisitListTasks(const std::function<void(ListedTask&)>& visit) {
     std::lock_guard<std::mutex> guard(g_listFileLock);
     const std::u16string path = CGlobalVar::m_strUploadListPath;
     if (!SyncList(path))
@@ -273,14 +273,18 @@ bool ReadListTasks(std::vector<ListedTask>& out) {
     if (group == nullptr)
         return true;
     const ListTaskStore& tasks = g_cache.Tasks(group);
-    out.reserve(tasks.Count());
+    ListedTask t;
     for (std::size_t i = 0; i < tasks.Slots(); ++i) {
         if (!tasks.IsTask(i))
             continue;
-        ListedTask t;
         for (std::size_t k = 0; k < kListedCount; ++k)
             t.values[k] = tasks.Value(i, k);
-        out.push_back(std::move(t));
+        visit(t);
     }
     return true;
+}
+
+bool ReadListTasks(std::vector<ListedTask>& out) {
+    out.clear();
+    return VisitListTasks([&](ListedTask& t) { out.push_back(std::move(t)); });
 }

@@ -3,6 +3,7 @@
 // operation is a whole read-modify-write of the file under the list-file lock.
 #pragma once
 
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -56,6 +57,8 @@ struct ListedTask {
 // The logged-in user's task elements in file order. False when the file is missing or
 // unreadable (an unreadable one is set aside).
 bool ReadListTasks(std::vector<ListedTask>& out);
+// The same one task at a time, under the list-file lock: `visit` may take the values.
+bool VisitListTasks(const std::function<void(ListedTask&)>& visit);
 
 // A list file that exists but holds no readable list (too large, empty, not a document) is
 // renamed beside itself ("QumolanUploadList.xml.unreadable-<date>-<time>") and never

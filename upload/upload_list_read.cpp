@@ -39,12 +39,10 @@ std::u16string ExtOf(const std::u16string& path) {
 
 bool ReadUploadTaskList(std::vector<UpInfo>& out) {
     out.clear();
-    std::vector<ListedTask> listed;
-    if (!ReadListTasks(listed))
-        return false;
-    out.reserve(listed.size());
     enum { kName, kPath, kExt, kSize, kDirId, kDirPath, kStatus, kId, kMid, kIp, kPort };
-    for (ListedTask& e : listed) {
+    // One task at a time: a copy of every value of a long list at once would be several
+    // times the size of the records made of it.
+    const bool read = VisitListTasks([&](ListedTask& e) {
         // Every value but the service's upload values is read trimmed.
         for (int k : {kName, kPath, kExt, kSize, kDirId, kDirPath, kStatus})
             e.values[k] = Trim16(e.values[k]);
@@ -73,6 +71,8 @@ bool ReadUploadTaskList(std::vector<UpInfo>& out) {
                 t.m_nUploadPort = api_json::AtoiText(platform::ToNarrow(e.values[kPort]));
         }
         out.push_back(std::move(t));
-    }
-    return true;
+    });
+    if (!read)
+        out.clear();
+    return read;
 }
