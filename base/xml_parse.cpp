@@ -275,6 +275,9 @@ const char16_t* ParseContent(XmlNode& node, const char16_t* p, XmlParseOptions& 
         XmlNode* raw = child.get();
         const char16_t* next = raw->Load(p, &options);
         if (!raw->name.empty()) {
+            // Not yet among the children: appending must not search them for it, or a
+            // list of many children would take the square of their number to read.
+            child->parent = nullptr;
             node.AppendChild(std::move(child));
         }
         if (!next) {
