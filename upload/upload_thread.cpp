@@ -91,11 +91,19 @@ int CUploadThread::Pass(bool& finishedAny, bool& failedAny) {
     std::vector<UpInfo> taken;
     {
         Guard g(m_queue.Lock());
-        for (const UpInfo& t : m_queue.waiting) {
-            if (!Wait(0))
+        std::size_t moved = 0;
+        for (; moved < m_queue.waiting.size(); ++moved) {
+            if (!Wait(0)) {
+                // Stopped halfway: the tasks moved so far leave the waiting ones, or the
+                // next worker would find them twice and send them twice.
+                m_queue.waiting.erase(m_queue.waiting.begin(),
+                                      m_queue.waiting.begin() + static_cast<std::ptrdiff_t>(moved));
                 return -1;
-            m_queue.active.push_back(t);
-            taken.push_back(t);
+            }
+            UpInfo& t = m_queue.waiting[moved];
+            if (t.m_bListed == 0)
+                taken.push_back(t); // only these need a row; a library is not copied
+            m_queue.active.push_back(std::move(t));
         }
         m_queue.waiting.clear();
         // Tasks cancelled since the last pass were already subtracted by the window.
