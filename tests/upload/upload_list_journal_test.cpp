@@ -180,3 +180,38 @@ TEST_F(UploadListJournal, TheRunsEndWritesTheFileWholeAndOtherChangesStayWhole) 
 }
 
 } // namespace
+
+// A whole library in the list: read back at a start in order, a run's ends journalled and
+// replayed after a kill, and the file folded to exactly what a fresh write of the rest makes.
+TEST_F(UploadListJournal, ALibraryOfTensOfThousandsStartsAndEndsTasksAfterAKill) {
+    constexpr int kTasks = 30000;
+    std::vector<UpInfo> tasks;
+    for (int i = 0; i < kTasks; ++i)
+        tasks.push_back(Task("IMG_" + std::to_string(i) + ".jpg"));
+    ASSERT_TRUE(AddUploadTaskLists(tasks));
+    DropUploadListForTesting();
+
+    std::vector<UpInfo> read;
+    ASSERT_TRUE(ReadUploadTaskList(read));
+    ASSERT_EQ(read.size(), tasks.size());
+    EXPECT_EQ(read[12345].m_strFilePath, tasks[12345].m_strFilePath);
+    {
+        UploadListJournalScope worker;
+        for (int i = 0; i < kTasks; i += 10)
+            ASSERT_TRUE(DeleteUploadTaskList(tasks[static_cast<std::size_t>(i)].m_strFilePath));
+        DropUploadListForTesting(); // killed before the run's end folds the journal
+    }
+    ASSERT_TRUE(ReadUploadTaskList(read));
+    ASSERT_EQ(read.size(), tasks.size() - tasks.size() / 10);
+    EXPECT_EQ(read.front().m_strFilePath, tasks[1].m_strFilePath);
+    const std::string folded = ReadBytes(list);
+
+    std::vector<UpInfo> rest;
+    for (int i = 0; i < kTasks; ++i)
+        if (i % 10 != 0)
+            rest.push_back(tasks[static_cast<std::size_t>(i)]);
+    std::remove(list.c_str());
+    DropUploadListForTesting();
+    ASSERT_TRUE(AddUploadTaskLists(rest));
+    EXPECT_EQ(folded, ReadBytes(list));
+}
