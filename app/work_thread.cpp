@@ -6,7 +6,12 @@
 #include <system_error>
 
 CWorkThread::CWorkThread(const std::u16string& eventName)
-    : m_stopEvent(platform::EventHandle::Create(eventName)), m_eventName(eventName) {}
+    : m_stopEvent(platform::EventHandle::Create(eventName)), m_eventName(eventName) {
+    // A predecessor that was stopped but has not ended yet still holds the named event,
+    // signalled: sharing it would end this worker before it began.
+    if (m_stopEvent.IsSet())
+        m_stopEvent = platform::EventHandle::CreateFresh(eventName);
+}
 
 CWorkThread::~CWorkThread() {
     StopAndJoin();

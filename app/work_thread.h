@@ -19,7 +19,9 @@
 //
 // Named events: all workers created with one name share one event for as long as any of
 // them exists. A worker that ended leaves it signalled, so the owner deletes an ended
-// worker before it makes its successor, which then starts with a fresh event.
+// worker before it makes its successor, which then starts with a fresh event. A worker made
+// while the named event is signalled (a stopped predecessor still ending) gets an event of
+// its own under the name, so the successor runs.
 //
 // Start, Stop, IsRunning and deletion belong to the owning (user-interface) thread; Wait
 // belongs to the worker's own thread.

@@ -104,7 +104,7 @@ void CFileSha1::RequestStop() {
 
 bool CFileSha1::Stopped() const {
     return m_stop.load(std::memory_order_relaxed) || platform::ThreadCancelRequested() ||
-           (m_abort != nullptr && m_abort());
+           (m_abort && m_abort());
 }
 
 std::u16string CFileSha1::GetFileSha1(const char* path) {

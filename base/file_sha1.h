@@ -10,6 +10,8 @@
 // thread ends.
 #pragma once
 
+#include <functional>
+
 #include <atomic>
 #include <string>
 #include <sys/types.h>
@@ -30,7 +32,7 @@ public:
 
     // A check made between blocks, on the computing thread: true ends the digest as a
     // stop does. Null (the default) checks only the stop flag and the thread's stop.
-    void SetAbortCheck(bool (*check)()) { m_abort = check; }
+    void SetAbortCheck(std::function<bool()> check) { m_abort = std::move(check); }
 
     // Refuses anything but a regular file ("The file can't be opened!") without ever
     // blocking in the open: a named pipe in an upload queue must not hold the worker.
@@ -54,6 +56,6 @@ private:
 
     std::string m_error;
     std::atomic<bool> m_stop{false};
-    bool (*m_abort)() = nullptr;
+    std::function<bool()> m_abort;
     bool m_regularOnly = false;
 };

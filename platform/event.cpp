@@ -1,5 +1,6 @@
 #include "platform/event.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <map>
@@ -28,6 +29,7 @@ std::map<std::u16string, std::weak_ptr<EventState>>& Names() {
 }
 
 thread_local EventHandle t_cancel;
+thread_local EventHandle t_abort;
 
 } // namespace
 
@@ -40,6 +42,14 @@ EventState::~EventState() {
         if (it != Names().end() && it->second.expired())
             Names().erase(it);
     }
+}
+
+EventHandle EventHandle::CreateFresh(std::u16string_view name) {
+    if (!name.empty()) {
+        std::lock_guard<std::mutex> lk(g_namesMu);
+        Names().erase(std::u16string(name));
+    }
+    return Create(name);
 }
 
 EventHandle EventHandle::Create(std::u16string_view name) {
@@ -133,7 +143,13 @@ const EventHandle& ThreadCancelEvent() {
     return t_cancel;
 }
 bool ThreadCancelRequested() {
-    return t_cancel.IsSet();
+    return t_cancel.IsSet() || t_abort.IsSet();
+}
+void SetThreadAbortEvent(const EventHandle& ev) {
+    t_abort = ev;
+}
+bool ThreadAbortRequested() {
+    return t_abort.IsSet();
 }
 
 WaitResult WaitFd(int fd, short events, int ms) {
@@ -141,8 +157,8 @@ WaitResult WaitFd(int fd, short events, int ms) {
     // only a timeout or a stop ends.
     if (fd < 0)
         return WaitResult::Error;
-    pollfd p[2] = {{fd, events, 0}, {t_cancel.Fd(), POLLIN, 0}};
-    nfds_t n = t_cancel.Valid() ? 2 : 1;
+    pollfd p[3] = {{fd, events, 0}, {t_cancel.Fd(), POLLIN, 0}, {t_abort.Fd(), POLLIN, 0}};
+    nfds_t n = 3;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
     for (;;) {
         int left = -1;
@@ -151,14 +167,14 @@ WaitResult WaitFd(int fd, short events, int ms) {
                 deadline - std::chrono::steady_clock::now());
             left = d.count() < 0 ? 0 : static_cast<int>(d.count());
         }
-        p[0].revents = p[1].revents = 0;
-        int r = poll(p, n, left);
+        p[0].revents = p[1].revents = p[2].revents = 0;
+        int r = poll(p, n, left); // poll skips the -1 of an absent event
         if (r < 0) {
             if (errno == EINTR)
                 continue;
             return WaitResult::Error;
         }
-        if (n == 2 && (p[1].revents & POLLIN))
+        if ((p[1].revents & POLLIN) || (p[2].revents & POLLIN))
             return WaitResult::Cancelled;
         if (r == 0)
             return WaitResult::Timeout;
@@ -173,6 +189,24 @@ bool CancellableSleep(int ms) {
     // it as "without limit").
     if (ms < 0)
         ms = 0;
+    if (t_abort.Valid()) {
+        pollfd p[2] = {{t_cancel.Fd(), POLLIN, 0}, {t_abort.Fd(), POLLIN, 0}};
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        for (;;) {
+            const int left = static_cast<int>(
+                std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           deadline - std::chrono::steady_clock::now())
+                                           .count()));
+            p[0].revents = p[1].revents = 0;
+            const int r = poll(p, 2, left);
+            if (r > 0)
+                return false;
+            if (r == 0)
+                return true;
+            if (errno != EINTR)
+                return true;
+        }
+    }
     if (!t_cancel.Valid()) {
         pollfd none{};
         int left = ms;

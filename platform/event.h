@@ -21,6 +21,9 @@ class EventHandle {
 public:
     EventHandle() = default;
     static EventHandle Create(std::u16string_view name = {});
+    // A new event under `name` even while older handles of that name live on: they keep their
+    // own state (a worker that outlived its stop must not stop its successor).
+    static EventHandle CreateFresh(std::u16string_view name);
 
     bool Valid() const { return m_state != nullptr; }
     bool Set();
@@ -42,6 +45,12 @@ private:
 void SetThreadCancelEvent(const EventHandle& ev);
 const EventHandle& ThreadCancelEvent();
 bool ThreadCancelRequested();
+
+// A second event that ends the blocking calls of the calling thread: the abort of the one
+// operation the thread works on (an upload's pause or cancel), while the thread itself goes
+// on. WaitFd, CancellableSleep and ThreadCancelRequested treat it as the cancel event.
+void SetThreadAbortEvent(const EventHandle& ev);
+bool ThreadAbortRequested();
 
 enum class WaitResult { Ready, Timeout, Cancelled, Error };
 

@@ -11,7 +11,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/event.h"
 #include "platform/lasterror.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
 
 namespace platform {
 
@@ -40,16 +48,9 @@ bool IsDottedIPv4(const char* host) {
     }
 }
 
-bool ResolveIPv4(const char* host, std::uint32_t& addr) {
-    if (!host || !*host)
-        return false;
-    if (IsDottedIPv4(host)) {
-        in_addr a{};
-        if (inet_pton(AF_INET, host, &a) != 1)
-            return false;
-        addr = a.s_addr;
-        return true;
-    }
+namespace {
+
+bool SystemResolve(const char* host, std::uint32_t& addr) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -66,6 +67,61 @@ bool ResolveIPv4(const char* host, std::uint32_t& addr) {
     }
     freeaddrinfo(res);
     return ok;
+}
+
+std::atomic<ResolverFn> g_resolver{&SystemResolve};
+
+// One lookup, shared by the caller and the thread that makes it: whichever ends last frees it.
+struct Lookup {
+    std::string host;
+    EventHandle done = EventHandle::Create();
+    std::mutex mu;
+    bool ok = false;
+    std::uint32_t addr = 0;
+};
+
+} // namespace
+
+void SetResolverForTesting(ResolverFn fn) {
+    g_resolver = fn ? fn : &SystemResolve;
+}
+
+bool ResolveIPv4(const char* host, std::uint32_t& addr) {
+    if (!host || !*host)
+        return false;
+    if (IsDottedIPv4(host)) {
+        in_addr a{};
+        if (inet_pton(AF_INET, host, &a) != 1)
+            return false;
+        addr = a.s_addr;
+        return true;
+    }
+    auto lookup = std::make_shared<Lookup>();
+    lookup->host = host;
+    const ResolverFn resolve = g_resolver.load();
+    if (!lookup->done.Valid())
+        return resolve(host, addr);
+    try {
+        std::thread([lookup, resolve]() {
+            std::uint32_t a = 0;
+            const bool ok = resolve(lookup->host.c_str(), a);
+            {
+                std::lock_guard<std::mutex> g(lookup->mu);
+                lookup->ok = ok;
+                lookup->addr = a;
+            }
+            lookup->done.Set();
+        }).detach();
+    } catch (const std::system_error&) {
+        return resolve(host, addr);
+    }
+    if (WaitFd(lookup->done.Fd(), POLLIN, kResolveTimeoutMs) != WaitResult::Ready)
+        return false;
+    std::lock_guard<std::mutex> g(lookup->mu);
+    if (!lookup->ok)
+        return false;
+    addr = lookup->addr;
+    return true;
 }
 
 void PrepareSocket(int fd) {

@@ -18,8 +18,15 @@ namespace platform {
 bool IsDottedIPv4(const char* host);
 
 // Resolves `host` to an IPv4 address in network byte order. A dotted address is converted
-// without any lookup; otherwise the system resolver's first IPv4 answer is taken.
+// without any lookup; otherwise the system resolver's first IPv4 answer is taken. The system
+// lookup cannot be interrupted, so it runs on a thread of its own: the caller waits at most
+// kResolveTimeoutMs and gives up at once on its thread's stop or abort, leaving the lookup
+// to end by itself.
+inline constexpr int kResolveTimeoutMs = 10000;
 bool ResolveIPv4(const char* host, std::uint32_t& addr);
+// Sets the lookup used by ResolveIPv4 for names (tests: a slow resolver); null restores it.
+using ResolverFn = bool (*)(const char* host, std::uint32_t& addr);
+void SetResolverForTesting(ResolverFn fn);
 
 enum class SocketStatus { Ok, Timeout, Cancelled, Closed, Error };
 

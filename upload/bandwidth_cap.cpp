@@ -77,6 +77,13 @@ uint64_t BandwidthCap::CapBytesPerSecond() {
     return kbps > 0 ? static_cast<uint64_t>(kbps) * kBytesPerKB : 0;
 }
 
+std::size_t BandwidthCap::ChunkUnder(std::size_t chunk) {
+    const uint64_t rate = CapBytesPerSecond();
+    if (rate == 0)
+        return chunk;
+    return static_cast<std::size_t>(std::clamp<uint64_t>(rate / 4, 1, chunk));
+}
+
 bool BandwidthCap::Take(std::size_t bytes, const std::function<bool()>& abort) {
     for (;;) {
         const uint64_t rate = CapBytesPerSecond();

@@ -64,6 +64,10 @@ public:
     // The cap in bytes per second that prefs::Current() sets.
     static uint64_t CapBytesPerSecond();
 
+    // The most a sender should take at once: `chunk`, or under a cap a quarter of a second
+    // of it (at least one byte).
+    static std::size_t ChunkUnder(std::size_t chunk);
+
 private:
     std::mutex m_lock;
     TokenBucket m_bucket;               // guarded by m_lock

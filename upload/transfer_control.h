@@ -1,55 +1,21 @@
-// The files the engine is working on, each with its own pause/cancel flag, and the gate that
-// lets at most N of them send their bytes at once.
-//
-// A file is "being sent" from the moment a transfer takes it (digest and announcement
-// included) until its attempt ends. The window's pause (2) or cancel (1) of such a file sets
-// that file's flag only, so several transfers never take each other's commands. A flag set
-// after the attempt ended is read by the engine when it lets the file go (`TransferScope::
-// Release`) and applied to the file's task then.
-//
-// Code that uploads a file without a scope (a direct UploadOneFile) reads the process-wide
-// CGlobalVar::m_nUploadCtrl as before.
+// What one attempt at a file is given, passed explicitly to UploadOneFile: the flag that
+// pauses (2) or cancels (1) it, the gate that lets at most N files send their bytes at once,
+// the view its progress goes to, where it reports its phase, and its figures.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
-#include <string>
+
+#include "upload/transfer_stats.h"
+
+class IUploadView;
 
 namespace transfers {
 
-// Registers the file this thread works on for the scope's lifetime; UploadOneFile on this
-// thread reads its flag.
-class TransferScope {
-public:
-    explicit TransferScope(const std::u16string& path);
-    ~TransferScope();
-    TransferScope(const TransferScope&) = delete;
-    TransferScope& operator=(const TransferScope&) = delete;
-
-    // Ends the registration early: a command from now on no longer reaches this file. Returns
-    // the flag left set (0: none), which the caller applies to the file's task.
-    int Release();
-
-    std::atomic<int> flag{0};
-    const std::u16string path;
-
-private:
-    bool m_registered = true;
-    std::atomic<int>* m_outer;
-};
-
-// The flag UploadOneFile reads and clears on this thread.
-std::atomic<int>& Control();
-
-// The window's pause or cancel of the file with this path (compared as list keys): sets the
-// flag of the file being worked on and returns true; false when no transfer holds it.
-bool Command(const std::u16string& path, int flag);
-bool IsBeingSent(const std::u16string& path);
-// The flag of the file being worked on with this path; -1 when no transfer holds it.
-int FlagOf(const std::u16string& path);
-// Sets `flag` on every file being worked on (lack of space pauses them all).
-void CommandAll(int flag);
+// Where an attempt stands, for the rows and the session's state.
+enum class Phase : uint8_t { Preparing, WaitingForTransfer, Sending, Confirming };
 
 // Limits the transfers that send bytes at the same moment. The limit is read on every entry,
 // so a changed setting applies to the next transfer without restarting any.
@@ -70,15 +36,18 @@ private:
     int m_inside = 0;
 };
 
-// The gate UploadOneFile passes before its POST on this thread (none: no limit).
-TransferGate* CurrentGate();
-class GateScope {
-public:
-    explicit GateScope(TransferGate* gate);
-    ~GateScope();
-
-private:
-    TransferGate* m_outer;
+struct TransferContext {
+    // 0 run, 1 cancel, 2 pause. Null: the process-wide CGlobalVar::m_nUploadCtrl (a direct
+    // call outside the engine).
+    std::atomic<int>* control = nullptr;
+    TransferGate* gate = nullptr; // null: no limit
+    IUploadView* view = nullptr;  // message 1525
+    std::atomic<Phase>* phase = nullptr;
+    bool track = false; // the figures follow this attempt's bytes
+    TransferStats::Handle figures;
 };
+
+// The flag an attempt reads.
+std::atomic<int>& ControlOf(const TransferContext& ctx);
 
 } // namespace transfers

@@ -112,6 +112,33 @@ void TransferStats::BytesSent(const std::u16string& path, uint64_t n, uint64_t p
     m_sending.try_emplace(Key(path), &f);
 }
 
+TransferStats::Handle TransferStats::Track(const std::u16string& path) {
+    Guard g(m_lock);
+    const uint64_t key = Key(path);
+    auto it = m_files.find(key);
+    if (it != m_files.end() && it->second.path.empty()) {
+        it->second.path = path;
+    }
+    return Handle{key};
+}
+
+void TransferStats::BytesSent(Handle h, uint64_t n, uint64_t position, uint64_t size) {
+    Guard g(m_lock);
+    auto it = m_files.find(h.key);
+    if (it == m_files.end()) {
+        return;
+    }
+    File& f = it->second;
+    Account(f, -1);
+    f.size = size;
+    f.position = position;
+    f.state = State::Open;
+    Account(f, +1);
+    f.sinceSample += n;
+    m_sinceSample += n;
+    m_sending.try_emplace(h.key, &f);
+}
+
 void TransferStats::Ended(const std::u16string& path, End how) {
     Guard g(m_lock);
     const uint64_t key = Key(path);

@@ -49,6 +49,14 @@ public:
     // The send loop got `n` more bytes of the file out; `position` is where the file now
     // stands (a resumed transfer starts past what an earlier run sent), `size` its length.
     void BytesSent(const std::u16string& path, uint64_t n, uint64_t position, uint64_t size);
+    // A transfer's hold on its file's figures: taken once per attempt, so the send loop pays
+    // no path hashing or allocation per chunk. Bytes sent through it after the file left the
+    // figures (cancelled) are not counted and never bring the file back.
+    struct Handle {
+        uint64_t key = 0;
+    };
+    Handle Track(const std::u16string& path);
+    void BytesSent(Handle h, uint64_t n, uint64_t position, uint64_t size);
     void Ended(const std::u16string& path, End how);
     // The engine's result code of one attempt (upload_protocol.h) as an end.
     static End EndOfResult(int uploadResult);

@@ -17,6 +17,7 @@
 #include "upload/digest_cache.h"
 #include "upload/transfer_control.h"
 #include "upload/upload_list_file.h"
+#include "upload/upload_view.h"
 
 namespace {
 
@@ -96,13 +97,15 @@ int Announce(UpInfo& t, const RequestValues& v, int attempt, int& result) {
     return 1;
 }
 
-// Reads the control flag and puts it back to 0 when it asked for something.
-int TakeControlFlag() {
-    std::atomic<int>& control = transfers::Control();
-    int flag = control;
-    if (flag != 0)
-        control = 0;
-    return flag;
+// Reads the control flag and puts it back to 0 in one step, so a command that lands in
+// between is never lost.
+int TakeControlFlag(const transfers::TransferContext& ctx) {
+    return transfers::ControlOf(ctx).exchange(0);
+}
+
+void SetPhase(const transfers::TransferContext& ctx, transfers::Phase phase) {
+    if (ctx.phase != nullptr)
+        ctx.phase->store(phase);
 }
 
 enum class Confirmation { Done, Failed, Rejected };
@@ -155,18 +158,13 @@ void ForgetUpload(UpInfo& t, const char16_t* why) {
 
 // A pause or cancel of this file at any step (digest, announcement, offset, transfer):
 // true with the result it asks for, cancel ending as "done" as a cancelled transfer does.
-bool Interrupted(int& result) {
-    int flag = TakeControlFlag();
+bool Interrupted(const transfers::TransferContext& ctx, int& result) {
+    int flag = TakeControlFlag(ctx);
     if (flag == 1)
         result = kUploadDone;
     else if (flag == 2)
         result = kUploadPaused;
     return flag == 1 || flag == 2;
-}
-
-// The digest stops between chunks for the user's pause or cancel of this file as well.
-bool ControlFlagSet() {
-    return transfers::Control() != 0;
 }
 
 // The status of the answer in the upload server's first reply to the POST (its head and as
@@ -182,17 +180,26 @@ int ReplyStatus(const std::string& reply) {
 } // namespace
 
 int UploadOneFile(UpInfo& upInfo, IUploadView* view) {
+    transfers::TransferContext ctx;
+    ctx.view = view;
+    return UploadOneFile(upInfo, ctx);
+}
+
+int UploadOneFile(UpInfo& upInfo, const transfers::TransferContext& ctx) {
     const std::u16string name = upInfo.m_strFileName;
     // The whole path, however long: a cut one names another file or none.
     const std::string localPath = platform::ToNarrow(upInfo.m_strFilePath);
 
     {
         CFileSha1 digest;
-        digest.SetAbortCheck(&ControlFlagSet);
+        // The digest stops between chunks for the user's pause or cancel of this file too.
+        std::atomic<int>& control = transfers::ControlOf(ctx);
+        digest.SetAbortCheck([&control] { return control.load() != 0; });
+        SetPhase(ctx, transfers::Phase::Preparing);
         digest.SetRegularFilesOnly(true);
         CopyToFixed(upInfo.m_tcSha1, digestcache::Cache::Shared().FileSha1(localPath, digest));
         int interrupted = 0;
-        if (Interrupted(interrupted))
+        if (Interrupted(ctx, interrupted))
             return interrupted;
         if (platform::ThreadCancelRequested())
             return kUploadTransferFailed;
@@ -221,7 +228,7 @@ int UploadOneFile(UpInfo& upInfo, IUploadView* view) {
         int announced = 0;
         for (int a = 0; a < 3 && announced == 0; ++a) {
             announced = Announce(upInfo, v, a, result);
-            if (announced == 0 && Interrupted(result))
+            if (announced == 0 && Interrupted(ctx, result))
                 return result;
         }
         if (announced != 1)
@@ -232,7 +239,7 @@ int UploadOneFile(UpInfo& upInfo, IUploadView* view) {
     const std::string upid = api_url::EscapeUtf8(upInfo.m_tsUpID);
     const std::string server = UploadServer(upInfo);
     for (int a = 0; a < 3; ++a) {
-        if (Interrupted(result))
+        if (Interrupted(ctx, result))
             return result;
         std::string url = server + "/v2/getupload.json?uid=" + v.uid + "&mid=" + mid +
                           "&upid=" + upid + "&upchannel=" + v.upchannel + "&suffix=" + v.suffix +
@@ -265,7 +272,7 @@ int UploadOneFile(UpInfo& upInfo, IUploadView* view) {
         }
         uint64_t start = at["byte"].asUInt64();
         LogInfo(u"file [%s], getupload.json success", name.c_str());
-        if (Interrupted(result))
+        if (Interrupted(ctx, result))
             return result;
 
         std::string path = "/v2/upload.json?uid=" + v.uid + "&mid=" + mid + "&upid=" + upid +
@@ -280,20 +287,18 @@ int UploadOneFile(UpInfo& upInfo, IUploadView* view) {
         }
 
         // Announced and its offset known: the bytes wait for a free transfer.
-        std::string reply;
-        if (transfers::TransferGate* gate = transfers::CurrentGate()) {
-            if (!gate->Enter(transfers::Control())) {
-                if (Interrupted(result))
-                    return result;
-                return kUploadTransferFailed;
-            }
-            reply = PostFileData(path.c_str(), upInfo, localPath.c_str(), start, view);
-            gate->Leave();
-        } else {
-            reply = PostFileData(path.c_str(), upInfo, localPath.c_str(), start, view);
+        SetPhase(ctx, transfers::Phase::WaitingForTransfer);
+        if (ctx.gate != nullptr && !ctx.gate->Enter(transfers::ControlOf(ctx))) {
+            if (Interrupted(ctx, result))
+                return result;
+            return kUploadTransferFailed;
         }
+        SetPhase(ctx, transfers::Phase::Sending);
+        std::string reply = PostFileData(path.c_str(), upInfo, localPath.c_str(), start, ctx);
+        if (ctx.gate != nullptr)
+            ctx.gate->Leave();
         if (reply == "0") {
-            if (Interrupted(result))
+            if (Interrupted(ctx, result))
                 return result;
             result = kUploadTransferFailed;
             continue;
@@ -317,10 +322,17 @@ int UploadOneFile(UpInfo& upInfo, IUploadView* view) {
         std::string over = server + "/v2/uploadover.json?uid=" + v.uid + "&mid=" + mid +
                            "&upid=" + upid + "&upchannel=" + v.upchannel + "&suffix=" + v.suffix +
                            "&pname=&folderid=" + v.folderid + "&sha1=" + v.sha1 + "&size=" + size;
+        // A pause or cancel that came with the last bytes wins: a cancelled file is never
+        // confirmed.
+        if (Interrupted(ctx, result))
+            return result;
+        SetPhase(ctx, transfers::Phase::Confirming);
         LogInfo(u"uploadover.json %hs", over.c_str());
         switch (Confirm(over, name)) {
         case Confirmation::Done:
             DeleteUploadTaskList(upInfo.m_strFilePath);
+            if (ctx.view != nullptr)
+                ctx.view->PostProgress(100, upInfo.m_strFilePath);
             return kUploadDone;
         case Confirmation::Rejected:
             ForgetUpload(upInfo, u"the content does not match the announcement");

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "upload/transfer_control.h"
 #include "upload/up_info.h"
 
 class IUploadView;
@@ -27,13 +28,18 @@ enum : int {
 // or of waiting for the reply without progress.
 inline constexpr int kTransferTimeoutMs = 30000;
 
-// The whole exchange for one task, worked in place on `upInfo`; progress goes to `view`
-// (message 1525) when there is one.
+// The whole exchange for one task, worked in place on `upInfo`, with what `ctx` gives it.
+// Progress goes to the context's view (message 1525) up to 99 while bytes go out, and 100
+// only once the service has confirmed the upload.
+int UploadOneFile(UpInfo& upInfo, const transfers::TransferContext& ctx);
+// The same outside the engine: the process-wide control flag, no gate.
 int UploadOneFile(UpInfo& upInfo, IUploadView* view = nullptr);
 
 // The transfer: POSTs the bytes of `localPath` from `start` to its end to `path` on the
 // task's upload server. The reply is "0" for every local failure and for a transfer
 // stopped by the user, else the first bytes the server sent back.
+std::string PostFileData(const char* path, const UpInfo& upInfo, const char* localPath,
+                         uint64_t start, const transfers::TransferContext& ctx);
 std::string PostFileData(const char* path, const UpInfo& upInfo, const char* localPath,
                          uint64_t start, IUploadView* view = nullptr);
 

@@ -1,34 +1,64 @@
 #include "upload/upload_thread.h"
 
+#include <poll.h>
+
 #include <algorithm>
+#include <chrono>
 #include <thread>
 #include <vector>
 
-#include "app/global_var.h"
 #include "app/user_prefs.h"
-#include "upload/transfer_control.h"
+#include "base/log.h"
 #include "upload/transfer_stats.h"
 #include "upload/upload_list_file.h"
 #include "upload/upload_protocol.h"
+#include "upload/upload_session.h"
 
 namespace {
 
 using Guard = std::lock_guard<std::recursive_mutex>;
 
 constexpr int kFirstBackoffMs = 1000;
+// How long the transfer that met a lack of space waits for the others to stop.
+constexpr int kOthersStopMs = 5000;
 
-bool Unfinished(const UpInfo& t) {
-    return t.m_nStatus != kTaskDone && t.m_nStatus != kTaskPaused;
+bool Runnable(const UploadTask& t) {
+    return !t.gone && (t.state == TaskState::Waiting || t.state == TaskState::Again);
+}
+
+bool Unfinished(const UploadTask& t) {
+    return !t.gone && t.state != TaskState::Uploaded && t.state != TaskState::Cancelled;
 }
 
 int TransfersAtOnce() {
     return std::clamp(prefs::Current().transfers, prefs::kMinTransfers, prefs::kMaxTransfers);
 }
 
+void SetState(UploadTask& t, TaskState s) {
+    t.state = s;
+    // The record's own status field, as the list's readers know it.
+    switch (s) {
+    case TaskState::Waiting:
+        t.info.m_nStatus = 0;
+        break;
+    case TaskState::Paused:
+    case TaskState::Failed:
+        t.info.m_nStatus = 5;
+        break;
+    case TaskState::Uploaded:
+    case TaskState::Cancelled:
+        t.info.m_nStatus = 3;
+        break;
+    default:
+        t.info.m_nStatus = 2;
+        break;
+    }
+}
+
 } // namespace
 
-CUploadThread::CUploadThread(UploadQueue& queue, IUploadView& view)
-    : CWorkThread(u"Global\\FileUploadThread"), m_queue(queue), m_view(view),
+CUploadThread::CUploadThread(UploadSession& session)
+    : CWorkThread(u"Global\\FileUploadThread"), m_session(session), m_view(session.m_view),
       m_gate(&TransfersAtOnce) {}
 
 CUploadThread::~CUploadThread() {
@@ -41,7 +71,9 @@ int CUploadThread::Run(CWorkThread* /*worker*/) {
     UploadListJournalScope journal;
     int backoffMs = kFirstBackoffMs;
     while (true) {
-        m_queue.ClearChanged();
+        // Cleared before the pass looks at the queue: a task queued from here on wakes the
+        // waits below, so none can be missed between the look and the wait.
+        m_session.m_changed.Reset();
         bool finishedAny = false, failedAny = false;
         int r = Pass(finishedAny, failedAny);
         if (r != 1)
@@ -51,22 +83,22 @@ int CUploadThread::Run(CWorkThread* /*worker*/) {
 
         bool runnable = false;
         {
-            Guard g(m_queue.Lock());
-            if (m_queue.waiting.empty() && m_queue.active.empty()) {
-                m_queue.activeCount = 0;
+            Guard g(m_session.m_lock);
+            if (m_session.m_waiting.empty() && m_session.m_active.empty())
                 return 0;
-            }
-            runnable = !m_queue.waiting.empty() ||
-                       std::any_of(m_queue.active.begin(), m_queue.active.end(), Unfinished);
+            runnable = !m_session.m_waiting.empty() ||
+                       std::any_of(m_session.m_active.begin(), m_session.m_active.end(),
+                                   [](const TaskRef& t) { return Runnable(*t); });
         }
         if (!Wait(0))
             return 0;
 
-        // Every remaining task is paused: wait for a resume, a new task or a stop
-        // instead of passing over them again and again.
+        // Every remaining task is paused or failed: wait for a command, a new task or a
+        // stop instead of passing over them again and again.
         if (!runnable) {
             FlushUploadTaskList();
-            if (m_queue.WaitForChange(-1) != platform::WaitResult::Ready)
+            if (platform::WaitFd(m_session.m_changed.Fd(), POLLIN, -1) !=
+                platform::WaitResult::Ready)
                 return 0;
             backoffMs = kFirstBackoffMs;
             continue;
@@ -75,7 +107,7 @@ int CUploadThread::Run(CWorkThread* /*worker*/) {
         // service that is down is not flooded. A change in the queue ends the wait.
         if (failedAny && !finishedAny) {
             FlushUploadTaskList();
-            platform::WaitResult w = m_queue.WaitForChange(backoffMs);
+            platform::WaitResult w = platform::WaitFd(m_session.m_changed.Fd(), POLLIN, backoffMs);
             if (w == platform::WaitResult::Cancelled || !Wait(0))
                 return 0;
             if (w == platform::WaitResult::Ready)
@@ -88,51 +120,43 @@ int CUploadThread::Run(CWorkThread* /*worker*/) {
 
 int CUploadThread::Pass(bool& finishedAny, bool& failedAny) {
     // 1. Take the waiting tasks.
-    std::vector<UpInfo> taken;
+    std::vector<TaskRef> unlisted;
+    PassState pass;
     {
-        Guard g(m_queue.Lock());
+        Guard g(m_session.m_lock);
         std::size_t moved = 0;
-        for (; moved < m_queue.waiting.size(); ++moved) {
+        for (; moved < m_session.m_waiting.size(); ++moved) {
             if (!Wait(0)) {
                 // Stopped halfway: the tasks moved so far leave the waiting ones, or the
                 // next worker would find them twice and send them twice.
-                m_queue.waiting.erase(m_queue.waiting.begin(),
-                                      m_queue.waiting.begin() + static_cast<std::ptrdiff_t>(moved));
+                m_session.m_waiting.erase(m_session.m_waiting.begin(),
+                                          m_session.m_waiting.begin() +
+                                              static_cast<std::ptrdiff_t>(moved));
                 return -1;
             }
-            UpInfo& t = m_queue.waiting[moved];
-            if (t.m_bListed == 0)
-                taken.push_back(t); // only these need a row; a library is not copied
-            m_queue.active.push_back(std::move(t));
+            TaskRef& t = m_session.m_waiting[moved];
+            if (t->info.m_bListed == 0) {
+                t->info.m_bListed = 1;
+                unlisted.push_back(t); // only these need a row
+            }
+            m_session.m_active.push_back(std::move(t));
         }
-        m_queue.waiting.clear();
-        // Tasks cancelled since the last pass were already subtracted by the window.
-        m_queue.activeCount = static_cast<int>(
-            std::count_if(m_queue.active.begin(), m_queue.active.end(),
-                          [](const UpInfo& t) { return t.m_nStatus != kTaskDone; }));
+        m_session.m_waiting.clear();
+        for (const TaskRef& t : m_session.m_active)
+            if (Runnable(*t))
+                pass.work.push_back(t);
     }
-    for (const UpInfo& t : taken)
-        if (t.m_bListed == 0)
-            m_view.AddUploadRow(t);
-    taken.clear();
+    for (const TaskRef& t : unlisted)
+        m_view.AddUploadRow(t->info);
+    unlisted.clear();
 
-    // 2. Work on the active tasks in order, on as many threads as transfers may run, plus
-    // as many again that digest and announce the next files while the others send. Only
-    // this pass changes the sequence, and only after every thread has ended, so a task's
-    // place stays put while the lock is released (a deque keeps its elements in place when
-    // the window appends).
-    PassState pass;
-    std::size_t unfinished = 0;
-    {
-        Guard g(m_queue.Lock());
-        pass.count = m_queue.active.size();
-        unfinished = static_cast<std::size_t>(
-            std::count_if(m_queue.active.begin(), m_queue.active.end(), Unfinished));
-    }
+    // 2. Work on the runnable tasks in order, on as many threads as transfers may run, plus
+    // as many again that digest and announce the next files while the others send. Each
+    // thread holds the tasks it works on, so nothing it touches can go away under it.
     const int transfersAtOnce = TransfersAtOnce();
     // One transfer keeps the one-file-after-another order: nothing is worked ahead.
     const std::size_t threads = std::max<std::size_t>(
-        1, std::min<std::size_t>(transfersAtOnce == 1 ? 1 : 2 * transfersAtOnce, unfinished));
+        1, std::min<std::size_t>(transfersAtOnce == 1 ? 1 : 2 * transfersAtOnce, pass.work.size()));
     std::vector<std::thread> helpers;
     helpers.reserve(threads - 1);
     for (std::size_t h = 1; h < threads; ++h) {
@@ -153,158 +177,189 @@ int CUploadThread::Pass(bool& finishedAny, bool& failedAny) {
         return pass.end;
 
     // 3. Drop the finished tasks.
-    for (std::size_t i = pass.count; i-- > 0;) {
-        if (!Wait(0))
-            return -1;
-        Guard g(m_queue.Lock());
-        if (m_queue.active[i].m_nStatus == kTaskDone)
-            m_queue.active.erase(m_queue.active.begin() + static_cast<std::ptrdiff_t>(i));
-    }
+    if (!Wait(0))
+        return -1;
+    Guard g(m_session.m_lock);
+    std::erase_if(m_session.m_active, [](const TaskRef& t) { return !Unfinished(*t); });
     return 1;
 }
 
 void CUploadThread::WorkOnTasks(PassState& pass) {
-    transfers::GateScope gate(&m_gate);
+    // This thread's abort: a pause or cancel of the task it works on ends every wait of the
+    // attempt, an HTTP call's included.
+    platform::EventHandle abort = platform::EventHandle::Create();
+    platform::SetThreadAbortEvent(abort);
     while (true) {
-        UpInfo* task = nullptr;
+        TaskRef task;
         {
             std::lock_guard<std::mutex> p(pass.lock);
-            if (pass.end != 1 || pass.next >= pass.count)
-                return;
+            if (pass.end != 1 || pass.noSpace || pass.next >= pass.work.size())
+                break;
             if (!Wait(0)) {
                 pass.end = -1;
-                return;
+                break;
             }
-            Guard g(m_queue.Lock());
-            task = &m_queue.active[pass.next++];
-            if (!Unfinished(*task))
-                continue;
-            // The path of the file most recently taken, for those who show it.
-            CGlobalVar::m_strCurUploadPath = task->m_strFilePath;
+            task = pass.work[pass.next++];
+            Guard g(m_session.m_lock);
+            if (!Runnable(*task))
+                continue; // paused, cancelled or dropped since the pass began
+            // Taken under the session's lock: a command from now on reaches this attempt
+            // through the task's own flag and this thread's abort.
+            abort.Reset();
+            task->control = 0;
+            task->busy = true;
+            task->pauseWanted = false;
+            task->abort = abort;
+            task->phase = transfers::Phase::Preparing;
+            SetState(*task, TaskState::Preparing);
+            ++pass.attempts;
         }
-        transfers::TransferScope transfer(task->m_strFilePath);
-        const int r = UploadOneFile(*task, &m_view);
+        transfers::TransferContext ctx;
+        ctx.control = &task->control;
+        ctx.gate = &m_gate;
+        ctx.view = &m_view;
+        ctx.phase = &task->phase;
+        ctx.track = true;
+        ctx.figures = UploadStats().Track(task->info.m_strFilePath);
+        const int r = UploadOneFile(task->info, ctx);
         Finish(*task, r, pass);
-        UploadStats().Ended(task->m_strFilePath, TransferStats::EndOfResult(r));
-        int n = m_queue.Pending();
+        abort.Reset();
+        {
+            std::lock_guard<std::mutex> p(pass.lock);
+            --pass.attempts;
+        }
+        pass.idle.notify_all();
+        const int n = m_session.Pending();
         if (n >= 0)
             m_view.ShowQueueSummary(n);
-        // The file is no longer being worked on: a command that arrived too late for the
-        // attempt applies to its task now, and later commands for it go the waiting tasks'
-        // way.
-        const int late = transfer.Release();
-        Guard g(m_queue.Lock());
-        ApplyLateControl(*task, late);
-        if (SameListKey(CGlobalVar::m_strCurUploadPath, task->m_strFilePath))
-            CGlobalVar::m_strCurUploadPath.clear();
     }
+    platform::SetThreadAbortEvent(platform::EventHandle());
 }
 
-void CUploadThread::Finish(UpInfo& task, int r, PassState& pass) {
-    switch (r) {
-    case kUploadDone: {
-        Guard g(m_queue.Lock());
-        task.m_nStatus = kTaskDone;
-        --m_queue.activeCount;
-        pass.finishedAny = true;
-        break;
-    }
-    case kUploadInstant: {
-        {
-            Guard g(m_queue.Lock());
-            task.m_nStatus = kTaskDone;
+void CUploadThread::Finish(UploadTask& task, int r, PassState& pass) {
+    enum class After { Nothing, Instant, Unreadable, NoSpace } after = After::Nothing;
+    std::u16string path;
+    {
+        Guard g(m_session.m_lock);
+        task.busy = false;
+        task.abort = platform::EventHandle();
+        const bool pauseWanted = task.pauseWanted;
+        task.pauseWanted = false;
+        task.control = 0;
+        // Cancelled or dropped during the attempt: it counts nowhere any more.
+        if (task.gone)
+            return;
+        path = task.info.m_strFilePath;
+        switch (r) {
+        case kUploadDone:
+            SetState(task, TaskState::Uploaded);
+            m_session.UncountLocked(task);
+            UploadStats().Ended(path, TransferStats::End::Done);
+            if (!m_session.m_options.keepFinished)
+                m_session.UnindexLocked(task);
+            pass.finishedAny = true;
+            break;
+        case kUploadInstant:
+            SetState(task, TaskState::Uploaded);
+            m_session.UncountLocked(task);
+            UploadStats().Ended(path, TransferStats::End::Instant);
+            if (!m_session.m_options.keepFinished)
+                m_session.UnindexLocked(task);
+            pass.finishedAny = true;
+            after = After::Instant;
+            break;
+        case kUploadUnreadable:
+            // Kept in the list file and failed: a retry tries it again once the file is
+            // back; until then it does not hold up the queue.
+            SetState(task, TaskState::Failed);
+            task.reason = TaskReason::Unreadable;
+            UploadStats().Ended(path, TransferStats::End::Failed);
+            after = After::Unreadable;
+            break;
+        case kUploadNoSpace:
+            SetState(task, TaskState::Paused);
+            task.reason = TaskReason::NoSpace;
+            UploadStats().Ended(path, TransferStats::End::Paused);
+            after = After::NoSpace;
+            break;
+        case kUploadPaused:
+        default:
+            // A pause that arrived during the attempt wins over "again"; a resume that came
+            // after it makes the task go on at the next pass.
+            if (pauseWanted) {
+                SetState(task, TaskState::Paused);
+                UploadStats().Ended(path, TransferStats::End::Paused);
+            } else {
+                SetState(task, TaskState::Again);
+                UploadStats().Ended(path, TransferStats::End::Retry);
+                if (r == kUploadPaused)
+                    m_session.NotifyChanged();
+                else
+                    pass.failedAny = true;
+            }
+            break;
         }
-        DeleteUploadTaskList(task.m_strFilePath);
-        {
-            Guard g(m_queue.Lock());
-            --m_queue.activeCount;
-        }
-        m_view.SetRowValue(task.m_strFilePath, 100);
-        pass.finishedAny = true;
-        break;
     }
-    case kUploadPaused: {
-        Guard g(m_queue.Lock());
-        task.m_nStatus = kTaskPaused;
+    switch (after) {
+    case After::Instant:
+        DeleteUploadTaskList(path);
+        m_view.SetRowValue(path, 100);
         break;
-    }
-    case kUploadUnreadable: {
-        // Kept in the list file and paused: a resume tries it again once the file is
-        // back; until then it does not hold up the queue.
-        {
-            Guard g(m_queue.Lock());
-            task.m_nStatus = kTaskPaused;
-        }
-        m_view.ShowRowFailed(task.m_strFilePath, kUnreadableFileText);
+    case After::Unreadable:
+        m_view.ShowRowFailed(path, kUnreadableFileText);
         break;
-    }
-    case kUploadNoSpace: {
-        {
-            Guard g(m_queue.Lock());
-            task.m_nStatus = kTaskPaused;
-        }
-        // Once per pass, whichever transfer meets it first: every other file being worked
-        // on stops too, and the user sees one message.
+    case After::NoSpace: {
+        // Once per pass, whichever transfer meets it first.
         {
             std::lock_guard<std::mutex> p(pass.lock);
             if (pass.noSpace)
                 break;
             pass.noSpace = true;
         }
-        transfers::CommandAll(2);
-        int end = 1;
-        OnNoSpace(end);
-        if (end != 1) {
-            std::lock_guard<std::mutex> p(pass.lock);
-            pass.end = end;
-        }
+        LogInfo(u"file [%s] was refused for lack of space; every upload is paused", path.c_str());
+        OnNoSpace(pass);
         break;
     }
-    default: {
-        Guard g(m_queue.Lock());
-        // A pause or cancel that arrived during the attempt wins over "again".
-        if (Unfinished(task))
-            task.m_nStatus = kTaskRetry;
-        pass.failedAny = true;
+    case After::Nothing:
         break;
-    }
     }
 }
 
-void CUploadThread::ApplyLateControl(UpInfo& t, int flag) {
-    // Under the queue lock. A flag still set arrived after the file's attempt had ended; it
-    // applies to its own file when that one waits for another attempt.
-    if ((flag != 1 && flag != 2) || !Unfinished(t))
-        return;
-    if (flag == 2) {
-        t.m_nStatus = kTaskPaused;
-    } else {
-        // Cancelled: the list already dropped its row and its list-file element.
-        t.m_nStatus = kTaskDone;
-        --m_queue.activeCount;
+void CUploadThread::OnNoSpace(PassState& pass) {
+    // Every other attempt stops before the message opens: helpers digesting and announcing
+    // the rest of a library would otherwise go on behind it.
+    {
+        Guard g(m_session.m_lock);
+        for (const TaskRef& t : m_session.m_active)
+            if (t->busy)
+                m_session.PauseLocked(*t);
     }
-}
-
-void CUploadThread::OnNoSpace(int& endResult) {
+    {
+        std::unique_lock<std::mutex> p(pass.lock);
+        // This thread is still counted as in its attempt.
+        pass.idle.wait_for(p, std::chrono::milliseconds(kOthersStopMs),
+                           [&] { return pass.attempts <= 1; });
+    }
     m_view.ShowNoSpaceMessage();
     {
-        Guard g(m_queue.Lock());
-        for (std::size_t i = m_queue.active.size(); i-- > 0;) {
+        Guard g(m_session.m_lock);
+        for (std::size_t i = m_session.m_active.size(); i-- > 0;) {
             if (!Wait(0)) {
-                endResult = -1;
+                std::lock_guard<std::mutex> p(pass.lock);
+                pass.end = -1;
                 return;
             }
-            if (Unfinished(m_queue.active[i]))
-                m_queue.active[i].m_nStatus = kTaskPaused;
+            m_session.PauseLocked(*m_session.m_active[i]);
         }
-        for (UpInfo& t : m_queue.waiting) {
+        for (const TaskRef& t : m_session.m_waiting) {
             if (!Wait(0)) {
-                endResult = -1;
+                std::lock_guard<std::mutex> p(pass.lock);
+                pass.end = -1;
                 return;
             }
-            if (Unfinished(t))
-                t.m_nStatus = kTaskPaused;
+            m_session.PauseLocked(*t);
         }
     }
+    UploadStats().PauseAll();
     m_view.PostAllPaused();
 }

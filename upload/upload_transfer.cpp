@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -62,6 +63,14 @@ void SetTransferTimeoutForTesting(int ms) {
 
 std::string PostFileData(const char* path, const UpInfo& upInfo, const char* localPath,
                          uint64_t start, IUploadView* view) {
+    transfers::TransferContext ctx;
+    ctx.view = view;
+    return PostFileData(path, upInfo, localPath, start, ctx);
+}
+
+std::string PostFileData(const char* path, const UpInfo& upInfo, const char* localPath,
+                         uint64_t start, const transfers::TransferContext& ctx) {
+    IUploadView* const view = ctx.view;
     const int timeout = g_timeoutMs.load();
     if (path == nullptr || localPath == nullptr)
         return "0";
@@ -105,42 +114,51 @@ std::string PostFileData(const char* path, const UpInfo& upInfo, const char* loc
     }
     if (::lseek(file.fd, static_cast<off_t>(start), SEEK_SET) < 0)
         return "0";
-    const std::atomic<int>& control = transfers::Control();
+    const std::atomic<int>& control = transfers::ControlOf(ctx);
     if (control != 0)
         return "0";
+    upload::BandwidthCap& cap = upload::BandwidthCap::Shared();
 
     static thread_local char buf[kChunk];
     uint64_t last = 0, total = 0;
-    bool reported100 = false;
+    bool reported99 = false;
     unsigned chunks = 0;
     while (true) {
+        // Under a cap a chunk is at most a short slice of it, so a low cap still moves bytes
+        // well within the service's stall limit and never runs up a long debt.
+        const std::size_t want = upload::BandwidthCap::ChunkUnder(kChunk);
         ssize_t n;
         do {
-            n = ::read(file.fd, buf, kChunk);
+            n = ::read(file.fd, buf, want);
         } while (n < 0 && errno == EINTR);
         if (n < 0)
             return "0";
         if (n > 0) {
-            upload::BandwidthCap::Shared().Take(static_cast<std::size_t>(n),
-                                                [&control] { return control != 0; });
+            // Nothing goes out uncapped: a take that ended early (a pause, a cancel, the
+            // worker's stop) ends the transfer.
+            if (!cap.Take(static_cast<std::size_t>(n), [&control] { return control != 0; }))
+                return "0";
             if (!SendAll(sock, buf, static_cast<std::size_t>(n), timeout)) {
                 std::string early = EarlyReply(sock);
                 return early.empty() ? "0" : early;
             }
             g_bodyBytes += static_cast<uint64_t>(n);
-            UploadStats().BytesSent(upInfo.m_strFilePath, static_cast<uint64_t>(n),
-                                    start + total + static_cast<uint64_t>(n), size);
+            const uint64_t at = start + total + static_cast<uint64_t>(n);
+            if (ctx.track)
+                UploadStats().BytesSent(ctx.figures, static_cast<uint64_t>(n), at, size);
+            else
+                UploadStats().BytesSent(upInfo.m_strFilePath, static_cast<uint64_t>(n), at, size);
         }
         total += static_cast<uint64_t>(n);
-        // An empty file (or nothing left to send) reports 100 once.
-        uint64_t p = size == 0 ? 100 : (start + total) * 100 / size;
-        if (p > last || (p == 100 && !reported100)) {
+        // 99 at most: "uploaded" is the confirmation's to say, not the last byte's.
+        uint64_t p = size == 0 ? 99 : std::min<uint64_t>(99, (start + total) * 100 / size);
+        if (p > last || (p == 99 && !reported99)) {
             last = p;
-            reported100 = reported100 || p == 100;
+            reported99 = reported99 || p == 99;
             if (control == 0 && view != nullptr)
                 view->PostProgress(static_cast<int>(p), upInfo.m_strFilePath);
         }
-        if (static_cast<std::size_t>(n) < kChunk)
+        if (static_cast<std::size_t>(n) < want)
             break;
         if (control != 0)
             return "0";

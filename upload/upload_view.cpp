@@ -2,17 +2,6 @@
 
 #include "base/format.h"
 
-UploadRowTexts MakeUploadRowTexts(const UpInfo& task) {
-    UploadRowTexts r;
-    r.columns[0] = task.m_strFileName;
-    r.columns[1] = task.m_strNetDirPath;
-    r.columns[2] = u"等待中...";
-    r.columns[3] = UploadSizeText(task.m_nFileLen);
-    r.columns[5] = task.m_strFilePath;
-    r.columns[6] = FormatText(u"%d", task.m_nNetDirId);
-    return r;
-}
-
 std::u16string UploadSizeText(int64_t length) {
     double k = static_cast<double>(length) / 1024.0;
     if (k > 1024.0)

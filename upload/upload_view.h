@@ -30,12 +30,6 @@ public:
     virtual void ShowRowFailed(const std::u16string& fullPath, const std::u16string& text) = 0;
 };
 
-// The texts of an upload list row, columns 0 to 6 (column 4 stays empty).
-struct UploadRowTexts {
-    std::u16string columns[7];
-};
-UploadRowTexts MakeUploadRowTexts(const UpInfo& task);
-
 // "%.1f MB" above 1024 KB, else "%.1f KB".
 std::u16string UploadSizeText(int64_t length);
 

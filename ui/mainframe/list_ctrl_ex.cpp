@@ -4,9 +4,6 @@
 #include "ui/messages.h"
 #include "ui/rs_header_ctrl.h"
 #include "ui/show_msg_dlg.h"
-#include "upload/transfer_control.h"
-#include "upload/transfer_stats.h"
-#include "upload/upload_list_file.h"
 
 #include <QContextMenuEvent>
 #include <QHeaderView>
@@ -90,14 +87,6 @@ void CListCtrlEx::Notify(int message, const std::u16string& path) {
     ui::SendAppMessage(m_notify.data(), msg);
 }
 
-bool CListCtrlEx::IsBeingSent(const std::u16string& path) const {
-    if (!m_pQueueLock) {
-        return false;
-    }
-    std::lock_guard<std::recursive_mutex> lock(*m_pQueueLock);
-    return transfers::IsBeingSent(path);
-}
-
 void CListCtrlEx::OnPauseButton(int row) {
     if (!m_pModel->Valid(row)) {
         return;
@@ -133,10 +122,7 @@ void CListCtrlEx::OnCancelButton(int row) {
         return;
     }
     const std::u16string path = ReadPathForMessage(row);
-    const int value = GetItemData(row);
-    if (value == UploadListModel::kValueUploaded) {
-        DeleteRow(row);
-    } else {
+    if (GetItemData(row) != UploadListModel::kValueUploaded) {
         if (ShowMessageBox(window(), u"确定要取消此文件的上传吗？", 0) != 1) {
             return;
         }
@@ -145,30 +131,11 @@ void CListCtrlEx::OnCancelButton(int row) {
         if (row < 0 || m_bDeletionHeld) {
             return;
         }
-        // Only the work on this very file is stopped, at whatever step it is (digest,
-        // announcement, offset or transfer; its row may still show 0); any other task of
-        // the row (waiting, paused, or between attempts) leaves the queue through 1526.
-        // The check and the flag under one hold of the queue lock: the worker cannot
-        // start the next file in between and take the cancel for its own.
-        std::unique_lock<std::recursive_mutex> queue;
-        if (m_pQueueLock) {
-            queue = std::unique_lock<std::recursive_mutex>(*m_pQueueLock);
-        }
-        const bool sending = m_pQueueLock && transfers::Command(path, 1);
-        if (sending) {
-            std::lock_guard<std::mutex> lock(m_listLock);
-            m_pModel->RemoveRow(row);
-            // The engine ends the stopped transfer as done; it leaves the figures now.
-            UploadStats().Ended(path, TransferStats::End::Removed);
-        } else {
-            if (queue.owns_lock()) {
-                queue.unlock();
-            }
-            DeleteRow(row);
-            Notify(ui::kMsgRemoveWaitingTask, path);
-        }
     }
-    DeleteUploadTaskList(path);
+    DeleteRow(row);
+    // The main window's session drops the task at whatever step it is (an attempt stops
+    // before its next byte) and the list file's element with it.
+    Notify(ui::kMsgRemoveWaitingTask, path);
     SetHovered({});
 }
 

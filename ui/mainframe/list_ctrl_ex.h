@@ -32,10 +32,8 @@ public:
 
     UploadListModel* Model() const { return m_pModel; }
     CRSHeaderCtrl* Header() const { return m_pHeader; }
-    // Where messages 1526 to 1528 go (the main window) and the queue lock that guards the
-    // current-upload path.
+    // Where messages 1526 to 1528 go (the main window).
     void SetNotifyTarget(QObject* target) { m_notify = target; }
-    void SetQueueLock(std::recursive_mutex* lock) { m_pQueueLock = lock; }
     // Shows the queue-wide menu at a global position (right click on the list).
     void SetMenuHandler(std::function<void(const QPoint&)> handler) {
         m_menuHandler = std::move(handler);
@@ -94,13 +92,11 @@ private:
     std::u16string ReadPathForMessage(int row);
     void Notify(int message, const std::u16string& path);
     void DeleteRow(int row);
-    bool IsBeingSent(const std::u16string& path) const;
 
     UploadListModel* m_pModel;
     UploadListDelegate* m_pDelegate;
     CRSHeaderCtrl* m_pHeader = nullptr;
     QPointer<QObject> m_notify;
-    std::recursive_mutex* m_pQueueLock = nullptr;
     std::mutex m_listLock; // row deletion against reading a row's path for a message
     std::function<void(const QPoint&)> m_menuHandler;
     ButtonHit m_pressed;

@@ -51,6 +51,8 @@ CMainFrame::CMainFrame() : m_pPreviewSink(std::make_unique<CFramePreviewSink>(*t
 CMainFrame::~CMainFrame() {
     StopAllWorkers();
     AwaitStoppingWorkers();
+    // The session's threads report to this window: they end before it goes.
+    m_session.Reset();
     DeleteListMemorySpace();
     // The children go with the skin window below; their last events must not reach a
     // window that is half gone.
@@ -68,7 +70,7 @@ CMainFrame::~CMainFrame() {
 }
 
 void CMainFrame::StopAllWorkers() {
-    StopWorker(m_pUploadThread);
+    m_session.Stop();
     StopWorker(m_pFileListThread);
     StopWorker(m_pLocalImgThread);
     StopWorker(m_pImgBySizeThread);
@@ -129,7 +131,6 @@ bool CMainFrame::Create(const char16_t* title) {
     m_pUploadList->setObjectName(QStringLiteral("listview_file_upload"));
     m_pUploadList->CreateColumns();
     m_pUploadList->SetNotifyTarget(this);
-    m_pUploadList->SetQueueLock(&m_queue.Lock());
     m_pUploadList->SetMenuHandler([this](const QPoint& at) { ShowQueueMenu(at); });
     if (DuControl* host = window->Control(u"listview_file_upload")) {
         host->Adopt(m_pUploadList);

@@ -17,8 +17,7 @@
 #include "app/work_thread.h"
 #include "media/preview_sink.h"
 #include "ui/skin/du_events.h"
-#include "upload/upload_queue.h"
-#include "upload/upload_thread.h"
+#include "upload/upload_session.h"
 #include "upload/upload_view.h"
 
 #include <QElapsedTimer>
@@ -116,14 +115,14 @@ public:
     void PostProgress(int percent, const std::u16string& fullPath) override;
     void PostAllPaused() override;
     void ShowRowFailed(const std::u16string& fullPath, const std::u16string& text) override;
-    // Tells the user, once, that an unreadable upload list was set aside.
-    void TellListSetAside();
+    // Tells the user, once, that an unreadable upload list was set aside under `aside`.
+    void TellListSetAside(const std::u16string& aside);
     // Messages 1525 to 1528.
     void OnUploadProgress(int percent, const std::u16string& fullPath);
     bool OnRemoveWaitingTask(const std::u16string& fullPath);
     void OnResumeTask(const std::u16string& fullPath);
     void OnPauseTask(const std::u16string& fullPath);
-    // Waiting tasks plus the active count, under the queue lock.
+    // The session's queued tasks that are not finished.
     int PendingTaskCount();
 
     // ---- Progress line and notification (main_frame_progress.cpp) ----
@@ -212,8 +211,9 @@ public:
     bool AddFileUpload(const std::u16string& folder, const std::u16string& name, int fid);
     // The duplicate message for a file named by `text` against a row of `value`.
     static std::u16string DuplicateMessage(const std::u16string& text, int value);
-    // Shows the message and returns true when a row among the first `rows` has this path.
-    bool ReportDuplicate(const std::u16string& fullPath, const std::u16string& text, int rows);
+    // Shows the message and returns true when the session has this path (queued or
+    // uploaded).
+    bool ReportDuplicate(const std::u16string& fullPath, const std::u16string& text);
     // Appends `task` as a row and to the waiting tasks and the list file.
     void AppendUploadTask(UpInfo& task);
     // After files were added: the queue summary when tasks wait, then the worker.
@@ -251,9 +251,8 @@ public:
     // The preview's file names, folder and server file records.
     PreviewState m_preview;
     std::unique_ptr<CFramePreviewSink> m_pPreviewSink;
-    // Waiting tasks, active tasks, active count and the queue lock.
-    UploadQueue m_queue;
-    std::unique_ptr<CUploadThread> m_pUploadThread;
+    // Every upload task of the logged-in user, its worker and its commands.
+    UploadSession m_session{*this};
     std::unique_ptr<CWorkThread> m_pFileListThread;  // server file listing
     std::unique_ptr<CWorkThread> m_pLocalImgThread;  // local thumbnails
     std::unique_ptr<CWorkThread> m_pImgBySizeThread; // preview re-layout

@@ -12,8 +12,6 @@
 #include "ui/sel_net_dir_dlg.h"
 #include "ui/show_msg_dlg.h"
 #include "ui/skin/du_control.h"
-#include "upload/transfer_stats.h"
-#include "upload/upload_list_file.h"
 
 #include <QCoreApplication>
 #include <QString>
@@ -27,8 +25,6 @@
 #include <thread>
 
 namespace {
-
-using QueueGuard = std::lock_guard<std::recursive_mutex>;
 
 constexpr char16_t kNoLocalFolder[] = u"请选择本地待上传的目录后再上传！";
 
@@ -79,18 +75,18 @@ bool CMainFrame::ChooseUploadTarget(int& fid) {
     return true;
 }
 
-bool CMainFrame::ReportDuplicate(const std::u16string& fullPath, const std::u16string& text,
-                                 int rows) {
-    if (!m_pUploadList) {
+bool CMainFrame::ReportDuplicate(const std::u16string& fullPath, const std::u16string& text) {
+    // The session knows whether the file is queued or uploaded; the rows only show it.
+    const UploadSession::Known known = m_session.Lookup(fullPath);
+    if (known == UploadSession::Known::None) {
         return false;
     }
-    for (int row : m_pUploadList->Model()->RowsWithPath(fullPath)) {
-        if (row < rows) {
-            ShowMessageBox(this, DuplicateMessage(text, m_pUploadList->GetItemData(row)), 1);
-            return true;
-        }
-    }
-    return false;
+    ShowMessageBox(this,
+                   DuplicateMessage(text, known == UploadSession::Known::Uploaded
+                                              ? UploadListModel::kValueUploaded
+                                              : 0),
+                   1);
+    return true;
 }
 
 void CMainFrame::AppendUploadTask(UpInfo& task) {
@@ -98,22 +94,11 @@ void CMainFrame::AppendUploadTask(UpInfo& task) {
     if (m_pUploadList) {
         m_pUploadList->AddTaskRow(task);
     }
-    QueueGuard lock(m_queue.Lock());
-    m_queue.waiting.push_back(task);
-    UploadStats().Queued(task.m_strFilePath, static_cast<uint64_t>(task.m_nFileLen));
-    if (!AddUploadTaskList(task)) {
-        LogError(u"Failed to save the upload task of %s.", task.m_strFilePath.c_str());
-    }
+    m_session.Add({task}, true);
 }
 
 void CMainFrame::StartAddedUploads() {
-    {
-        QueueGuard lock(m_queue.Lock());
-        if (!m_queue.waiting.empty()) {
-            ShowQueueSummary(PendingTaskCount());
-        }
-    }
-    m_queue.NotifyChanged();
+    ShowQueueSummary(PendingTaskCount());
     EnsureUploadWorker();
 }
 
@@ -127,8 +112,7 @@ bool CMainFrame::ChooseFolderAndTarget(const std::u16string& folder, int& fid) {
 
 bool CMainFrame::AddFileUpload(const std::u16string& folder, const std::u16string& name, int fid) {
     UpInfo task = MakeFileTask(folder, name, fid);
-    const int rows = m_pUploadList ? m_pUploadList->GetItemCount() : 0;
-    if (ReportDuplicate(task.m_strFilePath, name, rows)) {
+    if (ReportDuplicate(task.m_strFilePath, name)) {
         return false;
     }
     AppendUploadTask(task);
@@ -207,9 +191,6 @@ void CMainFrame::UploadFolderTo(const std::u16string& folder, int fid) {
     }
     int added = 0;
     {
-        // Held across the walk, message boxes and turns included: the worker waits
-        // meanwhile. The threads below take no queue lock.
-        QueueGuard lock(m_queue.Lock());
         std::vector<UpInfo> tasks;
         std::atomic<std::size_t> found{0};
         RunWhileTurning([&]() { FindDirAndFiles(folder.c_str(), tasks, fid, &found); },
@@ -217,10 +198,9 @@ void CMainFrame::UploadFolderTo(const std::u16string& folder, int fid) {
                             return FormatText(u"正在查找待上传的文件：已找到 %d 个……",
                                               static_cast<int>(found.load()));
                         });
-        const int rows = m_pUploadList ? m_pUploadList->GetItemCount() : 0;
         // The walk runs from the last task to the first; the kept tasks gather at the front
-        // in that order. Rows, waiting tasks and figures follow in runs, so the window can
-        // turn between them; the list file gets them in one write at the end.
+        // in that order. Rows follow in runs, so the window can turn between them; the
+        // session then saves them in one write and queues them.
         std::reverse(tasks.begin(), tasks.end());
         std::size_t kept = 0;
         std::size_t shown = 0;
@@ -228,23 +208,18 @@ void CMainFrame::UploadFolderTo(const std::u16string& folder, int fid) {
             if (shown == kept) {
                 return;
             }
-            const std::span<const UpInfo> run(tasks.data() + shown, kept - shown);
             if (m_pUploadList) {
-                m_pUploadList->AddTaskRows(run);
-            }
-            m_queue.waiting.insert(m_queue.waiting.end(), run.begin(), run.end());
-            for (const UpInfo& t : run) {
-                UploadStats().Queued(t.m_strFilePath, static_cast<uint64_t>(t.m_nFileLen));
+                m_pUploadList->AddTaskRows(
+                    std::span<const UpInfo>(tasks.data() + shown, kept - shown));
             }
             shown = kept;
         };
         for (std::size_t i = 0; i < tasks.size(); ++i) {
             UpInfo& t = tasks[i];
-            if (m_pUploadList && !m_pUploadList->Model()->RowsWithPath(t.m_strFilePath).empty()) {
+            if (m_session.Lookup(t.m_strFilePath) != UploadSession::Known::None) {
                 flush(); // the rows so far are on screen before the message
-                if (ReportDuplicate(t.m_strFilePath, t.m_strFilePath, rows)) {
-                    continue;
-                }
+                ReportDuplicate(t.m_strFilePath, t.m_strFilePath);
+                continue;
             }
             t.m_bListed = 1;
             if (kept != i) {
@@ -261,12 +236,8 @@ void CMainFrame::UploadFolderTo(const std::u16string& folder, int fid) {
         flush();
         tasks.resize(kept);
         if (!tasks.empty()) {
-            bool saved = true;
-            RunWhileTurning([&]() { saved = AddUploadTaskLists(tasks); },
+            RunWhileTurning([&]() { m_session.Add(std::move(tasks), true); },
                             [&]() { return std::u16string(u"正在保存上传列表……"); });
-            if (!saved) {
-                LogError(u"Failed to save %d upload tasks.", static_cast<int>(tasks.size()));
-            }
         }
     }
     m_bQueueing = false;
@@ -280,11 +251,7 @@ void CMainFrame::UploadFolderTo(const std::u16string& folder, int fid) {
         ShowMessageBox(this, kNothingToUploadText, 1);
         return;
     }
-    {
-        QueueGuard lock(m_queue.Lock());
-        ShowQueueSummary(PendingTaskCount());
-    }
-    m_queue.NotifyChanged();
+    ShowQueueSummary(PendingTaskCount());
     EnsureUploadWorker();
 }
 

@@ -63,18 +63,13 @@ void CMainFrame::ShowSystemMenu() {
 void CMainFrame::ResetLoginState() {
     // The workers go first: they read the account values while they run.
     StopAllWorkers();
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_queue.Lock());
-        CGlobalVar::ClearUserState();
-    }
+    // The session drops every task; a worker still ending keeps the ones it works on alive
+    // and reports nothing about them any more.
+    m_session.Reset();
+    CGlobalVar::ClearUserState();
     CGlobalVar::m_nUploadCtrl = 0;
     m_preview.names.clear();
     m_preview.records.clear();
-    std::lock_guard<std::recursive_mutex> lock(m_queue.Lock());
-    m_queue.waiting.clear();
-    m_queue.active.clear();
-    m_queue.activeCount = 0;
-    UploadStats().Reset();
 }
 
 void CMainFrame::OpenSettings() {

@@ -11,34 +11,13 @@
 #include "ui/messages.h"
 #include "ui/show_msg_dlg.h"
 #include "ui/skin/du_control.h"
-#include "upload/transfer_control.h"
-#include "upload/transfer_stats.h"
-#include "upload/upload_list_file.h"
 
 #include <QPointer>
 
-#include <iterator>
-#include <system_error>
-#include <thread>
-
-namespace {
-
-using QueueGuard = std::lock_guard<std::recursive_mutex>;
-
-// The first task with this path; null when there is none.
-UpInfo* FindTask(std::deque<UpInfo>& tasks, const std::u16string& fullPath) {
-    for (UpInfo& t : tasks) {
-        if (SameListKey(t.m_strFilePath, fullPath)) {
-            return &t;
-        }
-    }
-    return nullptr;
-}
-
-} // namespace
+#include <algorithm>
 
 int CMainFrame::PendingTaskCount() {
-    return m_queue.Pending();
+    return m_session.Pending();
 }
 
 void CMainFrame::ShowQueueSummary(int n) {
@@ -98,7 +77,6 @@ void CMainFrame::ShowRowFailed(const std::u16string& fullPath, const std::u16str
 }
 
 void CMainFrame::PostAllPaused() {
-    UploadStats().PauseAll();
     ui::PostAppMessage(m_pUploadList, std::make_unique<ui::AppMessage>(ui::kMsgPauseAllRows));
 }
 
@@ -106,75 +84,32 @@ void CMainFrame::OnUploadProgress(int percent, const std::u16string& fullPath) {
     if (!m_pUploadList || fullPath.empty()) {
         return;
     }
-    QueueGuard lock(m_queue.Lock());
     m_pUploadList->Model()->SetValueForPath(fullPath, percent);
 }
 
 bool CMainFrame::OnRemoveWaitingTask(const std::u16string& fullPath) {
-    // Waiting: leaves the queue; taken by the worker: marked done and no longer counted.
-    if (!m_queue.CancelQueued(fullPath)) {
-        return false;
-    }
-    UploadStats().Ended(fullPath, TransferStats::End::Removed);
+    // The session drops the task and its list-file element; an attempt in progress stops
+    // before its next byte.
+    const bool found = m_session.Cancel(fullPath);
     ShowQueueSummary(PendingTaskCount());
-    return true;
+    return found;
 }
 
 void CMainFrame::OnResumeTask(const std::u16string& fullPath) {
-    if (fullPath.empty()) {
-        return;
+    if (!fullPath.empty()) {
+        m_session.Resume(fullPath);
     }
-    {
-        QueueGuard lock(m_queue.Lock());
-        UpInfo* task = FindTask(m_queue.waiting, fullPath);
-        if (!task) {
-            task = FindTask(m_queue.active, fullPath);
-        }
-        if (task && task->m_nStatus != kTaskDone) {
-            task->m_nStatus = kTaskRetry;
-            UploadStats().Queued(task->m_strFilePath, static_cast<uint64_t>(task->m_nFileLen));
-        }
-    }
-    m_queue.NotifyChanged();
-    EnsureUploadWorker();
 }
 
 void CMainFrame::OnPauseTask(const std::u16string& fullPath) {
-    {
-        QueueGuard lock(m_queue.Lock());
-        if (transfers::Command(fullPath, 2)) {
-            // The transfer working on it stops and the worker marks its task paused.
-            return;
-        }
-        if (UpInfo* task = FindTask(m_queue.waiting, fullPath)) {
-            task->m_nStatus = kTaskPaused;
-            UploadStats().Ended(fullPath, TransferStats::End::Paused);
-            return;
-        }
-        if (UpInfo* active = FindTask(m_queue.active, fullPath)) {
-            if (active->m_nStatus != kTaskDone) {
-                active->m_nStatus = kTaskPaused;
-                UploadStats().Ended(fullPath, TransferStats::End::Paused);
-            }
-        }
-    }
+    m_session.Pause(fullPath);
 }
 
 void CMainFrame::EnsureUploadWorker() {
-    if (m_pUploadThread && m_pUploadThread->IsRunning()) {
-        return;
-    }
-    // An ended worker leaves its named stop event signalled: delete it before its successor.
-    m_pUploadThread.reset();
-    ReapStoppedWorkers();
-    m_pUploadThread = std::make_unique<CUploadThread>(m_queue, *this);
-    if (!m_pUploadThread->Start()) {
-        LogError(u"Failed to start the upload thread.");
-    }
+    m_session.EnsureWorker();
 }
 
-void CMainFrame::TellListSetAside() {
-    const std::u16string aside = TakeSetAsideUploadList();
+void CMainFrame::TellListSetAside(const std::u16string& aside) {
     if (aside.empty()) {
         return;
     }
@@ -190,51 +125,25 @@ void CMainFrame::TellListSetAside() {
 }
 
 void CMainFrame::LoadUpLoadTaskList() {
-    const std::u16string& path = CGlobalVar::m_strUploadListPath;
-    platform::FileAttributes attrs;
-    if (path.empty() || !platform::GetFileAttributesEx(path, attrs)) {
-        return;
-    }
     std::vector<UpInfo> tasks;
-    if (!ReadUploadTaskList(tasks)) {
-        LogError(u"Failed to call xml.Read, errorcode is %d", platform::GetLastErrorCode());
-        TellListSetAside();
+    std::u16string aside;
+    if (!m_session.ReadSaved(tasks, aside)) {
+        if (!aside.empty() || !CGlobalVar::m_strUploadListPath.empty()) {
+            platform::FileAttributes attrs;
+            if (platform::GetFileAttributesEx(CGlobalVar::m_strUploadListPath, attrs)) {
+                LogError(u"Failed to call xml.Read, errorcode is %d", platform::GetLastErrorCode());
+            }
+        }
+        TellListSetAside(aside);
         return;
     }
     if (tasks.empty()) {
         return;
     }
-    for (UpInfo& task : tasks) {
-        task.m_bListed = 1;
-    }
-    // A saved queue of a whole library: the figures learn the tasks on a thread while the
-    // rows are made; both only read the tasks.
-    auto queueFigures = [&tasks]() {
-        for (const UpInfo& task : tasks) {
-            UploadStats().Queued(task.m_strFilePath, static_cast<uint64_t>(task.m_nFileLen));
-        }
-    };
-    std::thread figures;
-    try {
-        figures = std::thread(queueFigures);
-    } catch (const std::system_error&) {
-        queueFigures();
-    }
     if (m_pUploadList) {
         m_pUploadList->AddTaskRows(tasks);
     }
-    if (figures.joinable()) {
-        figures.join();
-    }
-    {
-        QueueGuard lock(m_queue.Lock());
-        m_queue.waiting.insert(m_queue.waiting.end(), std::make_move_iterator(tasks.begin()),
-                               std::make_move_iterator(tasks.end()));
-        const int n = static_cast<int>(m_queue.waiting.size());
-        if (n > 0) {
-            ShowQueueSummary(n + m_queue.activeCount);
-        }
-    }
-    m_queue.NotifyChanged();
-    EnsureUploadWorker();
+    const int n = static_cast<int>(tasks.size());
+    m_session.Add(std::move(tasks), false);
+    ShowQueueSummary(std::max(n, PendingTaskCount()));
 }

@@ -4,14 +4,10 @@
 #include "ui/mainframe/main_frame.h"
 
 #include "ui/mainframe/list_ctrl_ex.h"
-#include "upload/transfer_stats.h"
-#include "upload/upload_list_file.h"
 
 #include <QMenu>
 
 namespace {
-
-using QueueGuard = std::lock_guard<std::recursive_mutex>;
 
 struct QueueItem {
     int id;
@@ -25,22 +21,10 @@ constexpr QueueItem kQueueMenu[] = {
     {kCmdClearFinished, u"清除已完成"},
 };
 
-// Counts the tasks the queue will send again as open in the progress figures.
-void ReopenRetryTasks(UploadQueue& queue) {
-    QueueGuard lock(queue.Lock());
-    for (const auto* tasks : {&queue.waiting, &queue.active}) {
-        for (const UpInfo& t : *tasks) {
-            if (t.m_nStatus == kTaskRetry) {
-                UploadStats().Queued(t.m_strFilePath, static_cast<uint64_t>(t.m_nFileLen));
-            }
-        }
-    }
-}
-
 } // namespace
 
 void CMainFrame::BuildQueueMenu(QMenu& menu) {
-    const bool anyUploaded = m_pUploadList && !m_pUploadList->Model()->UploadedRows().empty();
+    const bool anyUploaded = m_pUploadList && m_pUploadList->Model()->AnyUploaded();
     for (const QueueItem& item : kQueueMenu) {
         QAction* action = menu.addAction(QString::fromStdU16String(item.text));
         action->setData(item.id);
@@ -60,9 +44,8 @@ void CMainFrame::ShowQueueMenu(const QPoint& globalPos) {
 }
 
 void CMainFrame::PauseAllUploads() {
-    // The queue stops the file being sent through the pause flag, as a row's pause does.
-    m_queue.PauseAll();
-    UploadStats().PauseAll();
+    // The session stops the files being sent through their own pause flags.
+    m_session.PauseAll();
     if (m_pUploadList) {
         m_pUploadList->PauseAllRows();
     }
@@ -70,51 +53,43 @@ void CMainFrame::PauseAllUploads() {
 }
 
 void CMainFrame::ResumeAllUploads() {
-    if (m_queue.ResumeAll() == 0) {
+    if (m_session.ResumeAll() == 0) {
         return;
     }
-    ReopenRetryTasks(m_queue);
     if (m_pUploadList) {
         m_pUploadList->Model()->SetAllStates(1);
     }
-    EnsureUploadWorker();
     ShowQueueSummary(PendingTaskCount());
 }
 
 void CMainFrame::RetryFailedUploads() {
-    const std::vector<std::u16string> failed =
-        m_pUploadList ? m_pUploadList->Model()->FailedPaths() : std::vector<std::u16string>();
-    if (m_queue.RetryFailedNow(failed) == 0) {
+    // The rows show what the session decides: each failed task's row offers pause again.
+    std::vector<std::u16string> failed;
+    if (m_session.RetryFailed(&failed) == 0) {
         return;
     }
     if (m_pUploadList) {
         for (const std::u16string& path : failed) {
-            for (int row : m_pUploadList->Model()->RowsWithPath(path)) {
-                m_pUploadList->Model()->SetState(row, 1);
-            }
+            m_pUploadList->Model()->ClearFailedForPath(path);
         }
     }
-    ReopenRetryTasks(m_queue);
-    EnsureUploadWorker();
 }
 
 void CMainFrame::ClearFinishedRows() {
     if (!m_pUploadList || RefuseWhileQueueing(u"clearing the uploaded rows")) {
         return;
     }
-    const std::vector<int> rows = m_pUploadList->Model()->UploadedRows();
-    if (rows.empty()) {
-        return;
-    }
-    {
-        // An uploaded task normally has no element left; any that remain go in one write
-        // of the list file when the scope ends, not one write per row.
-        UploadListJournalScope oneWrite;
-        for (int row : rows) {
-            DeleteUploadTaskList(m_pUploadList->GetItemText(row, UploadListModel::kColFullPath));
+    // Only what the session confirmed as uploaded leaves: a row is never the judge.
+    const std::vector<std::u16string> paths = m_session.ClearFinished();
+    std::vector<int> rows;
+    for (const std::u16string& p : paths) {
+        for (int row : m_pUploadList->Model()->RowsWithPath(p)) {
+            rows.push_back(row);
         }
     }
-    m_pUploadList->DeleteRows(rows);
+    if (!rows.empty()) {
+        m_pUploadList->DeleteRows(rows);
+    }
 }
 
 void CMainFrame::OnPauseAllButton(DuControl*, std::intptr_t, std::intptr_t) {

@@ -214,24 +214,23 @@ void UploadListModel::SetSpeeds(
     }
 }
 
-std::vector<int> UploadListModel::UploadedRows() const {
-    std::vector<int> rows;
-    for (int r = 0; r < Count(); ++r) {
-        if (At(r).value == kValueUploaded) {
-            rows.push_back(r);
-        }
-    }
-    return rows;
+bool UploadListModel::AnyUploaded() const {
+    return std::any_of(m_rows.begin(), m_rows.end(),
+                       [](const Row& r) { return r.value == kValueUploaded; });
 }
 
-std::vector<std::u16string> UploadListModel::FailedPaths() const {
-    std::vector<std::u16string> paths;
-    for (const Row& r : m_rows) {
-        if (r.failed) {
-            paths.push_back(r.path.toStdU16String());
+void UploadListModel::ClearFailedForPath(const std::u16string& fullPath) {
+    for (int row : RowsWithPath(fullPath)) {
+        Row& r = m_rows[static_cast<std::size_t>(row)];
+        if (!r.failed) {
+            continue;
         }
+        r.failed = false;
+        r.state = 1;
+        r.shown = 0;
+        r.note.clear();
+        emit dataChanged(index(row, 0), index(row, kColumnCount - 1));
     }
-    return paths;
 }
 
 void UploadListModel::Clear() {

@@ -83,9 +83,10 @@ public:
     void SetAllStates(int state);
     // The speed texts of the files being sent, by full path; other rows show none.
     void SetSpeeds(const std::vector<std::pair<std::u16string, std::u16string>>& speeds);
-    // The rows at "上传成功" and the full paths of the rows that failed, ascending.
-    std::vector<int> UploadedRows() const;
-    std::vector<std::u16string> FailedPaths() const;
+    // A row shows "上传成功" (the clear command is offered).
+    bool AnyUploaded() const;
+    // The rows of a failed task that is tried again show it waiting, with its pause button.
+    void ClearFailedForPath(const std::u16string& fullPath);
 
     // The rows whose full path equals `fullPath` without regard to case, ascending.
     std::vector<int> RowsWithPath(const std::u16string& fullPath) const;
