@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "platform/codepage.h"
-#include "upload/upload_thread.h"
+#include "upload/upload_session.h"
 #include "upload/upload_view.h"
 
 namespace bench {
@@ -26,14 +26,11 @@ public:
     }
 };
 
-// Runs the real upload worker over `queue` until it ends by itself; false when it did not
-// start.
-inline bool RunWorkerToEnd(UploadQueue& queue) {
-    QuietView view;
-    CUploadThread worker(queue, view);
-    if (!worker.Start())
+// Waits until the session's worker has ended by itself; false when none ran.
+inline bool RunWorkerToEnd(UploadSession& session) {
+    if (!session.WorkerRunning() && session.Pending() > 0)
         return false;
-    while (worker.IsRunning())
+    while (session.WorkerRunning())
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return true;
 }

@@ -90,8 +90,11 @@ bool UploadSession::Add(std::vector<UpInfo> tasks, bool save) {
         Guard g(m_lock);
         for (UpInfo& info : tasks) {
             UploadStats().Queued(info.m_strFilePath, static_cast<uint64_t>(info.m_nFileLen));
+            // A task handed in paused stays so until resumed.
+            const bool paused = info.m_nStatus == 5;
             auto task = std::make_shared<UploadTask>(std::move(info));
-            task->info.m_nStatus = 0;
+            task->state = paused ? TaskState::Paused : TaskState::Waiting;
+            task->info.m_nStatus = paused ? 5 : 0;
             IndexLocked(task);
             ++m_pending;
             m_waiting.push_back(std::move(task));
@@ -370,6 +373,12 @@ TaskReason UploadSession::ReasonOf(const std::u16string& fullPath) const {
     Guard g(m_lock);
     const TaskRef t = FindLocked(fullPath);
     return t ? t->reason : TaskReason::None;
+}
+
+int UploadSession::CommandOf(const std::u16string& fullPath) const {
+    Guard g(m_lock);
+    const TaskRef t = FindLocked(fullPath);
+    return t && t->busy ? t->control.load() : -1;
 }
 
 std::vector<TaskRef> UploadSession::Tasks() const {

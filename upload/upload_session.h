@@ -40,7 +40,8 @@ public:
     enum class Known { None, Queued, Uploaded };
     Known Lookup(const std::u16string& fullPath) const;
 
-    // Appends tasks at the end of the queue, in order, and starts the worker. With `save`,
+    // Appends tasks at the end of the queue, in order, and starts the worker; a record whose
+    // status is 5 comes in paused. With `save`,
     // the list file gets them first, in one write (false when that write failed; the tasks
     // are queued all the same).
     bool Add(std::vector<UpInfo> tasks, bool save);
@@ -80,6 +81,8 @@ public:
     // The state of the task with this path; Cancelled when there is none.
     TaskState StateOf(const std::u16string& fullPath) const;
     TaskReason ReasonOf(const std::u16string& fullPath) const;
+    // The command flag of the attempt working on this path; -1 when none works on it.
+    int CommandOf(const std::u16string& fullPath) const;
     // Every task in queue order (tests, benchmarks).
     std::vector<TaskRef> Tasks() const;
 

@@ -25,7 +25,7 @@
 #include "platform/codepage.h"
 #include "tests/api/service_session.h"
 #include "upload/upload_list_file.h"
-#include "upload/upload_queue.h"
+#include "upload/upload_session.h"
 #include "upload/upload_thread.h"
 #include "upload/upload_view.h"
 
@@ -85,16 +85,15 @@ bool RunOne(const std::string& work, int count, std::mt19937_64& rng, Figure& ou
                   "&mb=1000000");
     CGlobalVar::m_strUploadListPath = platform::FromNarrow(dir + "/QumolanUploadList.xml");
 
-    UploadQueue queue;
+    bench::QuietView view;
+    UploadSession session(view, UploadSession::Options{.keepFinished = false});
     const Clock::time_point q0 = Clock::now();
-    {
-        std::lock_guard<std::recursive_mutex> g(queue.Lock());
-        if (!AddUploadTaskLists(tasks))
-            return false;
-        // Moved, as the window moves the scan's records into the queue.
-        queue.waiting.insert(queue.waiting.end(), std::make_move_iterator(tasks.begin()),
-                             std::make_move_iterator(tasks.end()));
-    }
+    // Queued paused, as a folder upload queues them, so the memory of the queued tasks is
+    // measured before the worker moves; then every task is resumed at once.
+    for (UpInfo& t : tasks)
+        t.m_nStatus = 5;
+    if (!session.Add(std::move(tasks), true))
+        return false;
     out.queueS = Seconds(q0);
     tasks.clear();
     tasks.shrink_to_fit();
@@ -102,11 +101,12 @@ bool RunOne(const std::string& work, int count, std::mt19937_64& rng, Figure& ou
     out.perTaskKb = static_cast<double>(RssKb() - idleKb) / count;
 
     const Clock::time_point u0 = Clock::now();
-    if (!bench::RunWorkerToEnd(queue))
+    session.ResumeAll();
+    if (!bench::RunWorkerToEnd(session))
         return false;
     out.uploadS = Seconds(u0);
     out.count = count;
-    const int left = queue.Pending();
+    const int left = session.Pending();
     if (left != 0) {
         std::printf("error: %d tasks left\n", left);
         return false;

@@ -23,7 +23,7 @@
 #include "platform/codepage.h"
 #include "tests/api/service_session.h"
 #include "upload/upload_list_file.h"
-#include "upload/upload_queue.h"
+#include "upload/upload_session.h"
 #include "upload/upload_thread.h"
 #include "upload/upload_view.h"
 
@@ -100,21 +100,21 @@ bool RunCase(const std::string& work, const Case& c, int index, std::mt19937_64&
     p.capKBps = c.capKBps;
     prefs::Apply(p);
 
-    UploadQueue queue;
-    {
-        std::lock_guard<std::recursive_mutex> g(queue.Lock());
-        if (!AddUploadTaskLists(tasks))
-            return false;
-        queue.waiting.insert(queue.waiting.end(), tasks.begin(), tasks.end());
-    }
+    bench::QuietView view;
+    UploadSession session(view, UploadSession::Options{.keepFinished = false});
+    for (UpInfo& t : tasks)
+        t.m_nStatus = 5;
+    if (!session.Add(tasks, true))
+        return false;
     const Clock::time_point t0 = Clock::now();
-    if (!bench::RunWorkerToEnd(queue))
+    session.ResumeAll();
+    if (!bench::RunWorkerToEnd(session))
         return false;
     out.seconds = bench::Seconds(t0);
     out.filesPerS = c.files / out.seconds;
     out.mbPerS = static_cast<double>(c.files) * static_cast<double>(c.size) / 1e6 / out.seconds;
-    if (queue.Pending() != 0) {
-        std::printf("error: %d tasks left\n", queue.Pending());
+    if (session.Pending() != 0) {
+        std::printf("error: %d tasks left\n", session.Pending());
         return false;
     }
     std::system(("rm -rf '" + dir + "'").c_str());

@@ -189,18 +189,24 @@ protected:
         return QTest::qWaitFor([&] { return m_frame->reached.IsSet(); }, ms);
     }
     bool WaitWorkerEnded(int ms = 60000) {
-        return QTest::qWaitFor(
-            [&] { return !m_frame->m_pUploadThread || !m_frame->m_pUploadThread->IsRunning(); },
-            ms);
+        return QTest::qWaitFor([&] { return !m_frame->m_session.WorkerRunning(); }, ms);
     }
     // The status of the first active or waiting task with this path; -1 when none.
     int TaskStatus(const std::u16string& path) {
-        std::lock_guard<std::recursive_mutex> g(m_frame->m_queue.Lock());
-        for (const auto* q : {&m_frame->m_queue.active, &m_frame->m_queue.waiting})
-            for (const UpInfo& t : *q)
-                if (t.m_strFilePath == path)
-                    return t.m_nStatus;
-        return -1;
+        // The session's state as the record's status field numbers it.
+        switch (m_frame->m_session.StateOf(path)) {
+        case TaskState::Waiting:
+            return 0;
+        case TaskState::Paused:
+        case TaskState::Failed:
+            return 5;
+        case TaskState::Uploaded:
+            return 3;
+        case TaskState::Cancelled:
+            return -1;
+        default:
+            return 2;
+        }
     }
     void Click(const std::u16string& path, RowButton button) {
         const int row = Row(path);

@@ -188,8 +188,8 @@ TEST_F(MainFrameIt, SavedQueueShowsItsRowsAndUploads) {
     std::vector<int> bigValues;
     QMetaObject::Connection recorder;
     {
-        // The worker waits for the queue lock while the window shows the loaded queue.
-        std::lock_guard<std::recursive_mutex> g(frame->m_queue.Lock());
+        // The service sits on the first announcement while the window shows the loaded queue.
+        ASSERT_NE(service->Admin("/admin/faults?delay_ms=1500"), "");
         ASSERT_TRUE(ShowFrame());
         ASSERT_EQ(List()->GetItemCount(), 2);
         EXPECT_EQ(List()->GetItemText(0, 0), NameOf(small));
@@ -201,7 +201,8 @@ TEST_F(MainFrameIt, SavedQueueShowsItsRowsAndUploads) {
         EXPECT_EQ(List()->GetItemText(1, 3), u"6.0 MB");
         EXPECT_EQ(Text(u"copyright_text"), u"2个文件正在上传......");
         EXPECT_EQ(Text(u"tab_uploadfile"), u"   文件上传进度(2)");
-        EXPECT_EQ(frame->m_queue.waiting.size(), 2u);
+        EXPECT_EQ(frame->m_session.Pending(), 2);
+        service->Admin("/admin/faults?delay_ms=0");
         recorder = QObject::connect(List()->Model(), &QAbstractItemModel::dataChanged, frame,
                                     [&](const QModelIndex& from, const QModelIndex& to) {
                                         const int r = Row(big);
@@ -236,7 +237,7 @@ TEST_F(MainFrameIt, EmptyOrBrokenSavedQueueStartsNoWorker) {
     ASSERT_EQ(emptyGroup, EmptyGroupBytes());
     ASSERT_NE(OpenFrame(), nullptr);
     EXPECT_EQ(List()->GetItemCount(), 0);
-    EXPECT_EQ(m_frame->m_pUploadThread, nullptr);
+    EXPECT_FALSE(m_frame->m_session.WorkerRunning());
     EXPECT_EQ(Text(u"copyright_text"), u"暂无上传任务");
     m_frame.reset();
 
@@ -250,7 +251,7 @@ TEST_F(MainFrameIt, EmptyOrBrokenSavedQueueStartsNoWorker) {
     MsgBoxAnswerer answerer(MsgAnswer::Confirm);
     ASSERT_NE(OpenFrame(), nullptr);
     EXPECT_EQ(List()->GetItemCount(), 0);
-    EXPECT_EQ(m_frame->m_pUploadThread, nullptr);
+    EXPECT_FALSE(m_frame->m_session.WorkerRunning());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !answerer.Texts().empty(); }, 5000));
     const std::u16string told = answerer.Texts().front();
     const std::u16string prefix = u"上传列表文件无法读取，已另存为 ";
@@ -278,18 +279,18 @@ TEST_F(MainFrameIt, PauseAndResumeTheFileBeingSentAndAWaitingOne) {
     // The waiting file: its task is paused (status 5), the transfer goes on.
     Click(waiting, RowButton::Pause);
     EXPECT_EQ(List()->RowState(Row(waiting)), 0);
-    EXPECT_EQ(TaskStatus(waiting), kTaskPaused);
-    EXPECT_EQ(transfers::FlagOf(sending), 0);
+    EXPECT_EQ(TaskStatus(waiting), 5);
+    EXPECT_EQ(m_frame->m_session.CommandOf(sending), 0);
     // The file being sent: only its control flag, no status change by the window.
     const int before = TaskStatus(sending);
     Click(sending, RowButton::Pause);
-    EXPECT_EQ(transfers::FlagOf(sending), 2);
+    EXPECT_EQ(m_frame->m_session.CommandOf(sending), 2);
     EXPECT_EQ(TaskStatus(sending), before);
     EXPECT_EQ(answerer.Texts().size(), 2u);
     frame->Release();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return TaskStatus(sending) == kTaskPaused; }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return TaskStatus(sending) == 5; }, 60000));
     QTest::qWait(50);
-    EXPECT_EQ(transfers::FlagOf(sending), -1); // the transfer let the file go
+    EXPECT_EQ(m_frame->m_session.CommandOf(sending), -1); // the transfer let the file go
     const int pausedAt = Value(sending);
     EXPECT_GE(pausedAt, 20);
     EXPECT_LT(pausedAt, 100);
@@ -308,7 +309,7 @@ TEST_F(MainFrameIt, PauseAndResumeTheFileBeingSentAndAWaitingOne) {
     // The waiting file stays paused until it is resumed.
     QTest::qWait(200);
     EXPECT_EQ(Value(waiting), 0);
-    EXPECT_EQ(TaskStatus(waiting), kTaskPaused);
+    EXPECT_EQ(TaskStatus(waiting), 5);
     ExpectNotArrived(waiting);
     Click(waiting, RowButton::Resume);
     ASSERT_TRUE(WaitUploaded(waiting));
@@ -335,7 +336,7 @@ TEST_F(MainFrameIt, CancelUploadedWaitingAndRunningRows) {
     Click(waiting, RowButton::Cancel);
     EXPECT_EQ(answerer.Texts(), std::vector<std::u16string>{u"确定要取消此文件的上传吗？"});
     EXPECT_EQ(Row(waiting), -1);
-    EXPECT_EQ(TaskStatus(waiting) == -1 || TaskStatus(waiting) == kTaskDone, true);
+    EXPECT_EQ(TaskStatus(waiting) == -1 || TaskStatus(waiting) == 3, true);
     EXPECT_FALSE(ListFileHas(NameOf(waiting)));
     // The plain summary, or the progress line once the refresh has shown it.
     EXPECT_EQ(Text(u"tab_uploadfile"), u"   文件上传进度(1)");
@@ -344,7 +345,7 @@ TEST_F(MainFrameIt, CancelUploadedWaitingAndRunningRows) {
 
     Click(running, RowButton::Cancel);
     EXPECT_EQ(Row(running), -1);
-    EXPECT_EQ(transfers::FlagOf(running), 1);
+    EXPECT_EQ(m_frame->m_session.CommandOf(running), 1);
     EXPECT_FALSE(ListFileHas(NameOf(running)));
     frame->Release();
     ASSERT_TRUE(WaitWorkerEnded());
@@ -368,21 +369,17 @@ TEST_F(MainFrameIt, LackOfSpacePausesEveryRow) {
     EXPECT_EQ(answerer.Texts(), std::vector<std::u16string>{kNoSpaceMessage});
     EXPECT_TRUE(List()->ButtonRect(0, RowButton::Resume).isValid());
     EXPECT_TRUE(List()->ButtonRect(1, RowButton::Resume).isValid());
-    EXPECT_EQ(TaskStatus(a), kTaskPaused);
-    EXPECT_EQ(TaskStatus(b), kTaskPaused);
+    EXPECT_EQ(TaskStatus(a), 5);
+    EXPECT_EQ(TaskStatus(b), 5);
     // With space again, a resumed row uploads.
     ASSERT_NE(
         service->Admin("/admin/space?mobile=" + std::string(service->DemoMobile()) + "&mb=2048"),
         "");
     // No file is being sent: the resume still reaches the task.
-    {
-        std::lock_guard<std::recursive_mutex> g(m_frame->m_queue.Lock());
-        CGlobalVar::m_strCurUploadPath.clear();
-    }
     Click(b, RowButton::Resume);
     ASSERT_TRUE(WaitUploaded(b));
     ExpectArrived(b);
-    EXPECT_EQ(TaskStatus(a), kTaskPaused);
+    EXPECT_EQ(TaskStatus(a), 5);
 }
 
 // Answers the login window of a logout with an account, or closes it.
@@ -488,7 +485,7 @@ TEST_F(MainFrameIt, LogoutAndAnotherAccountSeeOnlyTheirQueues) {
     AnswerLogin(u"", u"");
     EXPECT_TRUE(frame->OnCommand(kCmdLogout));
     EXPECT_FALSE(frame->isVisible());
-    EXPECT_EQ(frame->m_pUploadThread, nullptr);
+    EXPECT_FALSE(frame->m_session.WorkerRunning());
     EXPECT_TRUE(CGlobalVar::m_strUid.empty());
 }
 
@@ -543,13 +540,13 @@ TEST_F(MainFrameIt, QueueWideCommandsAndTheirProgressLine) {
     auto tick = [&]() { frame->OnProgressTick(now += 1000); };
 
     press(u"btn_pauseall");
-    EXPECT_EQ(transfers::FlagOf(sending), 2);
-    EXPECT_EQ(TaskStatus(waiting), kTaskPaused);
-    EXPECT_EQ(TaskStatus(missing), kTaskPaused);
+    EXPECT_EQ(m_frame->m_session.CommandOf(sending), 2);
+    EXPECT_EQ(TaskStatus(waiting), 5);
+    EXPECT_EQ(TaskStatus(missing), 5);
     for (const auto& p : {sending, waiting, missing})
         EXPECT_EQ(List()->RowState(Row(p)), 0);
     frame->Release();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return TaskStatus(sending) == kTaskPaused; }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return TaskStatus(sending) == 5; }, 60000));
     EXPECT_EQ(Value(waiting), 0);
     tick();
     EXPECT_EQ(Text(u"copyright_text"), u"上传已暂停 0/3 个文件");

@@ -28,8 +28,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "upload/upload_list_file.h"
-#include "upload/upload_queue.h"
-#include "upload/upload_thread.h"
+#include "upload/upload_session.h"
 #include "upload/upload_view.h"
 
 namespace {
@@ -121,8 +120,8 @@ int main(int argc, char** argv) {
     const int fid = std::atoi(argv[6]);
     CGlobalVar::m_strNetDirPath = platform::FromNarrow(argv[7]);
 
-    UploadQueue queue;
     LoggingView view;
+    UploadSession session(view, UploadSession::Options{.keepFinished = false});
 
     // Start-up: the saved queue.
     std::vector<UpInfo> saved;
@@ -135,24 +134,21 @@ int main(int argc, char** argv) {
     if (!saved.empty()) {
         for (UpInfo& t : saved)
             t.m_bListed = 1;
-        {
-            std::lock_guard<std::recursive_mutex> g(queue.Lock());
-            queue.waiting.insert(queue.waiting.end(), saved.begin(), saved.end());
-        }
+        const std::size_t n = saved.size();
+        session.Add(std::move(saved), false);
         if (!Exists(marker) && !WriteMarker(marker)) {
             Say("error marker");
             return 6;
         }
-        Say("loaded", static_cast<long long>(saved.size()));
+        Say("loaded", static_cast<long long>(n));
     } else if (Exists(marker)) {
         Say("nothing left");
         return 0;
     } else {
-        // The folder upload: the walk under the queue lock, new tasks in the scan's reverse
-        // order, the list file written once for the whole run of new tasks.
+        // The folder upload: new tasks in the scan's reverse order, the list file written
+        // once for the whole run of new tasks before the worker sees them.
         std::size_t added = 0;
         {
-            std::lock_guard<std::recursive_mutex> g(queue.Lock());
             std::vector<UpInfo> tasks;
             FindDirAndFiles(folder.c_str(), tasks, fid);
             std::vector<UpInfo> pending;
@@ -160,12 +156,11 @@ int main(int argc, char** argv) {
                 it->m_bListed = 1;
                 pending.push_back(std::move(*it));
             }
-            queue.waiting.insert(queue.waiting.end(), pending.begin(), pending.end());
-            if (!pending.empty() && !AddUploadTaskLists(pending)) {
+            added = pending.size();
+            if (!pending.empty() && !session.Add(std::move(pending), true)) {
                 Say("error list file not written");
                 return 7;
             }
-            added = pending.size();
         }
         if (added == 0) {
             Say("error nothing to upload");
@@ -178,16 +173,9 @@ int main(int argc, char** argv) {
         Say("queued", static_cast<long long>(added));
     }
 
-    CUploadThread worker(queue, view);
-    if (!worker.Start()) {
-        Say("error worker");
-        return 9;
-    }
-    queue.NotifyChanged();
-    while (worker.IsRunning())
+    while (session.WorkerRunning())
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    worker.Stop();
-    int left = queue.Pending();
+    int left = session.Pending();
     Say("done", left);
     return left == 0 ? 0 : 10;
 }

@@ -1,14 +1,16 @@
-// A pause or cancel that reaches the worker just after the file it was meant for has left
-// the transfer: the next file is sent whole, and the command still applies to its own file
-// when that one waits for another attempt.
+// The upload session's commands against a real qumo-service: a pause, resume or cancel is
+// never lost at any step of a file's life, "uploaded" waits for the service's word, a low cap
+// still finishes, and a logout with a worker still ending frees nothing it uses.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <memory>
 #include <thread>
@@ -16,29 +18,17 @@
 #include "app/global_var.h"
 #include "app/user_prefs.h"
 #include "fake_upload_view.h"
+#include "net/hosts.h"
+#include "platform/socket.h"
 #include "tests/api/service_session.h"
-#include "upload/transfer_control.h"
 #include "upload/upload_list_file.h"
 #include "upload/upload_protocol.h"
-#include "upload/upload_thread.h"
+#include "upload/upload_session.h"
 #include "upload_it_util.h"
 
 using namespace upload_it;
 
 namespace {
-
-// Runs `afterFirstFile` on the worker's thread when it reports the queue after its first
-// file, which is when the window's command lands "just after" that file.
-class HookedView : public FakeUploadView {
-public:
-    void ShowQueueSummary(int n) override {
-        FakeUploadView::ShowQueueSummary(n);
-        if (++calls == 1 && afterFirstFile)
-            afterFirstFile();
-    }
-    std::atomic<int> calls{0};
-    std::function<void()> afterFirstFile;
-};
 
 class UploadControl : public ::testing::Test {
 protected:
@@ -57,34 +47,28 @@ protected:
         dir = mkdtemp(tmpl);
         listPath = dir + "/QumolanUploadList.xml";
         CGlobalVar::m_strUploadListPath = platform::FromNarrow(listPath);
-        CGlobalVar::m_nUploadCtrl = 0;
-        CGlobalVar::m_strCurUploadPath.clear();
-        // The late commands are about one file after another.
         prefs::Apply(prefs::UserPrefs{.transfers = 1});
     }
     void TearDown() override {
-        CGlobalVar::m_nUploadCtrl = 0;
+        session.reset();
+        service->Admin("/admin/faults?delay_ms=0");
         prefs::Apply(prefs::UserPrefs{});
         EXPECT_EQ(std::system(("rm -rf " + dir).c_str()), 0);
     }
-    // Two fresh files queued and listed: a (sent first) and b.
-    void QueueTwo(const std::string& tag, int64_t sizeB) {
-        std::string stamp = tag + "_" + std::to_string(::getpid());
-        a = dir + "/first_" + stamp + ".jpg";
-        b = dir + "/second_" + stamp + ".mp4";
-        WriteFreshFile(a, 40000);
-        WriteFreshFile(b, sizeB);
-        for (const std::string& p : {a, b}) {
-            UpInfo t = MakeTask(p);
-            ASSERT_TRUE(AddUploadTaskList(t));
-            queue.Enqueue(t);
-        }
+    std::string Fresh(const std::string& tag, int64_t size, const char* ext = ".jpg") {
+        const std::string p = dir + "/" + tag + "_" + std::to_string(::getpid()) + ext;
+        WriteFreshFile(p, size);
+        return p;
     }
-    // What the window does for the pause or cancel button of the file being sent.
-    void PressForCurrentFile(int flag, const std::string& expectedCurrent) {
-        std::lock_guard<std::recursive_mutex> g(queue.Lock());
-        EXPECT_EQ(CGlobalVar::m_strCurUploadPath, platform::FromNarrow(expectedCurrent));
-        EXPECT_TRUE(transfers::Command(platform::FromNarrow(expectedCurrent), flag));
+    void Queue(const std::vector<std::string>& paths) {
+        std::vector<UpInfo> tasks;
+        for (const std::string& p : paths)
+            tasks.push_back(MakeTask(p));
+        session->Add(std::move(tasks), true);
+    }
+    TaskState State(const std::string& p) { return session->StateOf(platform::FromNarrow(p)); }
+    bool WaitState(const std::string& p, TaskState s, int ms = 30000) {
+        return WaitUntil([&] { return State(p) == s; }, ms);
     }
     std::map<std::string, std::string> Stored() {
         std::map<std::string, std::string> m;
@@ -93,180 +77,149 @@ protected:
         return m;
     }
     static std::string Name(const std::string& p) { return p.substr(p.rfind('/') + 1); }
-    int StatusOf(const std::string& p) {
-        std::lock_guard<std::recursive_mutex> g(queue.Lock());
-        for (const UpInfo& t : queue.active)
-            if (t.m_strFilePath == platform::FromNarrow(p))
-                return t.m_nStatus;
-        return -1;
-    }
 
     static ServiceSession* service;
-    std::string dir, listPath, a, b;
-    UploadQueue queue;
-    HookedView view;
+    std::string dir, listPath;
+    FakeUploadView view;
+    std::unique_ptr<UploadSession> session = std::make_unique<UploadSession>(view);
 };
 
 ServiceSession* UploadControl::service = nullptr;
 
-TEST_F(UploadControl, CommandAfterAFinishedFileDoesNotStopTheNextOne) {
-    for (int flag : {2, 1}) {
-        SCOPED_TRACE(flag);
-        queue.waiting.clear();
-        queue.active.clear();
-        view.calls = 0;
-        QueueTwo("late" + std::to_string(flag), 300000);
-        view.afterFirstFile = [&] { PressForCurrentFile(flag, a); };
-        auto worker = std::make_unique<CUploadThread>(queue, view);
-        ASSERT_TRUE(worker->Start());
-        // A paused second file would leave the worker waiting for a resume.
-        EXPECT_TRUE(WaitUntil([&] { return !worker->IsRunning(); }, 60000));
-        worker.reset();
-
-        auto stored = Stored();
-        EXPECT_EQ(stored[Name(a)], FileSha1(a));
-        EXPECT_EQ(stored[Name(b)], FileSha1(b));
-        std::vector<int> progressB = view.Progress(platform::FromNarrow(b));
-        ASSERT_FALSE(progressB.empty());
-        EXPECT_EQ(progressB.back(), 100);
-        EXPECT_EQ(CGlobalVar::m_nUploadCtrl.load(), 0);
+// In each step of a file's life, a pause followed by a resume (even a second later, while
+// the service still sits on the call) ends with the file uploaded, and a cancel ends with no
+// byte of it sent after the cancel and nothing stored.
+TEST_F(UploadControl, CommandsInEveryStepAreNeverLost) {
+    struct Case {
+        const char* tag;
+        TaskState step;
+        bool cancel;
+    };
+    const Case cases[] = {
+        {"announce_pause", TaskState::Preparing, false},
+        {"announce_cancel", TaskState::Preparing, true},
+        {"send_pause", TaskState::Sending, false},
+        {"send_cancel", TaskState::Sending, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.tag);
+        const bool sending = c.step == TaskState::Sending;
+        // A slow announcement, or a slow transfer under a cap: the command lands inside it.
+        prefs::Apply(prefs::UserPrefs{.transfers = 1, .capKBps = sending ? 40 : 0});
+        service->Admin(sending ? "/admin/faults?delay_ms=0" : "/admin/faults?delay_ms=3000");
+        const std::string f = Fresh(c.tag, 200000);
+        const std::u16string path = platform::FromNarrow(f);
+        Queue({f});
+        ASSERT_TRUE(WaitState(f, c.step));
+        if (!sending)
+            std::this_thread::sleep_for(std::chrono::milliseconds(300)); // inside allinone
+        if (c.cancel) {
+            ASSERT_TRUE(session->Cancel(path));
+            const uint64_t sent = UploadBodyBytesSent();
+            EXPECT_TRUE(WaitUntil([&] { return !session->WorkerRunning(); }, 30000));
+            // A chunk already on its way may finish; nothing after it.
+            EXPECT_LE(UploadBodyBytesSent() - sent, 15360u);
+            EXPECT_EQ(Stored().count(Name(f)), 0u);
+            EXPECT_EQ(session->Pending(), 0);
+        } else {
+            ASSERT_TRUE(session->Pause(path));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+            ASSERT_TRUE(session->Resume(path));
+            service->Admin("/admin/faults?delay_ms=0");
+            prefs::Apply(prefs::UserPrefs{.transfers = 1});
+            ASSERT_TRUE(WaitState(f, TaskState::Uploaded, 60000));
+            EXPECT_EQ(Stored()[Name(f)], FileSha1(f));
+            EXPECT_EQ(view.Progress(path).back(), 100);
+        }
+        service->Admin("/admin/faults?delay_ms=0");
         std::vector<UpInfo> left;
         ASSERT_TRUE(ReadUploadTaskList(left));
         EXPECT_TRUE(left.empty());
-        std::lock_guard<std::recursive_mutex> g(queue.Lock());
-        EXPECT_TRUE(queue.active.empty());
-        EXPECT_EQ(queue.activeCount, 0);
     }
 }
 
-TEST_F(UploadControl, LatePauseOfAFailedFilePausesIt) {
-    QueueTwo("failedpause", 20000);
-    // The three announcements of the first file fail; the second file's go through.
-    ASSERT_NE(service->Admin("/admin/faults?fail_next=3"), "");
-    view.afterFirstFile = [&] { PressForCurrentFile(2, a); };
-    auto worker = std::make_unique<CUploadThread>(queue, view);
-    ASSERT_TRUE(worker->Start());
-
-    // The second file arrives; the first stays paused and the worker waits for a resume.
-    // (No listing before then: its API calls would use up the failures meant for it.)
-    // The list file is rewritten when the worker goes idle, a moment after the queue changes.
-    const std::string expectedList =
-        ListWith(CGlobalVar::m_strUid, {ListElement(MakeTask(a), false)});
-    ASSERT_TRUE(WaitUntil(
-        [&] { return view.calls >= 2 && StatusOf(b) == -1 && ReadBytes(listPath) == expectedList; },
-        60000));
-    EXPECT_EQ(Stored()[Name(b)], FileSha1(b));
-    EXPECT_EQ(StatusOf(a), kTaskPaused);
-    EXPECT_TRUE(worker->IsRunning());
-    EXPECT_EQ(CGlobalVar::m_nUploadCtrl.load(), 0);
+// The service refuses the confirmation (the file changed during its transfer): the row never
+// reached 100, clearing the finished rows leaves the task and its saved element, and the
+// next attempt uploads the file as it is now.
+TEST_F(UploadControl, RefusedConfirmationKeepsTheTaskQueuedAndSaved) {
+    prefs::Apply(prefs::UserPrefs{.transfers = 1, .capKBps = 40});
+    const std::string f = Fresh("edited", 120000);
+    const std::u16string path = platform::FromNarrow(f);
+    Queue({f});
+    ASSERT_TRUE(WaitState(f, TaskState::Sending));
     {
-        std::lock_guard<std::recursive_mutex> g(queue.Lock());
-        EXPECT_EQ(queue.activeCount, 1);
+        // Bytes not sent yet change in place: what arrives is not what was announced.
+        int fd = ::open(f.c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        const std::string tail(1000, 'x');
+        ASSERT_EQ(::pwrite(fd, tail.data(), tail.size(), 110000), 1000);
+        ::close(fd);
     }
-    // Still queued in the list file (checked above), never announced.
-    EXPECT_EQ(Stored().count(Name(a)), 0u);
-    worker.reset();
+    ASSERT_TRUE(WaitState(f, TaskState::Again, 30000));
+    const std::vector<int> before = view.Progress(path);
+    EXPECT_TRUE(std::find(before.begin(), before.end(), 100) == before.end());
+    EXPECT_TRUE(session->ClearFinished().empty());
+    std::vector<UpInfo> saved;
+    ASSERT_TRUE(ReadUploadTaskList(saved));
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_EQ(saved[0].m_strFilePath, path);
+
+    prefs::Apply(prefs::UserPrefs{.transfers = 1});
+    EXPECT_EQ(session->RetryFailed(), 1);
+    ASSERT_TRUE(WaitState(f, TaskState::Uploaded, 60000));
+    EXPECT_EQ(Stored()[Name(f)], FileSha1(f));
 }
 
-TEST_F(UploadControl, LateCancelOfAFailedFileDropsIt) {
-    QueueTwo("failedcancel", 20000);
-    ASSERT_NE(service->Admin("/admin/faults?fail_next=3"), "");
-    // The list removes the row and the element itself before it sets the flag.
-    view.afterFirstFile = [&] {
-        DeleteUploadTaskList(platform::FromNarrow(a));
-        PressForCurrentFile(1, a);
-    };
-    auto worker = std::make_unique<CUploadThread>(queue, view);
-    ASSERT_TRUE(worker->Start());
-    EXPECT_TRUE(WaitUntil([&] { return !worker->IsRunning(); }, 60000));
-    worker.reset();
-
-    auto stored = Stored();
-    EXPECT_EQ(stored.count(Name(a)), 0u);
-    EXPECT_EQ(stored[Name(b)], FileSha1(b));
-    EXPECT_EQ(CGlobalVar::m_nUploadCtrl.load(), 0);
-    std::lock_guard<std::recursive_mutex> g(queue.Lock());
-    EXPECT_TRUE(queue.active.empty());
-    EXPECT_EQ(queue.activeCount, 0);
-}
-
-// A pause or cancel of the file the worker is busy with stops that file at whatever step it
-// is in, before its first byte (its row still shows 0): during the digest of a large file
-// and during a slow announcement. The count stays right. A worker's stop during the digest
-// ends it within the stop's wait.
-TEST_F(UploadControl, CommandsStopTheFileBeforeItsFirstByte) {
-    const std::string stamp = std::to_string(::getpid());
-    // Six GiB without blocks on disk: its digest takes seconds.
-    const std::string big = dir + "/big_" + stamp + ".mp4";
-    {
-        std::ofstream(big).close();
-        ASSERT_EQ(::truncate(big.c_str(), int64_t{6} << 30), 0);
-    }
-    const std::string small = dir + "/small_" + stamp + ".jpg";
-    WriteFreshFile(small, 40000);
-    const struct {
-        std::string file;
-        int flag;
-        bool slowAnnouncement;
-    } cases[] = {{big, 1, false}, {big, 2, false}, {small, 1, true}, {small, 2, true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(Name(c.file) + " flag " + std::to_string(c.flag));
-        queue.waiting.clear();
-        queue.active.clear();
-        queue.activeCount = 0;
-        const UpInfo t = MakeTask(c.file);
-        ASSERT_TRUE(AddUploadTaskList(t));
-        queue.Enqueue(t);
-        if (c.slowAnnouncement) {
-            ASSERT_NE(service->Admin("/admin/faults?delay_ms=1500"), "");
-        }
+// A cap of 1 KB/s still moves every transfer well within the service's stall limit, with
+// one transfer and with three; nothing is sent twice.
+TEST_F(UploadControl, LowCapFinishes) {
+    for (int transfers : {1, 3}) {
+        SCOPED_TRACE(transfers);
+        prefs::Apply(prefs::UserPrefs{.transfers = transfers, .capKBps = 1});
+        std::vector<std::string> files;
+        for (int i = 0; i < transfers; ++i)
+            files.push_back(
+                Fresh("cap" + std::to_string(transfers) + "_" + std::to_string(i), 2500));
         const uint64_t sent = UploadBodyBytesSent();
-        auto worker = std::make_unique<CUploadThread>(queue, view);
-        ASSERT_TRUE(worker->Start());
-        ASSERT_TRUE(WaitUntil(
-            [&] {
-                std::lock_guard<std::recursive_mutex> g(queue.Lock());
-                return CGlobalVar::m_strCurUploadPath == t.m_strFilePath;
-            },
-            30000));
-        if (c.slowAnnouncement)
-            std::this_thread::sleep_for(std::chrono::milliseconds(300)); // inside allinone
-        {
-            // What the list does for the row being worked on.
-            std::lock_guard<std::recursive_mutex> g(queue.Lock());
-            if (c.flag == 1)
-                DeleteUploadTaskList(t.m_strFilePath);
-            EXPECT_TRUE(transfers::Command(t.m_strFilePath, c.flag));
-        }
-        if (c.flag == 1) {
-            EXPECT_TRUE(WaitUntil([&] { return !worker->IsRunning(); }, 60000));
-            std::lock_guard<std::recursive_mutex> g(queue.Lock());
-            EXPECT_TRUE(queue.active.empty());
-            EXPECT_EQ(queue.activeCount, 0);
-        } else {
-            EXPECT_TRUE(WaitUntil([&] { return StatusOf(c.file) == kTaskPaused; }, 60000));
-            EXPECT_TRUE(worker->IsRunning()); // waits for a resume
-        }
-        EXPECT_TRUE(worker->Stop());
-        worker.reset();
-        service->Admin("/admin/faults?delay_ms=0");
-        EXPECT_EQ(UploadBodyBytesSent(), sent);
-        EXPECT_EQ(CGlobalVar::m_nUploadCtrl.load(), 0);
-        EXPECT_EQ(Stored().count(Name(c.file)), 0u);
+        Queue(files);
+        for (const std::string& f : files)
+            ASSERT_TRUE(WaitState(f, TaskState::Uploaded, 60000));
+        EXPECT_EQ(UploadBodyBytesSent() - sent, 2500u * files.size());
+        auto stored = Stored();
+        for (const std::string& f : files)
+            EXPECT_EQ(stored[Name(f)], FileSha1(f));
     }
+}
 
-    queue.waiting.clear();
-    queue.active.clear();
-    queue.Enqueue(MakeTask(big));
-    auto worker = std::make_unique<CUploadThread>(queue, view);
-    ASSERT_TRUE(worker->Start());
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            std::lock_guard<std::recursive_mutex> g(queue.Lock());
-            return CGlobalVar::m_strCurUploadPath == platform::FromNarrow(big);
-        },
-        30000));
-    EXPECT_TRUE(worker->Stop()); // true only when the thread ended within the stop's wait
+bool SlowResolve(const char* /*host*/, std::uint32_t& addr) {
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    addr = htonl(INADDR_LOOPBACK);
+    return true;
+}
+
+// Logout while the worker waits for a name lookup that takes seconds: the stop ends it
+// within its bound, nothing it used is freed under it (the sanitizer build runs this), and
+// the next login's worker runs and uploads.
+TEST_F(UploadControl, LogoutDuringASlowLookupThenTheNextLoginUploads) {
+    const std::string api = service->ApiHost();
+    platform::SetResolverForTesting(&SlowResolve);
+    hosts::SetApi("qumo-slow.test:" + std::to_string(service->Port()));
+    const std::string first = Fresh("lookup", 30000);
+    Queue({first});
+    ASSERT_TRUE(WaitState(first, TaskState::Preparing));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // inside the lookup
+    session->Reset();
+    EXPECT_FALSE(session->WorkerRunning());
+    EXPECT_EQ(session->Pending(), 0);
+
+    platform::SetResolverForTesting(nullptr);
+    hosts::SetApi(api);
+    const std::string second = Fresh("nextlogin", 30000);
+    Queue({second});
+    ASSERT_TRUE(WaitState(second, TaskState::Uploaded, 60000));
+    EXPECT_EQ(Stored()[Name(second)], FileSha1(second));
+    // Let the lookup left behind end before the test's memory goes.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
 }
 
 } // namespace

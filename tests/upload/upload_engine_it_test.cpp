@@ -12,7 +12,7 @@
 #include "tests/api/service_session.h"
 #include "upload/upload_list_file.h"
 #include "upload/upload_protocol.h"
-#include "upload/upload_thread.h"
+#include "upload/upload_session.h"
 #include "upload_it_util.h"
 
 using namespace upload_it;
@@ -59,11 +59,12 @@ protected:
             m[e.name] = e;
         return m;
     }
-    void RunWorkerToTheEnd(UploadQueue& queue, FakeUploadView& view) {
-        CUploadThread worker(queue, view);
-        ASSERT_TRUE(worker.Start());
-        EXPECT_TRUE(WaitUntil([&] { return !worker.IsRunning(); }, 120000));
-        worker.Stop();
+    // Queues the tasks (already in the list file) and waits until the worker has ended.
+    void RunWorkerToTheEnd(std::vector<UpInfo> tasks, FakeUploadView& view) {
+        UploadSession session(view);
+        session.Add(std::move(tasks), false);
+        EXPECT_TRUE(WaitUntil([&] { return !session.WorkerRunning(); }, 120000));
+        EXPECT_EQ(session.Pending(), 0);
     }
 
     static ServiceSession* service;
@@ -75,7 +76,7 @@ ServiceSession* UploadEngine::service = nullptr;
 TEST_F(UploadEngine, FolderOfAwkwardSizesArrivesWhole) {
     const int64_t sizes[] = {0, 1, 15359, 15360, 15361, 10 * 1024 * 1024};
     std::vector<std::string> paths;
-    UploadQueue queue;
+    std::vector<UpInfo> queued;
     FakeUploadView view;
     std::string stamp = std::to_string(::getpid()) + "_" + std::to_string(time(nullptr));
     for (int64_t s : sizes) {
@@ -83,36 +84,28 @@ TEST_F(UploadEngine, FolderOfAwkwardSizesArrivesWhole) {
         paths.push_back(p);
         UpInfo t = MakeTask(p);
         ASSERT_TRUE(AddUploadTaskList(t));
-        queue.Enqueue(t);
+        queued.push_back(t);
     }
     std::vector<std::u16string> elements;
     for (const std::string& p : paths)
         elements.push_back(ListElement(MakeTask(p), false));
     EXPECT_EQ(ReadBytes(listPath), ListWith(CGlobalVar::m_strUid, elements));
-    RunWorkerToTheEnd(queue, view);
+    RunWorkerToTheEnd(queued, view);
 
     // Every task finished and left the list file.
     EXPECT_EQ(ReadBytes(listPath), EmptyGroupBytes());
-    {
-        std::lock_guard<std::recursive_mutex> g(queue.Lock());
-        EXPECT_TRUE(queue.active.empty());
-        EXPECT_TRUE(queue.waiting.empty());
-        EXPECT_EQ(queue.activeCount, 0);
-    }
     EXPECT_EQ(view.rows.size(), paths.size());
     ASSERT_FALSE(view.summaries.empty());
     EXPECT_EQ(view.summaries.back(), 0);
     EXPECT_EQ(view.summaries.front(), 5); // counted right after the first file finished
 
-    // Progress: every whole percent once, in order; small files report 100 once.
+    // Progress: every whole percent once, in order, up to 99 while bytes go out; 100 only
+    // once the service confirmed. Small files report 99 once.
     std::vector<int> all;
     for (int i = 1; i <= 100; ++i)
         all.push_back(i);
-    EXPECT_EQ(view.Progress(platform::FromNarrow(paths[0])), std::vector<int>{100});
-    EXPECT_EQ(view.Progress(platform::FromNarrow(paths[1])), std::vector<int>{100});
-    EXPECT_EQ(view.Progress(platform::FromNarrow(paths[2])), std::vector<int>{100});
-    EXPECT_EQ(view.Progress(platform::FromNarrow(paths[3])), std::vector<int>{100});
-    EXPECT_EQ(view.Progress(platform::FromNarrow(paths[4])), (std::vector<int>{99, 100}));
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(view.Progress(platform::FromNarrow(paths[i])), (std::vector<int>{99, 100}));
     EXPECT_EQ(view.Progress(platform::FromNarrow(paths[5])), all);
 
     // The service stored each file with its size and content.
@@ -134,11 +127,9 @@ TEST_F(UploadEngine, ContentTheServiceHoldsFinishesWithoutTransfer) {
     ASSERT_EQ(std::system(("cp " + a + " " + b).c_str()), 0);
     UpInfo copy = MakeTask(b);
     ASSERT_TRUE(AddUploadTaskList(copy));
-    UploadQueue queue;
     FakeUploadView view;
-    queue.Enqueue(copy);
     uint64_t before = UploadBodyBytesSent();
-    RunWorkerToTheEnd(queue, view);
+    RunWorkerToTheEnd({copy}, view);
     EXPECT_EQ(UploadBodyBytesSent(), before);
     EXPECT_EQ(view.rowValue[copy.m_strFilePath], 100);
     EXPECT_TRUE(view.Progress(copy.m_strFilePath).empty());
@@ -160,14 +151,9 @@ TEST_F(UploadEngine, LackOfSpacePausesEverythingWithOneMessage) {
     UpInfo t1 = MakeTask(File("room1_" + s + ".mp4", 50000));
     UpInfo t2 = MakeTask(File("room2_" + s + ".mp4", 6 * 1024 * 1024));
     UpInfo t3 = MakeTask(File("room3_" + s + ".mp4", 50000));
-    UploadQueue queue;
     FakeUploadView view;
-    for (const UpInfo* t : {&t1, &t2, &t3}) {
-        ASSERT_TRUE(AddUploadTaskList(*t));
-        queue.Enqueue(*t);
-    }
-    auto worker = std::make_unique<CUploadThread>(queue, view);
-    ASSERT_TRUE(worker->Start());
+    UploadSession session(view);
+    session.Add({t1, t2, t3}, true);
     ASSERT_TRUE(WaitUntil(
         [&] {
             std::lock_guard<std::mutex> g(view.m);
@@ -175,16 +161,14 @@ TEST_F(UploadEngine, LackOfSpacePausesEverythingWithOneMessage) {
         },
         30000));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_TRUE(worker->IsRunning()); // it keeps running, waiting for a resume
+    EXPECT_TRUE(session.WorkerRunning()); // it keeps running, waiting for a resume
     EXPECT_EQ(view.noSpaceMessages, 1);
-    {
-        std::lock_guard<std::recursive_mutex> g(queue.Lock());
-        ASSERT_EQ(queue.active.size(), 2u); // the first finished and was dropped
-        EXPECT_EQ(queue.active[0].m_nStatus, kTaskPaused);
-        EXPECT_EQ(queue.active[1].m_nStatus, kTaskPaused);
-        EXPECT_EQ(queue.activeCount, 2);
-    }
-    EXPECT_TRUE(worker->Stop());
+    EXPECT_EQ(session.StateOf(t1.m_strFilePath), TaskState::Uploaded);
+    EXPECT_EQ(session.StateOf(t2.m_strFilePath), TaskState::Paused);
+    EXPECT_EQ(session.ReasonOf(t2.m_strFilePath), TaskReason::NoSpace);
+    EXPECT_EQ(session.StateOf(t3.m_strFilePath), TaskState::Paused);
+    EXPECT_EQ(session.Pending(), 2);
+    session.Stop();
     service->Admin(std::string("/admin/space?mobile=") + ServiceSession::DemoMobile() +
                    "&mb=65536");
     // Tasks 2 and 3 are still in the list file, not announced.

