@@ -208,13 +208,15 @@ TEST_F(WorkThreadTest, DeletingARunningWorkerEndsItFirst) {
     EXPECT_TRUE(finished.load());
 }
 
-TEST_F(WorkThreadTest, EndedWorkersSignalledEventIsSharedByItsName) {
+TEST_F(WorkThreadTest, AWorkerMadeWhileItsNameIsSignalledGetsItsOwnEvent) {
     auto first = std::make_unique<FnWorker>(u"Global\\WtShared", [](CWorkThread*) { return 0; });
     ASSERT_TRUE(first->Start());
     ASSERT_TRUE(WaitEnded(*first));
     {
+        // A predecessor that was stopped (or ended) but still exists must not end it.
         FnWorker second(u"Global\\WtShared", [](CWorkThread*) { return 0; });
-        EXPECT_FALSE(second.Wait(0)); // sees the first one's stop at once
+        EXPECT_TRUE(second.Wait(0));
+        EXPECT_FALSE(first->Wait(0));
         FnWorker other(u"Global\\WtSharedNot", [](CWorkThread*) { return 0; });
         EXPECT_TRUE(other.Wait(0));
     }

@@ -175,14 +175,6 @@ TEST_F(AddUploadIt, SelectedFilesAndFloatingButtonWithTheirDuplicates) {
     EXPECT_EQ(boxes.Texts()[0], u"[" + name1.substr(0, 11) + u"...]已在上传任务中");
     EXPECT_EQ(Rows(), 2);
 
-    // Over an uploaded one: "已上传完毕".
-    boxes.Clear();
-    List()->Model()->SetValueForPath(RowPath(1), 200);
-    m_frame->PlaceFloatUploadButton(Preview()->visualItemRect(Preview()->item(3)).center());
-    picker.QueueChoose(target);
-    QTest::mouseClick(m_frame->m_pFloatUploadBtn, Qt::LeftButton);
-    EXPECT_EQ(boxes.Texts(), std::vector<std::u16string>{CMainFrame::DuplicateMessage(name3, 200)});
-
     // Over a new file: added with its size and the chosen folder.
     boxes.Clear();
     m_frame->PlaceFloatUploadButton(Preview()->visualItemRect(Preview()->item(0)).center());
@@ -197,6 +189,18 @@ TEST_F(AddUploadIt, SelectedFilesAndFloatingButtonWithTheirDuplicates) {
               QFileInfo(QString::fromStdU16String(saved[2].m_strFilePath)).size());
     EXPECT_EQ(std::u16string(saved[2].m_tcExt), u"jpg");
     EXPECT_EQ(saved[2].m_strNetDirPath, target);
+
+    // Over an uploaded one: "已上传完毕" (the session's word, once the service confirmed).
+    service->Admin("/admin/faults?delay_ms=0");
+    const std::u16string uploaded = RowPath(1);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return m_frame->m_session.Lookup(uploaded) == UploadSession::Known::Uploaded; },
+        60000));
+    boxes.Clear();
+    m_frame->PlaceFloatUploadButton(Preview()->visualItemRect(Preview()->item(3)).center());
+    picker.QueueChoose(target);
+    QTest::mouseClick(m_frame->m_pFloatUploadBtn, Qt::LeftButton);
+    EXPECT_EQ(boxes.Texts(), std::vector<std::u16string>{CMainFrame::DuplicateMessage(name3, 200)});
 }
 
 // Files and folders dropped from a file manager: one picker for the drop, media files

@@ -281,11 +281,10 @@ TEST_F(MainFrameIt, PauseAndResumeTheFileBeingSentAndAWaitingOne) {
     EXPECT_EQ(List()->RowState(Row(waiting)), 0);
     EXPECT_EQ(TaskStatus(waiting), 5);
     EXPECT_EQ(m_frame->m_session.CommandOf(sending), 0);
-    // The file being sent: only its control flag, no status change by the window.
-    const int before = TaskStatus(sending);
+    // The file being sent: its attempt is told to pause, and every wait of it ends at once
+    // (the gate's too), so it may already be paused.
     Click(sending, RowButton::Pause);
-    EXPECT_EQ(m_frame->m_session.CommandOf(sending), 2);
-    EXPECT_EQ(TaskStatus(sending), before);
+    EXPECT_TRUE(m_frame->m_session.CommandOf(sending) == 2 || TaskStatus(sending) == 5);
     EXPECT_EQ(answerer.Texts().size(), 2u);
     frame->Release();
     ASSERT_TRUE(QTest::qWaitFor([&] { return TaskStatus(sending) == 5; }, 60000));
@@ -345,7 +344,7 @@ TEST_F(MainFrameIt, CancelUploadedWaitingAndRunningRows) {
 
     Click(running, RowButton::Cancel);
     EXPECT_EQ(Row(running), -1);
-    EXPECT_EQ(m_frame->m_session.CommandOf(running), 1);
+    EXPECT_EQ(TaskStatus(running), -1); // the session let it go; its attempt stops
     EXPECT_FALSE(ListFileHas(NameOf(running)));
     frame->Release();
     ASSERT_TRUE(WaitWorkerEnded());
@@ -540,7 +539,7 @@ TEST_F(MainFrameIt, QueueWideCommandsAndTheirProgressLine) {
     auto tick = [&]() { frame->OnProgressTick(now += 1000); };
 
     press(u"btn_pauseall");
-    EXPECT_EQ(m_frame->m_session.CommandOf(sending), 2);
+    EXPECT_TRUE(m_frame->m_session.CommandOf(sending) == 2 || TaskStatus(sending) == 5);
     EXPECT_EQ(TaskStatus(waiting), 5);
     EXPECT_EQ(TaskStatus(missing), 5);
     for (const auto& p : {sending, waiting, missing})
