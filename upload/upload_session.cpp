@@ -129,7 +129,7 @@ bool UploadSession::PauseLocked(UploadTask& t) {
         // ends takes the pause back.
         t.pauseWanted = true;
         t.control = 2;
-        t.abort.Set();
+        t.abort->Set();
         return true;
     }
     t.state = TaskState::Paused;
@@ -147,7 +147,7 @@ bool UploadSession::ResumeLocked(UploadTask& t) {
         t.pauseWanted = false;
         int pause = 2;
         if (t.control.compare_exchange_strong(pause, 0))
-            t.abort.Reset();
+            t.abort->Reset();
         return true;
     }
     if (t.state != TaskState::Paused && t.state != TaskState::Failed)
@@ -192,7 +192,7 @@ bool UploadSession::Cancel(const std::u16string& fullPath) {
             if (t->busy) {
                 // Stops before its next byte; the attempt's end then counts nowhere.
                 t->control = 1;
-                t->abort.Set();
+                t->abort->Set();
             } else {
                 std::erase(m_waiting, t);
             }
@@ -310,7 +310,7 @@ void UploadSession::Reset() {
                 t->gone = true;
                 if (t->busy) {
                     t->control = 1;
-                    t->abort.Set();
+                    t->abort->Set();
                 }
             }
         }

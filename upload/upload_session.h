@@ -104,9 +104,11 @@ private:
     IUploadView& m_view;
     Options m_options;
     mutable std::recursive_mutex m_lock;
-    std::deque<TaskRef> m_waiting;                      // not yet taken by the worker
-    std::deque<TaskRef> m_active;                       // taken; dropped when finished
-    std::unordered_multimap<uint64_t, TaskRef> m_index; // every task the session has
+    std::deque<TaskRef> m_waiting; // not yet taken by the worker
+    std::deque<TaskRef> m_active;  // taken; dropped when finished
+    // Every task the session has, by the hash of its path key. Uploaded tasks the window
+    // still shows are held here alone.
+    std::unordered_multimap<uint64_t, TaskRef> m_index;
     int m_pending = 0;
     platform::EventHandle m_changed;
 

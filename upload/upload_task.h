@@ -38,11 +38,13 @@ struct UploadTask {
     // Guarded by the session's lock.
     TaskState state = TaskState::Waiting;
     TaskReason reason = TaskReason::None;
-    bool busy = false;           // an attempt works on it
-    bool pauseWanted = false;    // paused during its attempt: the attempt ends paused
-    bool gone = false;           // cancelled, cleared or dropped at logout
-    bool counted = true;         // in the session's pending count
-    platform::EventHandle abort; // ends every wait of the attempt working on it
+    bool busy = false;        // an attempt works on it
+    bool pauseWanted = false; // paused during its attempt: the attempt ends paused
+    bool gone = false;        // cancelled, cleared or dropped at logout
+    bool counted = true;      // in the session's pending count
+    // The abort event of the thread whose attempt holds it (while busy): ends every wait of
+    // that attempt.
+    platform::EventHandle* abort = nullptr;
 };
 
 using TaskRef = std::shared_ptr<UploadTask>;

@@ -209,7 +209,7 @@ void CUploadThread::WorkOnTasks(PassState& pass) {
             task->control = 0;
             task->busy = true;
             task->pauseWanted = false;
-            task->abort = abort;
+            task->abort = &abort;
             task->phase = transfers::Phase::Preparing;
             SetState(*task, TaskState::Preparing);
             ++pass.attempts;
@@ -242,7 +242,7 @@ void CUploadThread::Finish(UploadTask& task, int r, PassState& pass) {
     {
         Guard g(m_session.m_lock);
         task.busy = false;
-        task.abort = platform::EventHandle();
+        task.abort = nullptr;
         const bool pauseWanted = task.pauseWanted;
         task.pauseWanted = false;
         task.control = 0;
