@@ -107,8 +107,10 @@ bool ListCache::Load(const std::u16string& path) {
     if (!records.empty()) {
         LogInfo(u"Upload list: %d changes replayed from the journal",
                 static_cast<int>(records.size()));
-        if (!Fold())
-            return true; // the journal stays for the next start
+        if (!Fold()) {
+            m_carried = records; // the journal on disk stays until a new one holds them
+            return true;
+        }
     }
     if (!records.empty() || foreign)
         listjournal::Remove(ListJournalPath(path));
@@ -171,7 +173,7 @@ void ListCache::WriteChildren(const XmlNode& element, const XmlWriteOptions& opt
 bool ListCache::Commit(bool journal, const listjournal::Record& record) {
     if (journal && m_loaded) {
         if (!m_journal.Open())
-            m_journal.Start(ListJournalPath(m_path), m_stamp);
+            m_journal.Start(ListJournalPath(m_path), m_stamp, m_carried);
         if (m_journal.Append(record) && m_journal.Count() < std::max(kMinFoldRecords, TaskCount()))
             return true;
     }
@@ -193,6 +195,9 @@ bool ListCache::Fold() {
     listjournal::StampOf(m_path, m_stamp);
     // Only now: a kill before the write finished leaves the old file and the whole journal.
     m_journal.Discard();
+    if (!m_carried.empty())
+        listjournal::Remove(ListJournalPath(m_path));
+    m_carried.clear();
     return true;
 }
 

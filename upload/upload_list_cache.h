@@ -56,6 +56,9 @@ private:
     XmlNode m_root;
     listjournal::FileStamp m_stamp;
     listjournal::Journal m_journal;
+    // Changes replayed at the start that could not be written into the list file yet: the
+    // next journal starts with them, so it never drops them.
+    std::vector<listjournal::Record> m_carried;
     // Every child of every group, by group.
     std::unordered_map<const XmlNode*, ListTaskStore> m_tasks;
 };

@@ -168,19 +168,30 @@ Journal::~Journal() {
         ::close(m_fd);
 }
 
-bool Journal::Start(const std::u16string& path, const FileStamp& base) {
+bool Journal::Start(const std::u16string& path, const FileStamp& base,
+                    const std::vector<Record>& carried) {
     if (m_fd >= 0)
         ::close(m_fd);
     m_path = path;
     m_count = 0;
-    m_fd = ::open(platform::ToNarrow(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (m_fd < 0 || !WriteAll(m_fd, Header(base)) || ::fdatasync(m_fd) != 0) {
+    // Written aside and renamed over the old journal: until the new one is durable, the old
+    // one (with changes not yet in the list file) stays whole.
+    const std::string target = platform::ToNarrow(path);
+    const std::string aside = target + ".new";
+    std::string bytes = Header(base);
+    for (const Record& r : carried)
+        bytes += EncodeRecord(r);
+    m_fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (m_fd < 0 || !WriteAll(m_fd, bytes) || ::fdatasync(m_fd) != 0 ||
+        ::rename(aside.c_str(), target.c_str()) != 0) {
         LogError(u"The upload list journal %s cannot be written (errno %d)", path.c_str(), errno);
         if (m_fd >= 0)
             ::close(m_fd);
+        ::unlink(aside.c_str());
         m_fd = -1;
         return false;
     }
+    m_count = carried.size();
     return true;
 }
 

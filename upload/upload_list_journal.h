@@ -41,9 +41,11 @@ struct Record {
 class Journal {
 public:
     ~Journal();
-    // Starts an empty journal at `path` for the list file version `base`, replacing any
-    // journal there. False (with a log line) when it cannot be written.
-    bool Start(const std::u16string& path, const FileStamp& base);
+    // Starts a journal at `path` for the list file version `base` holding `carried` (changes
+    // replayed but not yet in the list file), replacing any journal there only once the new
+    // one is durable. False (with a log line) when it cannot be written.
+    bool Start(const std::u16string& path, const FileStamp& base,
+               const std::vector<Record>& carried = {});
     // Appends a record and makes it durable before returning (the end of a task must
     // survive a kill). False when it could not be written.
     bool Append(const Record& record);

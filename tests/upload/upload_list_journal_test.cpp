@@ -3,7 +3,10 @@
 // writes that list back in the file's own format. A damaged or foreign journal is not used.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstdio>
 #include <fstream>
@@ -214,4 +217,46 @@ TEST_F(UploadListJournal, ALibraryOfTensOfThousandsStartsAndEndsTasksAfterAKill)
     DropUploadListForTesting();
     ASSERT_TRUE(AddUploadTaskLists(rest));
     EXPECT_EQ(folded, ReadBytes(list));
+}
+
+// A start that replays a journal but cannot write the list file (here: a file size limit
+// the list is over and the journal is not) keeps those changes in the next journal, so a
+// kill after the next change loses neither.
+TEST_F(UploadListJournal, ChangesReplayedButNotWrittenSurviveTheNextJournal) {
+    constexpr int kTasks = 2000;
+    std::vector<UpInfo> tasks;
+    for (int i = 0; i < kTasks; ++i)
+        tasks.push_back(Task("IMG_" + std::to_string(i) + ".jpg"));
+    ASSERT_TRUE(AddUploadTaskLists(tasks));
+    DropUploadListForTesting();
+    std::vector<UpInfo> read;
+    ASSERT_TRUE(ReadUploadTaskList(read));
+    {
+        UploadListJournalScope worker;
+        for (int i = 0; i < 10; ++i)
+            ASSERT_TRUE(DeleteUploadTaskList(tasks[static_cast<std::size_t>(i)].m_strFilePath));
+        DropUploadListForTesting();
+    }
+    ASSERT_GT(ReadBytes(list).size(), 256u * 1024);
+
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 64 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    ASSERT_TRUE(ReadUploadTaskList(read));
+    EXPECT_EQ(read.size(), static_cast<std::size_t>(kTasks - 10));
+    {
+        UploadListJournalScope worker;
+        ASSERT_TRUE(DeleteUploadTaskList(tasks[10].m_strFilePath));
+        DropUploadListForTesting();
+    }
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
+    std::signal(SIGXFSZ, oldHandler);
+
+    ASSERT_TRUE(ReadUploadTaskList(read));
+    ASSERT_EQ(read.size(), static_cast<std::size_t>(kTasks - 11));
+    EXPECT_EQ(read.front().m_strFilePath, tasks[11].m_strFilePath);
+    EXPECT_NE(access(journal.c_str(), F_OK), 0); // folded this time
 }
