@@ -79,10 +79,6 @@ TransferStats::File& TransferStats::Find(const std::u16string& path, uint64_t si
 void TransferStats::SetState(File& f, State state) {
     Account(f, -1);
     f.state = state;
-    if (state != State::Open) {
-        f.hasSpeed = false;
-        f.speed = 0;
-    }
     Account(f, +1);
 }
 
@@ -95,29 +91,37 @@ void TransferStats::Queued(const std::u16string& path, uint64_t size) {
     Account(f, +1);
 }
 
-void TransferStats::BytesSent(const std::u16string& path, uint64_t n, uint64_t position,
-                              uint64_t size) {
-    Guard g(m_lock);
-    File& f = Find(path, size);
+void TransferStats::Moved(uint64_t key, File& f, const std::u16string* path, uint64_t n,
+                          uint64_t position, uint64_t size) {
     Account(f, -1);
     f.size = size;
     f.position = position;
     f.state = State::Open;
     Account(f, +1);
-    if (f.path.empty()) {
-        f.path = path;
-    }
-    f.sinceSample += n;
     m_sinceSample += n;
-    m_sending.try_emplace(Key(path), &f);
+    auto [it, added] = m_sending.try_emplace(key);
+    if (added) {
+        if (path) {
+            it->second.path = *path;
+        } else if (auto t = m_tracked.find(key); t != m_tracked.end()) {
+            it->second.path = t->second;
+        }
+    }
+    it->second.sinceSample += n;
+}
+
+void TransferStats::BytesSent(const std::u16string& path, uint64_t n, uint64_t position,
+                              uint64_t size) {
+    Guard g(m_lock);
+    const uint64_t key = Key(path);
+    Moved(key, Find(path, size), &path, n, position, size);
 }
 
 TransferStats::Handle TransferStats::Track(const std::u16string& path) {
     Guard g(m_lock);
     const uint64_t key = Key(path);
-    auto it = m_files.find(key);
-    if (it != m_files.end() && it->second.path.empty()) {
-        it->second.path = path;
+    if (m_files.count(key)) {
+        m_tracked.try_emplace(key, path);
     }
     return Handle{key};
 }
@@ -128,15 +132,7 @@ void TransferStats::BytesSent(Handle h, uint64_t n, uint64_t position, uint64_t 
     if (it == m_files.end()) {
         return;
     }
-    File& f = it->second;
-    Account(f, -1);
-    f.size = size;
-    f.position = position;
-    f.state = State::Open;
-    Account(f, +1);
-    f.sinceSample += n;
-    m_sinceSample += n;
-    m_sending.try_emplace(h.key, &f);
+    Moved(h.key, it->second, nullptr, n, position, size);
 }
 
 void TransferStats::Ended(const std::u16string& path, End how) {
@@ -147,6 +143,7 @@ void TransferStats::Ended(const std::u16string& path, End how) {
         return; // never queued here (a task the engine found on its own): nothing to count
     }
     m_sending.erase(key);
+    m_tracked.erase(key);
     File& f = it->second;
     switch (how) {
     case End::Done:
@@ -160,8 +157,6 @@ void TransferStats::Ended(const std::u16string& path, End how) {
         SetState(f, State::Paused);
         break;
     case End::Retry:
-        f.hasSpeed = false;
-        f.speed = 0;
         break;
     case End::Removed:
         Account(f, -1);
@@ -184,6 +179,7 @@ void TransferStats::Reset() {
     Guard g(m_lock);
     m_files.clear();
     m_sending.clear();
+    m_tracked.clear();
     m_totals = {};
     m_sinceSample = 0;
     m_lastSampleMs = -1;
@@ -212,7 +208,7 @@ void TransferStats::Sample(int64_t nowMs) {
 
     // Per file: the rows being sent show their own speed.
     for (auto it = m_sending.begin(); it != m_sending.end();) {
-        File& f = *it->second;
+        Sending& f = it->second;
         const uint64_t got = f.sinceSample;
         f.sinceSample = 0;
         if (got > 0) {
@@ -286,15 +282,15 @@ TransferStats::Figures TransferStats::SnapshotLocked() const {
 double TransferStats::FileSpeed(const std::u16string& path) const {
     Guard g(m_lock);
     auto it = m_sending.find(Key(path));
-    return it != m_sending.end() && it->second->hasSpeed ? it->second->speed : 0;
+    return it != m_sending.end() && it->second.hasSpeed ? it->second.speed : 0;
 }
 
 std::vector<std::pair<std::u16string, double>> TransferStats::FileSpeeds() const {
     Guard g(m_lock);
     std::vector<std::pair<std::u16string, double>> speeds;
     for (const auto& [key, f] : m_sending) {
-        if (f->hasSpeed) {
-            speeds.emplace_back(f->path, f->speed);
+        if (f.hasSpeed) {
+            speeds.emplace_back(f.path, f.speed);
         }
     }
     return speeds;
@@ -309,6 +305,7 @@ bool TransferStats::TakeFinishedBatch(Figures& out) {
     out = SnapshotLocked();
     m_files.clear();
     m_sending.clear();
+    m_tracked.clear();
     m_totals = {};
     m_hasSpeed = false;
     m_speed = 0;

@@ -78,16 +78,21 @@ public:
     bool TakeFinishedBatch(Figures& out);
 
 private:
-    enum class State { Open, Paused, Done, Failed };
+    enum class State : uint8_t { Open, Paused, Done, Failed };
+    // Every file of the batch: what its share of the totals needs, no more, since a batch is
+    // a whole photo library.
     struct File {
-        std::u16string path; // as the engine names it, once bytes moved
         uint64_t size = 0;
         uint64_t position = 0;
+        State state = State::Open;
+    };
+    // A file that moved bytes lately: its path and speed, for its row.
+    struct Sending {
+        std::u16string path;
         uint64_t sinceSample = 0;
         int64_t lastBytesMs = -1;
         double speed = 0;
         bool hasSpeed = false;
-        State state = State::Open;
     };
     // Running totals, so a batch of 100,000 files costs nothing per sample or summary.
     struct Totals {
@@ -105,9 +110,15 @@ private:
     Figures SnapshotLocked() const;
     static double Smooth(double old, double instant);
 
+    void Moved(uint64_t key, File& f, const std::u16string* path, uint64_t n, uint64_t position,
+               uint64_t size);
+
     mutable std::mutex m_lock;
     std::unordered_map<uint64_t, File> m_files;
-    std::map<uint64_t, File*> m_sending; // files that moved bytes lately
+    std::map<uint64_t, Sending> m_sending;
+    // The paths of the files whose transfers hold a handle, until they end: the only paths
+    // the figures keep.
+    std::unordered_map<uint64_t, std::u16string> m_tracked;
     Totals m_totals;
     uint64_t m_sinceSample = 0;
     int64_t m_lastSampleMs = -1;
