@@ -24,41 +24,21 @@
 #include "upload/upload_list_file.h"
 #include "upload/upload_protocol.h"
 #include "upload/upload_session.h"
-#include "upload_it_util.h"
+#include "upload_it_fixture.h"
 
 using namespace upload_it;
 
 namespace {
 
-class UploadControl : public ::testing::Test {
+class UploadControl : public ServiceTest {
 protected:
-    static void SetUpTestSuite() {
-        service = new ServiceSession();
-        ASSERT_TRUE(service->Start());
-        ASSERT_TRUE(service->Login());
-    }
-    static void TearDownTestSuite() {
-        delete service;
-        service = nullptr;
-    }
     void SetUp() override {
-        ASSERT_NE(service, nullptr);
-        char tmpl[] = "/tmp/qumo_upctl_XXXXXX";
-        dir = mkdtemp(tmpl);
-        listPath = dir + "/QumolanUploadList.xml";
-        CGlobalVar::m_strUploadListPath = platform::FromNarrow(listPath);
+        ServiceTest::SetUp();
         prefs::Apply(prefs::UserPrefs{.transfers = 1});
     }
     void TearDown() override {
         session.reset();
-        service->Admin("/admin/faults?delay_ms=0");
-        prefs::Apply(prefs::UserPrefs{});
-        EXPECT_EQ(std::system(("rm -rf " + dir).c_str()), 0);
-    }
-    std::string Fresh(const std::string& tag, int64_t size, const char* ext = ".jpg") {
-        const std::string p = dir + "/" + tag + "_" + std::to_string(::getpid()) + ext;
-        WriteFreshFile(p, size);
-        return p;
+        ServiceTest::TearDown();
     }
     void Queue(const std::vector<std::string>& paths) {
         std::vector<UpInfo> tasks;
@@ -78,13 +58,9 @@ protected:
     }
     static std::string Name(const std::string& p) { return p.substr(p.rfind('/') + 1); }
 
-    static ServiceSession* service;
-    std::string dir, listPath;
     FakeUploadView view;
     std::unique_ptr<UploadSession> session = std::make_unique<UploadSession>(view);
 };
-
-ServiceSession* UploadControl::service = nullptr;
 
 // In each step of a file's life, a pause followed by a resume (even a second later, while
 // the service still sits on the call) ends with the file uploaded, and a cancel ends with no

@@ -13,36 +13,14 @@
 #include "upload/upload_list_file.h"
 #include "upload/upload_protocol.h"
 #include "upload/upload_session.h"
-#include "upload_it_util.h"
+#include "upload_it_fixture.h"
 
 using namespace upload_it;
 
 namespace {
 
-class UploadEngine : public ::testing::Test {
+class UploadEngine : public ServiceTest {
 protected:
-    static void SetUpTestSuite() {
-        service = new ServiceSession();
-        ASSERT_TRUE(service->Start());
-        ASSERT_TRUE(service->Login());
-    }
-    static void TearDownTestSuite() {
-        delete service;
-        service = nullptr;
-    }
-    void SetUp() override {
-        ASSERT_NE(service, nullptr);
-        char tmpl[] = "/tmp/qumo_upit_XXXXXX";
-        dir = mkdtemp(tmpl);
-        listPath = dir + "/QumolanUploadList.xml";
-        CGlobalVar::m_strUploadListPath = platform::FromNarrow(listPath);
-        CGlobalVar::m_nUploadCtrl = 0;
-    }
-    void TearDown() override {
-        prefs::Apply(prefs::UserPrefs{});
-        std::string cmd = "rm -rf " + dir;
-        EXPECT_EQ(std::system(cmd.c_str()), 0);
-    }
     std::string File(const std::string& name, int64_t size) {
         std::string p = dir + "/" + name;
         WriteFreshFile(p, size);
@@ -66,12 +44,7 @@ protected:
         EXPECT_TRUE(WaitUntil([&] { return !session.WorkerRunning(); }, 120000));
         EXPECT_EQ(session.Pending(), 0);
     }
-
-    static ServiceSession* service;
-    std::string dir, listPath;
 };
-
-ServiceSession* UploadEngine::service = nullptr;
 
 TEST_F(UploadEngine, FolderOfAwkwardSizesArrivesWhole) {
     const int64_t sizes[] = {0, 1, 15359, 15360, 15361, 10 * 1024 * 1024};

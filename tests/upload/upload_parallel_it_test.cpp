@@ -18,33 +18,17 @@
 #include "upload/upload_list_file.h"
 #include "upload/upload_protocol.h"
 #include "upload/upload_session.h"
-#include "upload_it_util.h"
+#include "upload_it_fixture.h"
 
 using namespace upload_it;
 
 namespace {
 
-class UploadParallel : public ::testing::Test {
+class UploadParallel : public ServiceTest {
 protected:
-    static void SetUpTestSuite() {
-        service = new ServiceSession();
-        ASSERT_TRUE(service->Start());
-        ASSERT_TRUE(service->Login());
-    }
-    static void TearDownTestSuite() {
-        delete service;
-        service = nullptr;
-    }
     void SetUp() override {
-        ASSERT_NE(service, nullptr);
-        char tmpl[] = "/tmp/qumo_uppar_XXXXXX";
-        dir = mkdtemp(tmpl);
-        CGlobalVar::m_strUploadListPath = platform::FromNarrow(dir + "/QumolanUploadList.xml");
+        ServiceTest::SetUp();
         prefs::Apply(prefs::UserPrefs{.transfers = 2});
-    }
-    void TearDown() override {
-        prefs::Apply(prefs::UserPrefs{});
-        EXPECT_EQ(std::system(("rm -rf " + dir).c_str()), 0);
     }
     UpInfo Queue(const std::string& name, int64_t size) {
         const std::string p = dir + "/" + name + "_" + std::to_string(::getpid()) + ".mp4";
@@ -68,14 +52,10 @@ protected:
     }
     TaskState StateOf(const UpInfo& t) { return session.StateOf(t.m_strFilePath); }
 
-    static ServiceSession* service;
-    std::string dir;
     std::vector<UpInfo> pending;
     FakeUploadView view;
     UploadSession session{view};
 };
-
-ServiceSession* UploadParallel::service = nullptr;
 
 TEST_F(UploadParallel, EachFileTakesOnlyItsOwnCommand) {
     std::vector<UpInfo> all;

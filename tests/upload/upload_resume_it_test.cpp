@@ -13,43 +13,20 @@
 #include "upload/upload_list_file.h"
 #include "upload/upload_protocol.h"
 #include "upload/upload_session.h"
-#include "upload_it_util.h"
+#include "upload_it_fixture.h"
 
 using namespace upload_it;
 
 namespace {
 
-class UploadResume : public ::testing::Test {
+class UploadResume : public ServiceTest {
 protected:
     static void SetUpTestSuite() {
-        service = new ServiceSession();
-        ASSERT_TRUE(service->Start());
-        ASSERT_TRUE(service->Login());
+        ServiceTest::SetUpTestSuite();
         service->Admin(std::string("/admin/space?mobile=") + ServiceSession::DemoMobile() +
                        "&mb=65536");
     }
-    static void TearDownTestSuite() {
-        delete service;
-        service = nullptr;
-    }
-    void SetUp() override {
-        ASSERT_NE(service, nullptr);
-        char tmpl[] = "/tmp/qumo_upres_XXXXXX";
-        dir = mkdtemp(tmpl);
-        listPath = dir + "/QumolanUploadList.xml";
-        CGlobalVar::m_strUploadListPath = platform::FromNarrow(listPath);
-        CGlobalVar::m_nUploadCtrl = 0;
-    }
-    void TearDown() override {
-        service->Admin("/admin/faults?drop_after=-1&drop_always=0");
-        std::string cmd = "rm -rf " + dir;
-        EXPECT_EQ(std::system(cmd.c_str()), 0);
-    }
-    std::string File(const std::string& name, int64_t size) {
-        std::string p = dir + "/" + name + "_" + std::to_string(::getpid()) + ".mp4";
-        WriteFreshFile(p, size);
-        return p;
-    }
+    std::string File(const std::string& name, int64_t size) { return Fresh(name, size, ".mp4"); }
     // Stops the transfer with `flag` once it has reported `percent`.
     static void StopAt(FakeUploadView& view, int percent, int flag) {
         view.onProgress = [percent, flag](int p) {
@@ -57,12 +34,7 @@ protected:
                 CGlobalVar::m_nUploadCtrl = flag;
         };
     }
-
-    static ServiceSession* service;
-    std::string dir, listPath;
 };
-
-ServiceSession* UploadResume::service = nullptr;
 
 TEST_F(UploadResume, PauseKeepsTheTaskAndResumeContinuesAtTheOffset) {
     const int64_t size = 24 * 1024 * 1024;
