@@ -15,7 +15,7 @@ namespace bench {
 
 class QuietView : public IUploadView {
 public:
-    void AddUploadRow(const UpInfo&) override {}
+    void AddUploadRow(const TaskRef&) override {}
     void SetRowValue(const std::u16string&, int) override {}
     void ShowQueueSummary(int) override {}
     void ShowNoSpaceMessage() override { std::printf("error: no space\n"); }

@@ -123,6 +123,11 @@ bool AddUploadTaskList(UpInfo record) {
 }
 
 bool AddUploadTaskLists(const std::vector<UpInfo>& records) {
+    return AddUploadTaskLists(records.size(),
+                              [&](std::size_t i) -> const UpInfo& { return records[i]; });
+}
+
+bool AddUploadTaskLists(std::size_t count, const std::function<const UpInfo&(std::size_t)>& at) {
     std::lock_guard<std::mutex> guard(g_listFileLock);
     const std::u16string path = CGlobalVar::m_strUploadListPath;
     // A file that holds no list is set aside once and a fresh one started.
@@ -150,7 +155,8 @@ bool AddUploadTaskLists(const std::vector<UpInfo>& records) {
         group = g_cache.Root().AppendChild(std::move(user));
     }
     ListTaskStore& tasks = g_cache.Tasks(group);
-    for (const UpInfo& record : records) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const UpInfo& record = at(i);
         std::u16string values[kListedCount];
         values[kListedName] = record.m_strFileName;
         values[kListedPath] = record.m_strFilePath;

@@ -17,6 +17,8 @@ bool AddUploadTaskList(UpInfo record);
 // The same for many tasks in one read-modify-write: the file ends as if each had been
 // added alone, in order.
 bool AddUploadTaskLists(const std::vector<UpInfo>& records);
+// The same for `count` records handed out by `at`, so a caller need not copy them.
+bool AddUploadTaskLists(std::size_t count, const std::function<const UpInfo&(std::size_t)>& at);
 
 // Records the service's upload values of a task (UploadStatus "1"). True also when the
 // task has no element; false when the file is missing or unreadable or the user has no

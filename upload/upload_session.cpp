@@ -75,26 +75,41 @@ UploadSession::Known UploadSession::Lookup(const std::u16string& fullPath) const
     return t->state == TaskState::Uploaded ? Known::Uploaded : Known::Queued;
 }
 
+TaskRef UploadSession::MakeTask(UpInfo info) {
+    return std::make_shared<UploadTask>(std::move(info));
+}
+
 bool UploadSession::Add(std::vector<UpInfo> tasks, bool save) {
+    std::vector<TaskRef> refs;
+    refs.reserve(tasks.size());
+    for (UpInfo& info : tasks)
+        refs.push_back(MakeTask(std::move(info)));
+    tasks.clear();
+    tasks.shrink_to_fit();
+    return Add(std::move(refs), save);
+}
+
+bool UploadSession::Add(std::vector<TaskRef> tasks, bool save) {
     if (tasks.empty())
         return true;
     // Saved before the worker can see them: it never works on a task whose element is
     // still being written.
     bool saved = true;
     if (save) {
-        saved = AddUploadTaskLists(tasks);
+        saved = AddUploadTaskLists(tasks.size(),
+                                   [&](std::size_t i) -> const UpInfo& { return tasks[i]->info; });
         if (!saved)
             LogError(u"Failed to save %d upload tasks.", static_cast<int>(tasks.size()));
     }
     {
         Guard g(m_lock);
-        for (UpInfo& info : tasks) {
+        for (TaskRef& task : tasks) {
+            UpInfo& info = task->info;
             UploadStats().Queued(info.m_strFilePath, static_cast<uint64_t>(info.m_nFileLen));
             // A task handed in paused stays so until resumed.
             const bool paused = info.m_nStatus == 5;
-            auto task = std::make_shared<UploadTask>(std::move(info));
             task->state = paused ? TaskState::Paused : TaskState::Waiting;
-            task->info.m_nStatus = paused ? 5 : 0;
+            info.m_nStatus = paused ? 5 : 0;
             IndexLocked(task);
             ++m_pending;
             m_waiting.push_back(std::move(task));

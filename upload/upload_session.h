@@ -45,6 +45,10 @@ public:
     // the list file gets them first, in one write (false when that write failed; the tasks
     // are queued all the same).
     bool Add(std::vector<UpInfo> tasks, bool save);
+    // The same for tasks made with MakeTask, so a view can show them before they are queued.
+    bool Add(std::vector<TaskRef> tasks, bool save);
+    // A task not yet in any session: a view shows this object, which the session then owns.
+    static TaskRef MakeTask(UpInfo info);
     // Reads the logged-in user's saved queue (tasks marked listed); false when there is no
     // readable list, with the name it was set aside under in `setAside` when it was.
     bool ReadSaved(std::vector<UpInfo>& tasks, std::u16string& setAside);

@@ -147,7 +147,7 @@ int CUploadThread::Pass(bool& finishedAny, bool& failedAny) {
                 pass.work.push_back(t);
     }
     for (const TaskRef& t : unlisted)
-        m_view.AddUploadRow(t->info);
+        m_view.AddUploadRow(t);
     unlisted.clear();
 
     // 2. Work on the runnable tasks in order, on as many threads as transfers may run, plus

@@ -7,14 +7,15 @@
 #include <string>
 
 #include "upload/up_info.h"
+#include "upload/upload_task.h"
 
 class IUploadView {
 public:
     virtual ~IUploadView() = default;
 
     // Adds a row at the end of the upload list for a task just taken by the worker, with
-    // progress value 0 (texts: `UploadRowTexts`).
-    virtual void AddUploadRow(const UpInfo& task) = 0;
+    // progress value 0; the row shows this task's record.
+    virtual void AddUploadRow(const TaskRef& task) = 0;
     // Sets the progress value of every row whose full path matches, ignoring case.
     virtual void SetRowValue(const std::u16string& fullPath, int value) = 0;
     // Shows the queue summary for n queued tasks (texts: `QueueSummaryTexts`).

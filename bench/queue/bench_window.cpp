@@ -12,6 +12,7 @@
 //               with every row listed against 1,000 rows.
 //   bench_window <work dir> [files] [screenshot.png]   (QT_QPA_PLATFORM=offscreen)
 #include "bench/bench_util.h"
+#include "bench/engine_util.h"
 #include "bench/queue/frame_setup.h"
 #include "media/local_scan.h"
 #include "ui/mainframe/list_ctrl_ex.h"
@@ -21,6 +22,7 @@
 #include "ui/test_hooks_picker.h"
 #include "upload/transfer_stats.h"
 #include "upload/upload_list_file.h"
+#include "upload/upload_session.h"
 
 #include <QApplication>
 #include <QPixmap>
@@ -42,6 +44,13 @@ using benchframe::Seconds;
 long TrimmedRssKb() {
     malloc_trim(0);
     return bench::RssKb();
+}
+
+// The bytes malloc hands out now: the live data alone, without the pages a heap left
+// fragmented by a peak keeps.
+double LiveHeapMb() {
+    const struct mallinfo2 m = mallinfo2();
+    return static_cast<double>(m.uordblks + m.hblkhd) / (1024.0 * 1024.0);
 }
 
 std::u16string CopyrightText(CMainFrame& frame) {
@@ -159,6 +168,7 @@ int main(int argc, char** argv) {
 
     // Idle: the window with an empty queue.
     long idleKb = 0;
+    double idleHeapMb = 0;
     double idleStartS = 0;
     {
         QElapsedTimer t;
@@ -170,6 +180,7 @@ int main(int argc, char** argv) {
         ShowQueueTab(frame);
         QTest::qWait(200);
         idleKb = TrimmedRssKb();
+        idleHeapMb = LiveHeapMb();
         frame.StopAllWorkers();
     }
 
@@ -247,12 +258,29 @@ int main(int argc, char** argv) {
             stats.Queued(t.m_strFilePath, static_cast<uint64_t>(t.m_nFileLen));
         figuresMb = static_cast<double>(TrimmedRssKb() - before) / 1024.0;
     }
+    double sessionMb = 0;
     {
+        // The upload session holding every task (paused, so no worker starts), then the
+        // list's rows over the session's tasks: a row holds its task, not a copy.
         const long before = TrimmedRssKb();
-        CListCtrlEx list;
-        list.CreateColumns();
-        list.AddTaskRows(tasks);
-        listRowsMb = static_cast<double>(TrimmedRssKb() - before) / 1024.0;
+        bench::QuietView view;
+        UploadSession session(view, UploadSession::Options{.keepFinished = false});
+        std::vector<TaskRef> refs;
+        refs.reserve(tasks.size());
+        for (const UpInfo& t : tasks) {
+            refs.push_back(UploadSession::MakeTask(t));
+            refs.back()->info.m_nStatus = 5;
+        }
+        session.Add(refs, false);
+        sessionMb = static_cast<double>(TrimmedRssKb() - before) / 1024.0;
+        const long beforeRows = TrimmedRssKb();
+        {
+            CListCtrlEx list;
+            list.CreateColumns();
+            list.AddTaskRows(refs);
+            listRowsMb = static_cast<double>(TrimmedRssKb() - beforeRows) / 1024.0;
+        }
+        session.Reset();
     }
 
     // Start-up with the list file the queueing left, read from the disk as at a login,
@@ -260,6 +288,7 @@ int main(int argc, char** argv) {
     tasks = std::vector<UpInfo>();
     double startS = 0;
     long fullKb = 0;
+    double fullHeapMb = 0;
     double perFileBig = 0;
     FlushUploadTaskList();
     DropUploadListForTesting();
@@ -274,6 +303,7 @@ int main(int argc, char** argv) {
         frame.StopAllWorkers();
         ShowQueueTab(frame);
         fullKb = TrimmedRssKb();
+        fullHeapMb = LiveHeapMb();
         perFileBig = HandlingPerFile(frame, 300);
     }
     double perFileSmall = 0;
@@ -292,8 +322,10 @@ int main(int argc, char** argv) {
     std::printf("files %d\n", files);
     std::printf("memory_idle_mb %.1f\n", static_cast<double>(idleKb) / 1024.0);
     std::printf("memory_rows_mb %.1f\n", static_cast<double>(fullKb - idleKb) / 1024.0);
+    std::printf("memory_rows_live_heap_mb %.1f\n", fullHeapMb - idleHeapMb);
     std::printf("memory_list_rows_mb %.1f\n", listRowsMb);
     std::printf("memory_task_records_mb %.1f\n", tasksMb);
+    std::printf("memory_session_tasks_mb %.1f\n", sessionMb);
     std::printf("memory_list_file_held_mb %.1f\n", readMb - tasksMb);
     std::printf("memory_transfer_figures_mb %.1f\n", figuresMb);
     std::printf("startup_s %.3f\n", startS);

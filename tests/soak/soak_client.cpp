@@ -45,7 +45,7 @@ void Say(const std::string& word, long long n) {
 // The window side of the engine, as lines on stdout.
 class LoggingView : public IUploadView {
 public:
-    void AddUploadRow(const UpInfo&) override { ++rows; }
+    void AddUploadRow(const TaskRef&) override { ++rows; }
     void SetRowValue(const std::u16string& fullPath, int value) override {
         if (value == 100)
             Say("instant " + platform::ToNarrow(fullPath));

@@ -12,10 +12,10 @@
 
 class FakeUploadView : public IUploadView {
 public:
-    void AddUploadRow(const UpInfo& task) override {
+    void AddUploadRow(const TaskRef& task) override {
         std::lock_guard<std::mutex> g(m);
-        rows.push_back(task.m_strFilePath);
-        rowValue[task.m_strFilePath] = 0;
+        rows.push_back(task->info.m_strFilePath);
+        rowValue[task->info.m_strFilePath] = 0;
     }
     void SetRowValue(const std::u16string& fullPath, int value) override {
         std::lock_guard<std::mutex> g(m);

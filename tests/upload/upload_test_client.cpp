@@ -21,7 +21,7 @@ namespace {
 
 class PrintingView : public IUploadView {
 public:
-    void AddUploadRow(const UpInfo&) override {}
+    void AddUploadRow(const TaskRef&) override {}
     void SetRowValue(const std::u16string&, int) override {}
     void ShowQueueSummary(int) override {}
     void ShowNoSpaceMessage() override {}

@@ -58,6 +58,10 @@ void CListCtrlEx::CreateColumns() {
     setPalette(pal);
 }
 
+void CListCtrlEx::AddTaskRows(std::span<const TaskRef> tasks) {
+    m_pModel->AppendTasks(tasks);
+}
+
 void CListCtrlEx::AddTaskRows(std::span<const UpInfo> tasks) {
     m_pModel->AppendTasks(tasks);
 }

@@ -41,7 +41,10 @@ public:
     // Removes the rows at these indices (ascending or not) under the list lock.
     void DeleteRows(std::vector<int> rows);
 
-    // Adds rows for tasks at the end, waiting (value 0).
+    // Adds rows for tasks at the end, waiting (value 0); a row shows its task's record.
+    void AddTaskRows(std::span<const TaskRef> tasks);
+    void AddTaskRow(const TaskRef& task) { AddTaskRows(std::span<const TaskRef>(&task, 1)); }
+    // Rows of records no session holds (previews, tests).
     void AddTaskRows(std::span<const UpInfo> tasks);
     void AddTaskRows(const std::vector<UpInfo>& tasks) {
         AddTaskRows(std::span<const UpInfo>(tasks));

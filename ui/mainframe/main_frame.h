@@ -109,7 +109,7 @@ public:
     void EnsureUploadWorker();
     // IUploadView: may be called from the upload worker's thread.
     void ShowQueueSummary(int n) override;
-    void AddUploadRow(const UpInfo& task) override;
+    void AddUploadRow(const TaskRef& task) override;
     void SetRowValue(const std::u16string& fullPath, int value) override;
     void ShowNoSpaceMessage() override;
     void PostProgress(int percent, const std::u16string& fullPath) override;

@@ -91,10 +91,11 @@ bool CMainFrame::ReportDuplicate(const std::u16string& fullPath, const std::u16s
 
 void CMainFrame::AppendUploadTask(UpInfo& task) {
     task.m_bListed = 1;
+    TaskRef ref = UploadSession::MakeTask(task);
     if (m_pUploadList) {
-        m_pUploadList->AddTaskRow(task);
+        m_pUploadList->AddTaskRow(ref);
     }
-    m_session.Add({task}, true);
+    m_session.Add(std::vector<TaskRef>{std::move(ref)}, true);
 }
 
 void CMainFrame::StartAddedUploads() {
@@ -204,13 +205,20 @@ void CMainFrame::UploadFolderTo(const std::u16string& folder, int fid) {
         std::reverse(tasks.begin(), tasks.end());
         std::size_t kept = 0;
         std::size_t shown = 0;
+        // The session's task objects, made as their rows come, so a row shows the very
+        // record the session then queues.
+        std::vector<TaskRef> refs;
         auto flush = [&]() {
             if (shown == kept) {
                 return;
             }
+            const std::size_t from = refs.size();
+            for (std::size_t k = shown; k < kept; ++k) {
+                refs.push_back(UploadSession::MakeTask(std::move(tasks[k])));
+            }
             if (m_pUploadList) {
                 m_pUploadList->AddTaskRows(
-                    std::span<const UpInfo>(tasks.data() + shown, kept - shown));
+                    std::span<const TaskRef>(refs.data() + from, refs.size() - from));
             }
             shown = kept;
         };
@@ -234,9 +242,10 @@ void CMainFrame::UploadFolderTo(const std::u16string& folder, int fid) {
             }
         }
         flush();
-        tasks.resize(kept);
-        if (!tasks.empty()) {
-            RunWhileTurning([&]() { m_session.Add(std::move(tasks), true); },
+        tasks.clear();
+        tasks.shrink_to_fit();
+        if (!refs.empty()) {
+            RunWhileTurning([&]() { m_session.Add(std::move(refs), true); },
                             [&]() { return std::u16string(u"正在保存上传列表……"); });
         }
     }

@@ -35,7 +35,7 @@ void CMainFrame::ShowQueueSummary(int n) {
     }
 }
 
-void CMainFrame::AddUploadRow(const UpInfo& task) {
+void CMainFrame::AddUploadRow(const TaskRef& task) {
     QPointer<CListCtrlEx> list(m_pUploadList);
     PostToUiThread(this, [list, task]() {
         if (list) {
@@ -140,10 +140,17 @@ void CMainFrame::LoadUpLoadTaskList() {
     if (tasks.empty()) {
         return;
     }
-    if (m_pUploadList) {
-        m_pUploadList->AddTaskRows(tasks);
+    std::vector<TaskRef> refs;
+    refs.reserve(tasks.size());
+    for (UpInfo& t : tasks) {
+        refs.push_back(UploadSession::MakeTask(std::move(t)));
     }
-    const int n = static_cast<int>(tasks.size());
-    m_session.Add(std::move(tasks), false);
+    tasks.clear();
+    tasks.shrink_to_fit();
+    if (m_pUploadList) {
+        m_pUploadList->AddTaskRows(refs);
+    }
+    const int n = static_cast<int>(refs.size());
+    m_session.Add(std::move(refs), false);
     ShowQueueSummary(std::max(n, PendingTaskCount()));
 }

@@ -53,7 +53,7 @@ QVariant UploadListModel::data(const QModelIndex& index, int role) const {
         return row.state;
     case kSpeedRole:
         if (index.column() == kColProgress && !m_speeds.isEmpty()) {
-            return m_speeds.value(row.path.toCaseFolded());
+            return m_speeds.value(PathKey(row.task->info.m_strFilePath));
         }
         return {};
     default:
@@ -105,15 +105,12 @@ QString UploadListModel::CellText(int row, int column) const {
         return {};
     }
     const Row& r = At(row);
+    const UpInfo& t = r.task->info;
     switch (column) {
     case kColName:
-        if (r.name.isNull()) {
-            const qsizetype sep = std::max(r.path.lastIndexOf(u'/'), r.path.lastIndexOf(u'\\'));
-            return r.path.mid(sep + 1);
-        }
-        return r.name;
+        return QString::fromStdU16String(t.m_strFileName);
     case kColNetDir:
-        return r.netDir;
+        return QString::fromStdU16String(t.m_strNetDirPath);
     case kColProgress:
         if (r.shown == kValueUploaded) {
             return QStringLiteral("上传成功");
@@ -123,11 +120,11 @@ QString UploadListModel::CellText(int row, int column) const {
         }
         return r.shown == kShownNote ? r.note : QStringLiteral("等待中...");
     case kColSize:
-        return QString::fromStdU16String(UploadSizeText(r.size));
+        return QString::fromStdU16String(UploadSizeText(t.m_nFileLen));
     case kColFullPath:
-        return r.path;
+        return QString::fromStdU16String(t.m_strFilePath);
     case kColNetDirId:
-        return QString::number(r.netDirId);
+        return QString::number(t.m_nNetDirId);
     default:
         return {};
     }
@@ -137,7 +134,7 @@ std::u16string UploadListModel::Text(int row, int column) const {
     return CellText(row, column).toStdU16String();
 }
 
-void UploadListModel::AppendTasks(std::span<const UpInfo> tasks) {
+void UploadListModel::AppendTasks(std::span<const TaskRef> tasks) {
     if (tasks.empty()) {
         return;
     }
@@ -145,29 +142,24 @@ void UploadListModel::AppendTasks(std::span<const UpInfo> tasks) {
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(tasks.size()) - 1);
     m_rows.reserve(m_rows.size() + tasks.size());
     m_index.reserve(static_cast<qsizetype>(m_rows.size() + tasks.size()));
-    QString netDir = m_rows.empty() ? QString() : m_rows.back().netDir;
-    for (const UpInfo& task : tasks) {
+    for (const TaskRef& task : tasks) {
         Row row;
-        row.path = QString::fromStdU16String(task.m_strFilePath);
-        const qsizetype sep = std::max(row.path.lastIndexOf(u'/'), row.path.lastIndexOf(u'\\'));
-        const QStringView tail = QStringView(row.path).mid(sep + 1);
-        if (tail != QStringView(task.m_strFileName.data(),
-                                static_cast<qsizetype>(task.m_strFileName.size()))) {
-            row.name = QString::fromStdU16String(task.m_strFileName);
-        }
-        if (QStringView(task.m_strNetDirPath.data(),
-                        static_cast<qsizetype>(task.m_strNetDirPath.size())) != netDir ||
-            netDir.isNull()) {
-            netDir = QString::fromStdU16String(task.m_strNetDirPath);
-        }
-        row.netDir = netDir;
-        row.size = task.m_nFileLen;
-        row.netDirId = task.m_nNetDirId;
-        row.key = KeyOf(row.path);
+        row.task = task;
+        const std::u16string& path = task->info.m_strFilePath;
+        row.key = KeyOf(QStringView(path.data(), static_cast<qsizetype>(path.size())));
         m_index.insert(row.key, Count());
         m_rows.push_back(std::move(row));
     }
     endInsertRows();
+}
+
+void UploadListModel::AppendTasks(std::span<const UpInfo> tasks) {
+    std::vector<TaskRef> refs;
+    refs.reserve(tasks.size());
+    for (const UpInfo& t : tasks) {
+        refs.push_back(std::make_shared<UploadTask>(t));
+    }
+    AppendTasks(std::span<const TaskRef>(refs));
 }
 
 void UploadListModel::RemoveRow(int row) {
@@ -321,7 +313,9 @@ std::vector<int> UploadListModel::RowsWithPath(const std::u16string& fullPath) c
     std::vector<int> rows;
     const uint32_t key = KeyOf(path);
     for (auto it = m_index.constFind(key); it != m_index.cend() && it.key() == key; ++it) {
-        if (QStringView(At(it.value()).path).compare(path, Qt::CaseInsensitive) == 0) {
+        const std::u16string& p = Info(it.value()).m_strFilePath;
+        if (QStringView(p.data(), static_cast<qsizetype>(p.size()))
+                .compare(path, Qt::CaseInsensitive) == 0) {
             rows.push_back(it.value());
         }
     }

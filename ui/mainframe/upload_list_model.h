@@ -1,12 +1,12 @@
-// The rows of the upload list: one per upload task, with what its seven columns show, the
-// row value (0 waiting, 1 to 99 per cent sent, 200 uploaded) and the row state (1 the
-// transfer may run, 0 paused). A row keeps its task's values, not the column texts: the
-// texts are made when a cell is drawn, the name is the path's last part unless the task
-// says otherwise and the rows of one server folder share its path, so a whole library of a
-// hundred thousand rows stays small. Rows are found by full path without regard to case
-// through an index of path hashes, so a lookup needs no scan.
+// The rows of the upload list: one per upload task, with the row value (0 waiting, 1 to 99
+// per cent sent, 200 uploaded) and the row state (1 the transfer may run, 0 paused). A row
+// holds its task, the record the upload session owns, and no copy of its texts: the column
+// texts are made from that record when a cell is drawn, so a whole library of a hundred
+// thousand rows costs little beyond the session's own tasks. Rows are found by full path
+// without regard to case through an index of path hashes, so a lookup needs no scan.
 #pragma once
 
+#include "upload/upload_task.h"
 #include "upload/upload_view.h"
 
 #include <QAbstractTableModel>
@@ -37,12 +37,10 @@ public:
     static constexpr int kValueUploaded = 200;
 
     struct Row {
-        QString path;   // column 5
-        QString name;   // column 0; null when it is the path's last part
-        QString netDir; // column 1, shared by the rows of one server folder
-        QString note;   // the progress text when `shown` is kShownNote
-        qint64 size = 0;
-        int netDirId = 0;
+        // Its path, name, size and server folder never change once queued, so a cell reads
+        // them without the session's lock.
+        TaskRef task;
+        QString note;     // the progress text when `shown` is kShownNote
         uint32_t key = 0; // the index's hash of the path
         int16_t value = 0;
         int16_t shown = 0; // the progress text: 0 "等待中...", 1..99 "%d%", 200, or kShownNote
@@ -59,6 +57,8 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
     // Adds a row per task at the end with value 0, state 1 and "等待中..." as progress text.
+    void AppendTasks(std::span<const TaskRef> tasks);
+    // The same for records no session holds (previews, tests).
     void AppendTasks(std::span<const UpInfo> tasks);
     // The text of a cell as the list shows it (column 4 has none).
     std::u16string Text(int row, int column) const;
@@ -70,6 +70,7 @@ public:
 
     int Count() const { return static_cast<int>(m_rows.size()); }
     const Row& At(int row) const { return m_rows[static_cast<std::size_t>(row)]; }
+    const UpInfo& Info(int row) const { return At(row).task->info; }
     bool Valid(int row) const { return row >= 0 && row < Count(); }
 
     // 1..99 shows "%d%"; 100 and 200 make the row uploaded ("上传成功"); any other value
