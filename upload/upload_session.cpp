@@ -76,6 +76,10 @@ UploadSession::Known UploadSession::Lookup(const std::u16string& fullPath) const
 }
 
 TaskRef UploadSession::MakeTask(UpInfo info) {
+    // The record's second copy of the full path is read by nothing: a session of a whole
+    // photo library keeps the path once.
+    if (info.m_strFilePath2 == info.m_strFilePath)
+        std::u16string().swap(info.m_strFilePath2);
     return std::make_shared<UploadTask>(std::move(info));
 }
 
