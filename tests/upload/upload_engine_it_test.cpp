@@ -79,8 +79,14 @@ TEST_F(UploadEngine, FolderOfAwkwardSizesArrivesWhole) {
     std::vector<UpInfo> queued;
     FakeUploadView view;
     std::string stamp = std::to_string(::getpid()) + "_" + std::to_string(time(nullptr));
+    // Names a user or a foreign file system gives: an emoji (a surrogate pair), a lone
+    // surrogate (its stand-in's bytes on disk), the URL special characters (the list file escapes &
+    // and ' as the journal test shows).
+    const std::map<int64_t, std::string> odd = {
+        {1, "海边🌊_"}, {15359, " #%[]=;+?@!$,()~_"}, {15361, "\xF4\x8F\xBC\x8A_"}};
     for (int64_t s : sizes) {
-        std::string p = File("size" + std::to_string(s) + "_" + stamp + ".mp4", s);
+        const std::string name = odd.count(s) ? odd.at(s) : std::string();
+        std::string p = File("size" + std::to_string(s) + "_" + name + stamp + ".mp4", s);
         paths.push_back(p);
         UpInfo t = MakeTask(p);
         ASSERT_TRUE(AddUploadTaskList(t));
@@ -108,7 +114,9 @@ TEST_F(UploadEngine, FolderOfAwkwardSizesArrivesWhole) {
         EXPECT_EQ(view.Progress(platform::FromNarrow(paths[i])), (std::vector<int>{99, 100}));
     EXPECT_EQ(view.Progress(platform::FromNarrow(paths[5])), all);
 
-    // The service stored each file with its size and content.
+    // The service stored each file with its size and content, under the name given.
+    EXPECT_EQ(MakeTask(paths[1]).m_strFileName.substr(0, 11), u"size1_海边🌊_");
+    EXPECT_EQ(MakeTask(paths[4]).m_strFileName[10], char16_t{0xDF0A});
     auto entries = RootEntries();
     for (std::size_t i = 0; i < paths.size(); ++i) {
         std::u16string name = MakeTask(paths[i]).m_strFileName;
