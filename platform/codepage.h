@@ -26,6 +26,15 @@ int Utf8Bytes(char32_t c, char out[4]);
 // unit a stand-in stands for.
 void AppendChar(std::u16string& out, char32_t c);
 
+// `n`, or one less when the first `n` units would end inside a surrogate pair: where text
+// cut to a capacity ends, so that a character is never cut in half.
+inline std::size_t WholeCharsCut(std::u16string_view text, std::size_t n) {
+    if (n > 0 && n < text.size() && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF &&
+        text[n] >= 0xDC00 && text[n] <= 0xDFFF)
+        return n - 1;
+    return n;
+}
+
 std::string ToNarrow(std::u16string_view text);
 std::u16string FromNarrow(std::string_view bytes);
 
