@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+
+#include "platform/codepage.h"
 
 namespace {
 
@@ -43,12 +46,29 @@ std::size_t DecodeWalk(const unsigned char* p, std::size_t end, char16_t* dst, s
         std::size_t size = static_cast<std::size_t>(ones);
         if (size > end - i)
             break; // the sequence runs past the given length
-        if (ones == 2)
+        if (ones == 2) {
             dst[n++] = static_cast<char16_t>(((lead & 0x1F) << 6) | (p[i + 1] & 0x3F));
-        else if (ones == 3)
+        } else if (ones == 3) {
             dst[n++] = static_cast<char16_t>(((lead & 0x0F) << 12) | ((p[i + 1] & 0x3F) << 6) |
                                              (p[i + 2] & 0x3F));
-        // Four to six bytes: beyond what one unit holds; the sequence is skipped.
+        } else if (ones == 4) {
+            // A character beyond the BMP is a pair (or the lone surrogate its stand-in
+            // names); one that is not UTF-8 is skipped, as five and six bytes are.
+            bool continued = true;
+            for (std::size_t k = 1; k < 4; ++k)
+                continued = continued && (p[i + k] & 0xC0) == 0x80;
+            const char32_t c = (static_cast<char32_t>(lead & 0x07) << 18) |
+                               (static_cast<char32_t>(p[i + 1] & 0x3F) << 12) |
+                               (static_cast<char32_t>(p[i + 2] & 0x3F) << 6) | (p[i + 3] & 0x3F);
+            if (continued && c >= 0x10000 && c <= 0x10FFFF) {
+                std::u16string units;
+                platform::AppendChar(units, c);
+                if (n + units.size() + 1 > cap)
+                    break; // a pair is never split
+                for (char16_t u : units)
+                    dst[n++] = u;
+            }
+        }
         i += size;
     }
     dst[n] = 0;
@@ -76,31 +96,22 @@ int B64Value(char c) {
 std::size_t EncodeUtf8(char* dst, std::size_t cap, const char16_t* src, std::size_t count) {
     if (!dst || !src)
         return 0;
+    const std::u16string_view text(src, count);
     std::size_t n = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        unsigned u = src[i];
-        if (u < 0x80) {
-            if (n + 1 > cap)
-                break;
-            dst[n++] = static_cast<char>(u);
-        } else if (u < 0x800) {
-            if (n + 2 > cap)
-                break;
-            dst[n++] = static_cast<char>(0xC0 | (u >> 6));
-            dst[n++] = static_cast<char>(0x80 | (u & 0x3F));
-        } else {
-            if (n + 3 > cap)
-                break;
-            dst[n++] = static_cast<char>(0xE0 | (u >> 12));
-            dst[n++] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-            dst[n++] = static_cast<char>(0x80 | (u & 0x3F));
-        }
+    char bytes[4];
+    for (std::size_t i = 0; i < count;) {
+        const std::size_t len =
+            static_cast<std::size_t>(platform::Utf8Bytes(platform::NextChar(text, i), bytes));
+        if (n + len > cap)
+            break;
+        std::memcpy(dst + n, bytes, len);
+        n += len;
     }
     return n;
 }
 
 std::string EncodeUtf8(std::u16string_view src) {
-    std::string out(src.size() * 3, '\0');
+    std::string out(src.size() * 4, '\0');
     out.resize(EncodeUtf8(out.data(), out.size(), src.data(), src.size()));
     return out;
 }

@@ -1,10 +1,11 @@
 // UTF-8 conversion of the web API's text, URL escaping of query values, and Base64 for
 // remembered passwords.
 //
-// The UTF-8 routines are deliberately simple and their quirks are part of what the
-// service sees and sends: every UTF-16 unit is converted alone (a surrogate becomes three
-// bytes), sequences of four to six bytes are dropped when decoding, and continuation
-// bytes are not checked.
+// Text of the Basic Multilingual Plane keeps the routines' old quirks, part of what the
+// service sees and sends: continuation bytes are not checked and a stray byte stands for
+// itself. A surrogate pair is one character, its four-byte form both ways; a lone surrogate
+// goes out as its stand-in and comes back (platform/codepage.h); sequences of five or six
+// bytes, and four that are not UTF-8, are dropped when decoding.
 #pragma once
 
 #include <cstddef>
@@ -12,8 +13,9 @@
 #include <string_view>
 
 // Writes the UTF-8 form of `count` units of `src` into `dst` without a terminator and
-// returns the number of bytes written. A unit whose bytes would not fit in `cap` ends the
-// conversion there (three bytes per unit always fit).
+// returns the number of bytes written. A character whose bytes would not fit in `cap` ends
+// the conversion there (four bytes per unit always fit; three do when no surrogate is
+// alone).
 std::size_t EncodeUtf8(char* dst, std::size_t cap, const char16_t* src, std::size_t count);
 std::string EncodeUtf8(std::u16string_view src);
 

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "app/work_thread.h"
+#include "media/file_name.h"
 #include "media/media_ext.h"
 #include "media/thumb_cache.h"
 #include "media/thumbnail.h"
@@ -30,7 +31,7 @@ protected:
                     std::vector<char> held(batch.files.size(), 0);
                     for (std::size_t i = 0; i < batch.files.size() && Wait(0); ++i)
                         held[i] = !batch.files[i].empty() &&
-                                  thumbcache::Holds(QString::fromStdU16String(batch.files[i]));
+                                  thumbcache::Holds(media::QtFileName(batch.files[i]));
                     m_owner.CheckDone(batch, held);
                     continue;
                 }
@@ -59,8 +60,7 @@ private:
     static constexpr std::size_t kMaxUnwritten = 48; // about 7 MB of 256-pixel pictures
 
     static void WriteEntry(std::deque<std::pair<std::u16string, Picture>>& unwritten) {
-        thumbcache::Store(QString::fromStdU16String(unwritten.front().first),
-                          unwritten.front().second);
+        thumbcache::Store(media::QtFileName(unwritten.front().first), unwritten.front().second);
         unwritten.pop_front();
     }
 
@@ -227,14 +227,14 @@ QImage ThumbLoader::MakeCell(const std::u16string& file, bool desktopCache,
     Picture entry;
     QImage cell = MakeCell(file, desktopCache, videoPlaceholder, stopped, &entry);
     if (!entry.image.isNull() && !(stopped && stopped()))
-        thumbcache::Store(QString::fromStdU16String(file), entry);
+        thumbcache::Store(media::QtFileName(file), entry);
     return cell;
 }
 
 QImage ThumbLoader::MakeCell(const std::u16string& file, bool desktopCache,
                              const std::u16string& videoPlaceholder,
                              const std::function<bool()>& stopped, Picture* toStore) {
-    const QString path = QString::fromStdU16String(file);
+    const QString path = media::QtFileName(file);
     const bool cacheable = desktopCache && !thumbcache::IsInsideCache(path);
     if (cacheable) {
         Picture cached = thumbcache::Load(path);

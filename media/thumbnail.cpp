@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "media/bicubic.h"
+#include "media/file_name.h"
 
 namespace {
 
@@ -34,10 +35,10 @@ template <class Need> Decoded DecodeUpright(const std::u16string& path, Need nee
     Decoded out;
     if (path.empty())
         return out;
-    const QString file = QString::fromUtf16(path.data(), static_cast<qsizetype>(path.size()));
+    const QString file = media::QtFileName(path);
     // A FIFO or device named like a picture would never end.
     std::error_code ec;
-    const std::filesystem::path fsPath(path);
+    const std::filesystem::path fsPath(platform::ToNarrow(path));
     if (!std::filesystem::is_regular_file(fsPath, ec) ||
         std::filesystem::file_size(fsPath, ec) > static_cast<std::uintmax_t>(kMaxPictureBytes) ||
         ec)

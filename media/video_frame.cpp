@@ -14,6 +14,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "media/file_name.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -89,7 +91,7 @@ Picture ToPicture(const AVFrame* frame, AVRational sar, QSize box, Resources& r)
 Picture VideoFramePicture(const std::u16string& path, QSize box, int budgetMs,
                           const std::function<bool()>& stopped) {
     Picture out;
-    const QString file = QString::fromUtf16(path.data(), static_cast<qsizetype>(path.size()));
+    const QString file = media::QtFileName(path);
     if (path.empty())
         return out;
     const QByteArray name = QFile::encodeName(file);

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "base/text.h"
+#include "platform/codepage.h"
 
 namespace {
 
@@ -138,7 +139,8 @@ bool DecodeText(const Json::Value& obj, const char* key, char16_t* dst, std::siz
     if (!Text(obj, key, s))
         return false;
     std::u16string t = DecodeString(s);
-    std::size_t n = t.size() < cap - 1 ? t.size() : cap - 1;
+    // Cut to the capacity, never inside a surrogate pair.
+    std::size_t n = platform::WholeCharsCut(t, t.size() < cap - 1 ? t.size() : cap - 1);
     t.copy(dst, n);
     dst[n] = 0;
     return true;

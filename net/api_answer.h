@@ -37,7 +37,8 @@ bool UInt64(const Json::Value& obj, const char* key, uint64_t& out);
 int AtoiMember(const Json::Value& obj, const char* key);
 int AtoiText(const std::string& text);
 
-// A text member decoded from UTF-8 into a fixed capacity (cut to cap - 1 units).
+// A text member decoded from UTF-8 into a fixed capacity (cut to cap - 1 units, never inside
+// a surrogate pair).
 // Absent or non-text members give an empty text and false.
 bool DecodeText(const Json::Value& obj, const char* key, char16_t* dst, std::size_t cap);
 template <std::size_t N>

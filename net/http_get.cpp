@@ -80,7 +80,9 @@ void SplitHostPort(char* dest, std::size_t destCap, const char* text, int& port)
     }
 }
 
-bool HttpGetWith(const char* url, std::string& body, const HttpTimings& timings) {
+bool HttpGetWith(const char* url, std::string& body, const HttpTimings& timings, int* httpStatus) {
+    if (httpStatus != nullptr)
+        *httpStatus = 0;
     try {
         char host[256] = {};
         char path[1024] = {};
@@ -93,6 +95,8 @@ bool HttpGetWith(const char* url, std::string& body, const HttpTimings& timings)
             return false;
         bool ok = false;
         auto resp = client.SendRequest(target, "GET", path);
+        if (httpStatus != nullptr && resp && resp->response && !resp->response->incomplete)
+            *httpStatus = resp->status;
         if (resp && resp->status == 200 && resp->response && !resp->response->incomplete) {
             std::string_view b = resp->response->Body();
             std::size_t zero = b.find('\0');
@@ -110,4 +114,8 @@ bool HttpGetWith(const char* url, std::string& body, const HttpTimings& timings)
 
 bool HttpModuleGet(const char* url, std::string& body) {
     return HttpGetWith(url, body, HttpTimings());
+}
+
+bool HttpModuleGet(const char* url, std::string& body, int& httpStatus) {
+    return HttpGetWith(url, body, HttpTimings(), &httpStatus);
 }

@@ -9,6 +9,10 @@
 // then holds it (up to its first zero byte). On false `body` is left unchanged. A body past
 // a few MB or a call past its overall deadline (HttpTimings) fails.
 bool HttpModuleGet(const char* url, std::string& body);
+// The same, telling an answer from none: `httpStatus` is the status of the server's complete
+// answer (its body kept only for 200), 0 when no answer came (no connection, a time-out, a
+// cut answer).
+bool HttpModuleGet(const char* url, std::string& body, int& httpStatus);
 
 // True for an "https://" URL.
 bool UrlIsHttps(const char* url);

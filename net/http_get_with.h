@@ -5,7 +5,10 @@
 
 #include "net/http_client.h"
 
-bool HttpGetWith(const char* url, std::string& body, const HttpTimings& timings);
+// `httpStatus`, when given, gets the status of the server's answer, whatever it was, or 0
+// when none came.
+bool HttpGetWith(const char* url, std::string& body, const HttpTimings& timings,
+                 int* httpStatus = nullptr);
 
 // One download attempt: true when a 200 answer's complete body was written to `path`.
 bool DownloadOnce(const char* url, const std::u16string& path, const HttpTimings& timings);

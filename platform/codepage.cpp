@@ -6,27 +6,49 @@ namespace platform {
 
 namespace {
 
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+bool IsSurrogate(char32_t c) {
+    return c >= 0xD800 && c <= 0xDFFF;
 }
 
-void AppendUtf16(std::u16string& out, char32_t c) {
+} // namespace
+
+char32_t NextChar(std::u16string_view text, std::size_t& i) {
+    char32_t c = text[i++];
+    if (!IsSurrogate(c))
+        return c;
+    if (c <= 0xDBFF && i < text.size() && text[i] >= 0xDC00 && text[i] <= 0xDFFF)
+        return 0x10000 + ((c - 0xD800) << 10) + (text[i++] - 0xDC00);
+    return kLoneSurrogateFirst + (c - 0xD800);
+}
+
+int Utf8Bytes(char32_t c, char out[4]) {
+    if (c < 0x80) {
+        out[0] = static_cast<char>(c);
+        return 1;
+    }
+    if (c < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (c >> 6));
+        out[1] = static_cast<char>(0x80 | (c & 0x3F));
+        return 2;
+    }
+    if (c < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | (c >> 12));
+        out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (c & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | (c >> 18));
+    out[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (c & 0x3F));
+    return 4;
+}
+
+void AppendChar(std::u16string& out, char32_t c) {
     if (c < 0x10000) {
         out += static_cast<char16_t>(c);
+    } else if (c >= kLoneSurrogateFirst) {
+        out += static_cast<char16_t>(0xD800 + (c - kLoneSurrogateFirst));
     } else {
         c -= 0x10000;
         out += static_cast<char16_t>(0xD800 + (c >> 10));
@@ -34,22 +56,12 @@ void AppendUtf16(std::u16string& out, char32_t c) {
     }
 }
 
-} // namespace
-
 std::string ToNarrow(std::u16string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        AppendUtf8(out, c);
-    }
+    char bytes[4];
+    for (std::size_t i = 0; i < text.size();)
+        out.append(bytes, static_cast<std::size_t>(Utf8Bytes(NextChar(text, i), bytes)));
     return out;
 }
 
@@ -81,7 +93,7 @@ std::u16string FromNarrow(std::string_view b) {
             ++i;
             continue;
         }
-        AppendUtf16(out, v);
+        AppendChar(out, v);
         i += n;
     }
     return out;

@@ -25,7 +25,8 @@ void Announce(ServiceContext& ctx, const httplib::Request& req, httplib::Respons
         SendError(res, kBadParameter, "参数错误！");
         return;
     }
-    if (!IsSafeName(name) || suffix.size() > 20 || (!suffix.empty() && !IsSafeName(suffix))) {
+    if (!IsSafeName(name) || suffix.size() > 20 || (!suffix.empty() && !IsSafeName(suffix)) ||
+        ctx.faults.TakeAnnounceRefusal()) {
         SendError(res, kBadParameter, "文件名错误！");
         return;
     }

@@ -82,6 +82,15 @@ bool Faults::TakeFailure() {
     return Roll(failPercent_.load(), 0, nullptr);
 }
 
+bool Faults::TakeAnnounceRefusal() {
+    int n = refuseAnnounce_.load();
+    while (n > 0) {
+        if (refuseAnnounce_.compare_exchange_weak(n, n - 1))
+            return true;
+    }
+    return false;
+}
+
 bool Faults::Set(const std::string& key, const std::string& value, std::string& err) {
     int64_t v = 0;
     if (key == "drop_after" && ToInt(value, -1, INT64_MAX, v)) {
@@ -90,6 +99,8 @@ bool Faults::Set(const std::string& key, const std::string& value, std::string& 
         dropAlways_ = v == 1;
     } else if (key == "fail_next" && ToInt(value, 0, 1000000, v)) {
         failNext_ = static_cast<int>(v);
+    } else if (key == "refuse_announce" && ToInt(value, 0, 1000000, v)) {
+        refuseAnnounce_ = static_cast<int>(v);
     } else if (key == "chunked" && ToInt(value, 0, 1, v)) {
         chunked_ = v == 1;
     } else if (key == "close" && ToInt(value, 0, 1, v)) {
@@ -114,7 +125,8 @@ bool Faults::Set(const std::string& key, const std::string& value, std::string& 
 std::string Faults::Json() const {
     JsonObject o;
     o.Int("drop_after", dropAfter_).Int("drop_always", dropAlways_ ? 1 : 0);
-    o.Int("fail_next", failNext_).Int("chunked", chunked_ ? 1 : 0);
+    o.Int("fail_next", failNext_).Int("refuse_announce", refuseAnnounce_);
+    o.Int("chunked", chunked_ ? 1 : 0);
     o.Int("close", close_ ? 1 : 0).Int("delay_ms", delayMs_);
     o.Int("drop_upload_percent", dropPercent_).Int("fail_api_percent", failPercent_);
     o.Int("fault_seed", static_cast<int64_t>(seed_.load()));

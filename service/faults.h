@@ -30,13 +30,17 @@ public:
     // API listener: true when this call must fail with HTTP 500 (uses up one of fail_next;
     // without those, fail_api_percent of the calls fail).
     bool TakeFailure();
+    // Announcement: true when this one must be refused as a client error (status 400), as
+    // a name the service cannot take would be (uses up one of refuse_announce).
+    bool TakeAnnounceRefusal();
     bool Chunked() const { return chunked_.load(); }
     bool CloseAfterAnswer() const { return close_.load(); }
     int DelayMs() const { return delayMs_.load(); }
 
     // Applies "key=value" settings of the admin call; false with err on a bad one.
     // Keys: drop_after (-1 off), drop_always (0/1), fail_next, chunked, close, delay_ms,
-    // drop_upload_percent and fail_api_percent (0-100), fault_seed (starts the chances anew).
+    // drop_upload_percent and fail_api_percent (0-100), fault_seed (starts the chances anew),
+    // refuse_announce (how many announcements to come are refused).
     bool Set(const std::string& key, const std::string& value, std::string& err);
     std::string Json() const;
 
@@ -44,6 +48,7 @@ private:
     std::atomic<int64_t> dropAfter_{-1};
     std::atomic<bool> dropAlways_{false};
     std::atomic<int> failNext_{0};
+    std::atomic<int> refuseAnnounce_{0};
     std::atomic<bool> chunked_{false}, close_{false};
     std::atomic<int> delayMs_{0};
     std::atomic<int> dropPercent_{0}, failPercent_{0};

@@ -31,6 +31,7 @@ TransferStats::End TransferStats::EndOfResult(int uploadResult) {
         return End::Paused;
     case kUploadNoSpace:
     case kUploadUnreadable:
+    case kUploadRefused:
         return End::Failed;
     default:
         return End::Retry;
@@ -175,8 +176,14 @@ void TransferStats::PauseAll() {
     m_sending.clear();
 }
 
+void TransferStats::ServiceAnswered(bool answered) {
+    Guard g(m_lock);
+    m_unreachable = !answered;
+}
+
 void TransferStats::Reset() {
     Guard g(m_lock);
+    m_unreachable = false;
     m_files.clear();
     m_sending.clear();
     m_tracked.clear();
@@ -269,6 +276,7 @@ TransferStats::Figures TransferStats::SnapshotLocked() const {
     out.bytesTotal = m_totals.bytes;
     out.bytesDone = std::min(m_totals.bytesDone, m_totals.bytes);
     out.stalled = m_stalled && m_totals.open > 0;
+    out.unreachable = m_unreachable && m_totals.open > 0;
     out.paused = m_totals.open == 0 && m_totals.paused > 0;
     out.hasSpeed = m_hasSpeed && !out.stalled && m_totals.open > 0;
     out.bytesPerSec = out.hasSpeed ? m_speed : 0;

@@ -35,6 +35,7 @@ public:
         double bytesPerSec = 0;   // smoothed; meaningful with hasSpeed
         int64_t secondsLeft = -1; // -1 while unknown
         bool stalled = false;     // work is open but no byte moved for kStallMs
+        bool unreachable = false; // work is open and the service's last call got no answer
         bool paused = false;      // nothing is open but files are paused
         bool Active() const { return filesTotal > filesDone + filesFailed; }
     };
@@ -60,6 +61,9 @@ public:
     void Ended(const std::u16string& path, End how);
     // The engine's result code of one attempt (upload_protocol.h) as an end.
     static End EndOfResult(int uploadResult);
+    // A call of the engine to the service got an answer (any answer, a refusal too) or none
+    // (no connection, a time-out): whether the network is what holds the work up.
+    void ServiceAnswered(bool answered);
     // Every open file is paused (pause all, or the service is out of space).
     void PauseAll();
     // Forgets everything (logout).
@@ -126,6 +130,7 @@ private:
     double m_speed = 0;
     bool m_hasSpeed = false;
     bool m_stalled = false;
+    bool m_unreachable = false;
 };
 
 // The one object the upload engine and the window share.

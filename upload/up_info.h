@@ -7,23 +7,28 @@
 #include <string>
 #include <string_view>
 
-// Copies `src` into a fixed-capacity array, cutting it to capacity - 1 units.
+#include "platform/codepage.h"
+
+// Copies `src` into a fixed-capacity array, cutting it to capacity - 1 units (never inside a
+// surrogate pair).
 template <std::size_t N> inline void CopyToFixed(char16_t (&dst)[N], std::u16string_view src) {
-    std::size_t n = src.size() < N - 1 ? src.size() : N - 1;
+    std::size_t n = platform::WholeCharsCut(src, src.size() < N - 1 ? src.size() : N - 1);
     for (std::size_t i = 0; i < n; ++i)
         dst[i] = src[i];
     dst[n] = 0;
 }
 
-// A text held as a fixed array of N units would hold it (cut to N - 1 units), but sized to its
-// content: a queue of a whole photo library must not pay for five empty arrays per task.
+// A text held as a fixed array of N units would hold it (cut to N - 1 units, never inside a
+// surrogate pair), but sized to its content: a queue of a whole photo library must not pay
+// for five empty arrays per task.
 template <std::size_t N> class CappedText {
 public:
     static constexpr std::size_t kCapacity = N;
 
     CappedText() = default;
     CappedText& operator=(std::u16string_view src) {
-        m_text.assign(src.substr(0, src.size() < N - 1 ? src.size() : N - 1));
+        m_text.assign(
+            src.substr(0, platform::WholeCharsCut(src, src.size() < N - 1 ? src.size() : N - 1)));
         return *this;
     }
     operator const std::u16string&() const { return m_text; }

@@ -16,6 +16,7 @@
 #include "platform/event.h"
 #include "upload/digest_cache.h"
 #include "upload/transfer_control.h"
+#include "upload/transfer_stats.h"
 #include "upload/upload_list_file.h"
 #include "upload/upload_view.h"
 
@@ -46,8 +47,54 @@ void SetUploadServer(UpInfo& t, const std::string& uploadip) {
         t.m_nUploadPort = api_json::AtoiText(uploadip.substr(colon + 1));
 }
 
+// A status, of the HTTP answer or of the API's, that a retry would get again: a client
+// error other than a time-out (408) or a request to slow down (429).
+bool Lasting(int status) {
+    return status >= 400 && status < 500 && status != 408 && status != 429;
+}
+
+// One call of a step: true with the API's answer in `ans`. Otherwise every answer it does
+// not take is logged with the file's name, and `refused` says whether a retry would get the
+// same (an HTTP or API status that lasts, a body that is not the API's JSON); no answer at
+// all is a network fault. A refusing API status comes back in `ans` only with `keepStatus`
+// (a step that knows some of them).
+bool Call(const std::string& url, const char16_t* step, const std::u16string& name,
+          const transfers::TransferContext& ctx, ApiAnswer& ans, bool& refused,
+          bool keepStatus = false) {
+    refused = false;
+    std::string body;
+    int http = 0;
+    const bool ok = HttpModuleGet(url.c_str(), body, http);
+    if (ctx.track)
+        UploadStats().ServiceAnswered(http != 0);
+    if (!ok) {
+        if (http == 0) {
+            LogInfo(u"file [%s] %s: no answer", name.c_str(), step);
+        } else {
+            refused = Lasting(http);
+            LogError(u"file [%s] %s: HTTP status %d%s", name.c_str(), step, http,
+                     refused ? u", refused" : u"");
+        }
+        return false;
+    }
+    if (ParseApiAnswer(body, ans) != AnswerParse::Ok) {
+        refused = true;
+        LogError(u"file [%s] %s: the answer (%zu bytes) is not the API's JSON, refused",
+                 name.c_str(), step, body.size());
+        return false;
+    }
+    if (ans.status != 200 && !keepStatus) {
+        refused = Lasting(ans.status);
+        LogError(u"file [%s] %s: status %d%s", name.c_str(), step, ans.status,
+                 refused ? u", refused" : u"");
+        return false;
+    }
+    return true;
+}
+
 // One announcement; returns 1 when the task now has an upload server, or a result code.
-int Announce(UpInfo& t, const RequestValues& v, int attempt, int& result) {
+int Announce(UpInfo& t, const RequestValues& v, int attempt, const transfers::TransferContext& ctx,
+             int& result) {
     LogInfo(u"allinone.json, upInfo.m_nFileLen = %llu, upInfo.m_nFileType = %d",
             static_cast<unsigned long long>(t.m_nFileLen), t.m_nFileType);
     std::string url =
@@ -55,21 +102,20 @@ int Announce(UpInfo& t, const RequestValues& v, int attempt, int& result) {
         "&sha1=" + v.sha1 + "&folderid=" + v.folderid + "&filename=" + v.filename +
         "&suffix=" + v.suffix + "&size=" + UDec(static_cast<unsigned long long>(t.m_nFileLen)) +
         "&upchannel=" + v.upchannel + "&retry=" + Dec(attempt) + "&client=pc&foldername=";
-    std::string body;
-    if (!HttpModuleGet(url.c_str(), body)) {
-        LogInfo(u"allinone.json error %d", attempt + 1);
-        result = kUploadAnnounceFailed;
-        return 0;
-    }
+    const std::u16string& name = t.m_strFileName;
     ApiAnswer ans;
-    if (ParseApiAnswer(body, ans) != AnswerParse::Ok) {
-        result = kUploadAnnounceParse;
-        return 0;
+    bool refused = false;
+    if (!Call(url, u"allinone.json", name, ctx, ans, refused)) {
+        LogInfo(u"allinone.json error %d", attempt + 1);
+        result = refused ? kUploadRefused : kUploadAnnounceFailed;
+        return refused ? 2 : 0;
     }
     int s = 0;
-    if (ans.status != 200 || !api_json::Int(ans.attachment, "status", s)) {
-        result = kUploadAnnounceFailed;
-        return 0;
+    if (!api_json::Int(ans.attachment, "status", s)) {
+        LogError(u"file [%s] allinone.json: the answer has no attachment status, refused",
+                 name.c_str());
+        result = kUploadRefused;
+        return 2;
     }
     LogInfo(u"allinone.json status %d", s);
     if (s == 1 || s == 2) {
@@ -81,10 +127,14 @@ int Announce(UpInfo& t, const RequestValues& v, int attempt, int& result) {
         return 2;
     }
     int mid = 0, upid = 0;
-    if (!api_json::Int(ans.attachment, "mid", mid) ||
+    if (s != 0 || !api_json::Int(ans.attachment, "mid", mid) ||
         !api_json::Int(ans.attachment, "upid", upid)) {
-        result = kUploadAnnounceFailed;
-        return 0;
+        // An attachment status the client does not know, or an opened upload without its
+        // ids: the same answer would come again.
+        LogError(u"file [%s] allinone.json: attachment status %d%s, refused", name.c_str(), s,
+                 s == 0 ? u" without mid and upid" : u"");
+        result = kUploadRefused;
+        return 2;
     }
     std::string uploadip;
     api_json::Text(ans.attachment, "uploadip", uploadip);
@@ -108,35 +158,43 @@ void SetPhase(const transfers::TransferContext& ctx, transfers::Phase phase) {
         ctx.phase->store(phase);
 }
 
-enum class Confirmation { Done, Failed, Rejected };
+enum class Confirmation { Done, Failed, Rejected, Refused };
 
 // The confirmation, after the whole file was sent. Only an answer with status 200 finishes
 // the upload. 409 means the service threw the bytes away because they are not the announced
 // file, and 412 that it expects more bytes than the file has: either way the file changed
 // since it was announced, so the upload is announced anew (an unchanged file gets its upload
-// back from the service). Anything else is tried again later. A confirmation
+// back from the service). An answer a retry would get again (another client error, a body
+// that is not the API's JSON) fails the task; anything else is tried again later. A confirmation
 // that finds the upload server still busy with the upload (status 423: it is closing the
 // transfer, or still digesting a large file after an earlier confirmation timed out) is
 // asked again for up to a minute; a missing answer twice more.
-Confirmation Confirm(const std::string& url, const std::u16string& name) {
+Confirmation Confirm(const std::string& url, const std::u16string& name,
+                     const transfers::TransferContext& ctx) {
     int unanswered = 0;
     for (int busy = 0; busy < 120;) {
-        std::string body;
-        if (!HttpModuleGet(url.c_str(), body)) {
+        ApiAnswer ans;
+        bool refused = false;
+        if (!Call(url, u"uploadover.json", name, ctx, ans, refused, true)) {
+            if (refused)
+                return Confirmation::Refused;
             LogInfo(u"file %s uploadover.json error", name.c_str());
             if (++unanswered >= 3 || !platform::CancellableSleep(200))
                 return Confirmation::Failed;
             continue;
         }
         LogInfo(u"uploadover.json success");
-        ApiAnswer ans;
-        if (ParseApiAnswer(body, ans) == AnswerParse::Ok && ans.status == 200)
+        if (ans.status == 200)
             return Confirmation::Done;
         LogInfo(u"file %s uploadover.json status %d", name.c_str(), ans.status);
         if (ans.status == 409 || ans.status == 412)
             return Confirmation::Rejected;
-        if (ans.status != 423)
-            return Confirmation::Failed;
+        if (ans.status != 423) {
+            const bool lasting = Lasting(ans.status);
+            LogError(u"file [%s] uploadover.json: status %d%s", name.c_str(), ans.status,
+                     lasting ? u", refused" : u"");
+            return lasting ? Confirmation::Refused : Confirmation::Failed;
+        }
         ++busy;
         if (!platform::CancellableSleep(busy < 5 ? 100 : 500))
             return Confirmation::Failed;
@@ -227,7 +285,7 @@ int UploadOneFile(UpInfo& upInfo, const transfers::TransferContext& ctx) {
         CGlobalVar::GetFileLength(upInfo.m_strFilePath.c_str(), &upInfo.m_nFileLen);
         int announced = 0;
         for (int a = 0; a < 3 && announced == 0; ++a) {
-            announced = Announce(upInfo, v, a, result);
+            announced = Announce(upInfo, v, a, ctx, result);
             if (announced == 0 && Interrupted(ctx, result))
                 return result;
         }
@@ -245,16 +303,13 @@ int UploadOneFile(UpInfo& upInfo, const transfers::TransferContext& ctx) {
                           "&upid=" + upid + "&upchannel=" + v.upchannel + "&suffix=" + v.suffix +
                           "&folderid=" + v.folderid;
         LogInfo(u"file [%s] getupload.json %hs", name.c_str(), url.c_str());
-        std::string body;
-        if (!HttpModuleGet(url.c_str(), body)) {
-            LogInfo(u"getupload.json error");
-            result = kUploadOffsetFailed;
-            continue;
-        }
         ApiAnswer ans;
-        if (ParseApiAnswer(body, ans) != AnswerParse::Ok) {
-            LogInfo(u"getupload.json parse error");
-            result = kUploadOffsetParse;
+        bool refused = false;
+        if (!Call(url, u"getupload.json", name, ctx, ans, refused, true)) {
+            LogInfo(u"getupload.json error");
+            if (refused)
+                return kUploadRefused;
+            result = kUploadOffsetFailed;
             continue;
         }
         LogInfo(u"file [%s], getupload.json tsStatus %d", name.c_str(), ans.status);
@@ -264,11 +319,20 @@ int UploadOneFile(UpInfo& upInfo, const transfers::TransferContext& ctx) {
             ForgetUpload(upInfo, u"unknown to the upload server");
             return kUploadOffsetFailed;
         }
-        // Offsets of files over 4 GiB need all 64 bits.
-        const Json::Value& at = ans.attachment;
-        if (ans.status != 200 || !at.isObject() || !at.isMember("byte") || !at["byte"].isUInt64()) {
+        if (ans.status != 200) {
+            const bool lasting = Lasting(ans.status);
+            LogError(u"file [%s] getupload.json: status %d%s", name.c_str(), ans.status,
+                     lasting ? u", refused" : u"");
+            if (lasting)
+                return kUploadRefused;
             result = kUploadOffsetFailed;
             continue;
+        }
+        // Offsets of files over 4 GiB need all 64 bits.
+        const Json::Value& at = ans.attachment;
+        if (!at.isObject() || !at.isMember("byte") || !at["byte"].isUInt64()) {
+            LogError(u"file [%s] getupload.json: the answer has no offset, refused", name.c_str());
+            return kUploadRefused;
         }
         uint64_t start = at["byte"].asUInt64();
         LogInfo(u"file [%s], getupload.json success", name.c_str());
@@ -328,7 +392,7 @@ int UploadOneFile(UpInfo& upInfo, const transfers::TransferContext& ctx) {
             return result;
         SetPhase(ctx, transfers::Phase::Confirming);
         LogInfo(u"uploadover.json %hs", over.c_str());
-        switch (Confirm(over, name)) {
+        switch (Confirm(over, name, ctx)) {
         case Confirmation::Done:
             DeleteUploadTaskList(upInfo.m_strFilePath);
             if (ctx.view != nullptr)
@@ -339,6 +403,8 @@ int UploadOneFile(UpInfo& upInfo, const transfers::TransferContext& ctx) {
             return kUploadTransferFailed;
         case Confirmation::Failed:
             return kUploadTransferFailed;
+        case Confirmation::Refused:
+            return kUploadRefused;
         }
     }
     return result;

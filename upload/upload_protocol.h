@@ -22,6 +22,7 @@ enum : int {
     kUploadOffsetFailed = -4,
     kUploadTransferFailed = -5, // also: the service did not confirm the upload
     kUploadUnreadable = -6,     // the local file is gone or cannot be read; not retried
+    kUploadRefused = -7,        // an answer a retry would not change; not retried
 };
 
 // Time-outs of the transfer's socket operations: connecting, and any stretch of a send

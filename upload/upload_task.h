@@ -23,7 +23,9 @@ enum class TaskState : uint8_t {
     Cancelled,
 };
 
-enum class TaskReason : uint8_t { None, Unreadable, NoSpace };
+// Refused: the service gave an answer a retry would not change (a client error, an unknown
+// attachment status, a body that is not the API's JSON).
+enum class TaskReason : uint8_t { None, Unreadable, NoSpace, Refused };
 
 struct UploadTask {
     explicit UploadTask(UpInfo i) : info(std::move(i)) {}

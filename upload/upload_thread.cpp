@@ -237,8 +237,9 @@ void CUploadThread::WorkOnTasks(PassState& pass) {
 }
 
 void CUploadThread::Finish(UploadTask& task, int r, PassState& pass) {
-    enum class After { Nothing, Instant, Unreadable, NoSpace } after = After::Nothing;
+    enum class After { Nothing, Instant, Failed, NoSpace } after = After::Nothing;
     std::u16string path;
+    const char16_t* failedText = kUnreadableFileText;
     {
         Guard g(m_session.m_lock);
         task.busy = false;
@@ -269,12 +270,15 @@ void CUploadThread::Finish(UploadTask& task, int r, PassState& pass) {
             after = After::Instant;
             break;
         case kUploadUnreadable:
+        case kUploadRefused:
             // Kept in the list file and failed: a retry tries it again once the file is
-            // back; until then it does not hold up the queue.
+            // back or the service takes it; until then it does not hold up the queue.
             SetState(task, TaskState::Failed);
-            task.reason = TaskReason::Unreadable;
+            task.reason = r == kUploadRefused ? TaskReason::Refused : TaskReason::Unreadable;
+            if (r == kUploadRefused)
+                failedText = kRefusedFileText;
             UploadStats().Ended(path, TransferStats::End::Failed);
-            after = After::Unreadable;
+            after = After::Failed;
             break;
         case kUploadNoSpace:
             SetState(task, TaskState::Paused);
@@ -305,8 +309,8 @@ void CUploadThread::Finish(UploadTask& task, int r, PassState& pass) {
         DeleteUploadTaskList(path);
         m_view.SetRowValue(path, 100);
         break;
-    case After::Unreadable:
-        m_view.ShowRowFailed(path, kUnreadableFileText);
+    case After::Failed:
+        m_view.ShowRowFailed(path, failedText);
         break;
     case After::NoSpace: {
         // Once per pass, whichever transfer meets it first.

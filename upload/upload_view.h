@@ -27,7 +27,8 @@ public:
     // Message 1529, posted: every row becomes paused.
     virtual void PostAllPaused() = 0;
     // The rows of a task that cannot go on until the user acts (its file is gone or
-    // unreadable) show `text` in place of their progress and offer resume.
+    // unreadable, the service refused it) show `text` in place of their progress and offer
+    // resume.
     virtual void ShowRowFailed(const std::u16string& fullPath, const std::u16string& text) = 0;
 };
 
@@ -42,4 +43,5 @@ struct QueueSummary {
 QueueSummary QueueSummaryTexts(int n);
 
 inline constexpr char16_t kUnreadableFileText[] = u"上传失败：文件不存在或无法读取";
+inline constexpr char16_t kRefusedFileText[] = u"上传失败：服务器拒绝了此文件";
 inline constexpr char16_t kNoSpaceMessage[] = u"空间不足，请登录酷摩岚网站获得更多空间！";

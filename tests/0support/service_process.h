@@ -58,7 +58,7 @@ public:
     std::string Admin(const std::string& pathAndQuery) const;
     const std::string& AdminSecret() const { return m_adminSecret; }
     // Sets one fault ("drop_after", "drop_always", "fail_next", "chunked", "close",
-    // "delay_ms") through the admin call.
+    // "delay_ms", "refuse_announce") through the admin call.
     bool SetFault(const std::string& key, long long value) const;
     // An account's total space in megabytes.
     bool SetSpace(const std::string& mobile, long long mb) const;

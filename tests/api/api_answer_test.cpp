@@ -103,13 +103,16 @@ TEST(ApiJson, DecimalTextFollowsAtoiRules) {
     EXPECT_EQ(api_json::AtoiMember(v, "missing"), 0);
 }
 
-TEST(ApiJson, DecodeTextKeepsCapacityAndDropsFourByteSequences) {
+TEST(ApiJson, DecodeTextKeepsCapacityAndReadsFourByteSequencesAsPairs) {
     Json::Value v;
     Json::Reader().parse("{\"s\":\"\xE4\xB8\xAD\xF0\x9F\x98\x80z\",\"long\":\"abcdefgh\",\"n\":1}",
                          v);
     char16_t buf[8];
     EXPECT_TRUE(api_json::DecodeText(v, "s", buf));
-    EXPECT_EQ(std::u16string(buf), u"中z");
+    EXPECT_EQ(std::u16string(buf), u"中😀z");
+    char16_t three[3];
+    EXPECT_TRUE(api_json::DecodeText(v, "s", three, 3));
+    EXPECT_EQ(std::u16string(three), u"中"); // a pair is never cut in half
     char16_t small[5 + 2];
     small[5] = u'#';
     small[6] = u'#';

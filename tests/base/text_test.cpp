@@ -1,4 +1,5 @@
 #include "base/text.h"
+#include "platform/codepage.h"
 
 #include <algorithm>
 #include <cctype>
@@ -31,9 +32,23 @@ TEST(EncodeUtf8, OneTwoAndThreeByteUnits) {
               Bytes({0x7F, 0xC2, 0x80, 0xDF, 0xBF, 0xE0, 0xA0, 0x80, 0xEF, 0xBF, 0xBF}));
 }
 
-TEST(EncodeUtf8, SurrogatesAreEncodedOneByOne) {
-    // U+1F600 as a pair: each half becomes its own three-byte sequence.
-    EXPECT_EQ(EncodeUtf8(u"\U0001F600"), Bytes({0xED, 0xA0, 0xBD, 0xED, 0xB8, 0x80}));
+TEST(EncodeUtf8, APairIsOneCharacterALoneSurrogateItsStandIn) {
+    EXPECT_EQ(EncodeUtf8(u"\U0001F600"), Bytes({0xF0, 0x9F, 0x98, 0x80}));
+    EXPECT_EQ(EncodeUtf8(u"\U0010FFFD"), Bytes({0xF4, 0x8F, 0xBF, 0xBD}));
+    // Lone halves, and halves in the wrong order: U+10F800 + unit - 0xD800 each.
+    const char16_t lone[] = {0xD83C, u'x', 0xDF0A, 0xDC00, 0xD800};
+    EXPECT_EQ(EncodeUtf8(std::u16string_view(lone, 5)),
+              Bytes({0xF4, 0x8F, 0xA0, 0xBC, 'x', 0xF4, 0x8F, 0xBC, 0x8A, 0xF4, 0x8F, 0xB0, 0x80,
+                     0xF4, 0x8F, 0xA0, 0x80}));
+    // A pair is never split by the capacity; a lone unit needs its four bytes.
+    char out[8];
+    std::memset(out, '#', sizeof out);
+    const char16_t src[] = {u'a', 0xD83C, 0xDF0A};
+    EXPECT_EQ(EncodeUtf8(out, 4, src, 3), 1u);
+    EXPECT_EQ(out[1], '#');
+    EXPECT_EQ(EncodeUtf8(out, 5, src, 3), 5u);
+    EXPECT_EQ(EncodeUtf8(out, 4, src + 1, 1), 4u);
+    EXPECT_EQ(EncodeUtf8(out, 3, src + 1, 1), 0u);
 }
 
 TEST(EncodeUtf8, StopsBeforeAUnitThatDoesNotFit) {
@@ -52,8 +67,11 @@ TEST(EncodeUtf8, StopsBeforeAUnitThatDoesNotFit) {
 TEST(DecodeAnswerText, SequencesAndQuirks) {
     EXPECT_EQ(DecodeAnswerText(Bytes({0xC3, 0xA9})), u"\u00E9");
     EXPECT_EQ(DecodeAnswerText(Bytes({0xE4, 0xB8, 0xAD})), u"\u4E2D");
-    // Four-byte sequence (an emoji) is dropped; the text around it stays.
-    EXPECT_EQ(DecodeAnswerText("a" + Bytes({0xF0, 0x9F, 0x98, 0x80}) + "b"), u"ab");
+    // A four-byte sequence (an emoji) is its pair; one that is no character is dropped.
+    EXPECT_EQ(DecodeAnswerText("a" + Bytes({0xF0, 0x9F, 0x98, 0x80}) + "b"), u"a\U0001F600b");
+    EXPECT_EQ(DecodeAnswerText(Bytes({0xF0, 0x8F, 0xBF, 0xBF, 'x', 0xF4, 0x90, 0x80, 0x80, 'y',
+                                      0xF0, 0x9F, 0x41, 0x80, 'z'})),
+              u"xyz");
     // Five- and six-byte forms are skipped whole as well.
     EXPECT_EQ(DecodeAnswerText(Bytes({0xF8, 1, 2, 3, 4, 'x', 0xFC, 1, 2, 3, 4, 5, 'y'})), u"xy");
     // A stray continuation byte and FE/FF stand for themselves.
@@ -97,10 +115,83 @@ TEST(DecodeAnswerText, BadLengthsAndSmallDestinations) {
 }
 
 TEST(DecodeAnswerText, RoundTripsWhatEncodeUtf8Writes) {
+    // Every BMP unit, the surrogates lone (U+DBFF and U+DC00 kept apart), and the first
+    // and last pairs.
     std::u16string all;
-    for (unsigned u = 1; u < 0x10000; ++u)
+    for (unsigned u = 1; u < 0x10000; ++u) {
         all += static_cast<char16_t>(u);
+        if (u == 0xDBFF)
+            all += u'.';
+    }
+    all += u"\U00010000\U0010F7FF";
     EXPECT_EQ(DecodeAnswerText(EncodeUtf8(all)), all);
+    // The one price of the stand-ins: a real U+10F800..U+10FFFF reads back as the lone
+    // surrogate it stands for, its bytes unchanged.
+    const std::string last = EncodeUtf8(u"\U0010FC00");
+    EXPECT_EQ(DecodeAnswerText(last), std::u16string(1, char16_t{0xDC00}));
+    EXPECT_EQ(EncodeUtf8(DecodeAnswerText(last)), last);
+}
+
+TEST(DecodeAnswerText, PairsNeverSplitAtTheCapacity) {
+    char16_t out[4];
+    const std::string in = "ab" + Bytes({0xF0, 0x9F, 0x8C, 0x8A});
+    EXPECT_EQ(DecodeAnswerText(in.data(), static_cast<int>(in.size()), out, 4), 3);
+    EXPECT_EQ(std::u16string(out), u"ab");
+    EXPECT_EQ(DecodeAnswerText(in.data(), static_cast<int>(in.size()) - 1, out, 4), 3);
+}
+
+// The usual form decoding a server applies to a query value.
+std::string FormDecode(const std::string& s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '+') {
+            out += ' ';
+        } else if (s[i] == '%' && i + 2 < s.size() &&
+                   std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
+                   std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
+            out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+// Names as users and foreign file systems make them, through every form a name takes on
+// its way to the service and back: UTF-8, the query value, the narrow (file system) form.
+TEST(NameConversions, EmojiLoneSurrogatesAndUrlSpecialsRoundTrip) {
+    const char16_t loneHigh[] = {u'a', 0xD83C, u'.', u'j', u'p', u'g'};
+    const char16_t loneLow[] = {0xDF0A, 0xD83C};
+    const std::u16string names[] = {
+        u"海边🌊.jpg",
+        u"👨‍👩‍👧 family 🇨🇳.mp4",
+        std::u16string(loneHigh, 6),
+        std::u16string(loneLow, 2),
+        u"a b#c%d&e[f]g'h=i;j+k?l/m:n@o!p$q,r(s)t*u~v.jpg",
+        u"中文 名字é�.png",
+    };
+    for (const std::u16string& name : names) {
+        const std::string utf8 = EncodeUtf8(name);
+        for (std::size_t i = 0; i < utf8.size(); ++i) {
+            // Well-formed UTF-8: no surrogate's three-byte form, nothing past U+10FFFF.
+            const unsigned char b = static_cast<unsigned char>(utf8[i]);
+            EXPECT_FALSE(b == 0xED && i + 1 < utf8.size() &&
+                         static_cast<unsigned char>(utf8[i + 1]) >= 0xA0);
+            EXPECT_LT(b, 0xF5);
+        }
+        EXPECT_EQ(DecodeAnswerText(utf8), name);
+        EXPECT_EQ(platform::ToNarrow(name), utf8);
+        EXPECT_EQ(platform::FromNarrow(utf8), name);
+        const std::string query = EscapeUrlText(utf8);
+        EXPECT_EQ(query.find_first_of(" #&=;?/[]'"), std::string::npos);
+        EXPECT_EQ(FormDecode(query), utf8);
+    }
+    EXPECT_EQ(EscapeUrlText(EncodeUtf8(u"海边🌊.jpg")), "%E6%B5%B7%E8%BE%B9%F0%9F%8C%8A.jpg");
+    // Every byte string that is UTF-8 goes through the narrow form unchanged, stand-ins too.
+    const std::string standIn = Bytes({0xF4, 0x8F, 0xA0, 0xBC});
+    EXPECT_EQ(platform::ToNarrow(platform::FromNarrow(standIn)), standIn);
+    EXPECT_EQ(platform::FromNarrow(standIn), std::u16string(1, char16_t{0xD83C}));
 }
 
 TEST(EscapeUrlText, DocumentedCases) {
@@ -143,24 +234,6 @@ TEST(EscapeUrlText, CapacityCutsAtWholePieces) {
     EXPECT_STREQ(EscapeUrlText(out, 1, "abc"), "");
     EXPECT_STREQ(EscapeUrlText(out, 8, nullptr), "");
     EXPECT_EQ(EscapeUrlText(nullptr, 8, "abc"), nullptr);
-}
-
-// The usual form decoding a server applies to a query value.
-std::string FormDecode(const std::string& s) {
-    std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '+') {
-            out += ' ';
-        } else if (s[i] == '%' && i + 2 < s.size() &&
-                   std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
-                   std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
-            out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            out += s[i];
-        }
-    }
-    return out;
 }
 
 TEST(EscapeUrlText, RandomBytesFormDecodeBack) {

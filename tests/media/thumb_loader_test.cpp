@@ -7,6 +7,7 @@
 
 #include <QBuffer>
 #include <QColor>
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
 #include <QImage>
@@ -17,6 +18,7 @@
 #include <mutex>
 #include <thread>
 
+#include "media/file_name.h"
 #include "media/thumb_cache.h"
 #include "media/thumb_loader.h"
 #include "media/video_frame.h"
@@ -178,6 +180,32 @@ TEST_F(CellTest, DesktopCacheIsUsedWrittenAndInvalidated) {
     EXPECT_FALSE(QFile::exists(thumbcache::EntryPath(other)));
     Cell(entry);
     EXPECT_FALSE(QFile::exists(thumbcache::EntryPath(entry)));
+}
+
+// A name with an emoji, URL special characters or a lone surrogate: the file is found, and
+// its entry is named by the URI of the bytes on disk, as any other program of the desktop
+// names it.
+TEST_F(CellTest, NamesBeyondTheBmpFindTheirFileAndTheStandardsEntry) {
+    const std::string folder = QFile::encodeName(dir_.path()).toStdString();
+    const std::u16string base = platform::FromNarrow(folder);
+    const char16_t lone[] = {u'b', 0xDF0A, u'.', u'j', u'p', u'g'};
+    const std::pair<std::u16string, std::string> names[] = {
+        {u"海边🌊 #%.jpg", "%E6%B5%B7%E8%BE%B9%F0%9F%8C%8A%20%23%25.jpg"},
+        {std::u16string(lone, 6), "b%F4%8F%BC%8A.jpg"},
+    };
+    for (const auto& [name, encoded] : names) {
+        const std::u16string path = base + u"/" + name;
+        const QString file = media::QtFileName(path);
+        ASSERT_EQ(QFile::encodeName(file).toStdString(), platform::ToNarrow(path));
+        ASSERT_TRUE(Solid(400, 300, Qt::red).save(file, "JPEG", 95));
+        EXPECT_TRUE(Near(ThumbLoader::MakeCell(path, true, {}, {}).pixelColor(80, 60), Qt::red));
+        const QByteArray uri = QByteArray::fromStdString("file://" + folder + "/" + encoded);
+        const QString entry = thumbcache::EntryPath(file);
+        EXPECT_TRUE(entry.endsWith(
+            QString::fromLatin1(QCryptographicHash::hash(uri, QCryptographicHash::Md5).toHex()) +
+            ".png"));
+        EXPECT_EQ(QImage(entry).text("Thumb::URI").toUtf8(), uri);
+    }
 }
 
 TEST_F(CellTest, EveryExifOrientationComesOutUpright) {

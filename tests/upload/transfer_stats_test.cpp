@@ -125,3 +125,28 @@ TEST(TransferStats, BatchEndsOnceWhenNothingIsLeft) {
 }
 
 } // namespace
+
+// "Waiting for the network" is the figures' word only while the service's last answer is
+// missing: a stall behind refusals or back-off with a service that answers is none.
+TEST(TransferStats, UnreachableOnlyWhileTheServiceGivesNoAnswer) {
+    TransferStats s;
+    s.Queued(u"/a", 10);
+    s.Queued(u"/b", 10);
+    s.Sample(0);
+    s.Sample(TransferStats::kStallMs);
+    EXPECT_TRUE(s.Snapshot().stalled);
+    EXPECT_FALSE(s.Snapshot().unreachable);
+    s.ServiceAnswered(false);
+    EXPECT_TRUE(s.Snapshot().unreachable);
+    s.ServiceAnswered(true); // a refusal is an answer
+    EXPECT_FALSE(s.Snapshot().unreachable);
+    s.ServiceAnswered(false);
+    s.Ended(u"/a", TransferStats::EndOfResult(kUploadRefused));
+    EXPECT_EQ(s.Snapshot().filesFailed, 1);
+    EXPECT_TRUE(s.Snapshot().unreachable);
+    s.Ended(u"/b", TransferStats::End::Failed);
+    EXPECT_FALSE(s.Snapshot().unreachable); // nothing open waits for it
+    s.Reset();
+    s.Queued(u"/c", 10);
+    EXPECT_FALSE(s.Snapshot().unreachable);
+}

@@ -1,5 +1,6 @@
-// The upload engine against a real qumo-service: a folder of files of awkward sizes, an
-// instant upload, lack of space, and a confirmation the service refuses.
+// The upload engine against a real qumo-service: a folder of files of awkward sizes and
+// names, an instant upload, lack of space, a confirmation the service refuses, and an
+// announcement it refuses.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,7 +9,10 @@
 
 #include "app/global_var.h"
 #include "app/user_prefs.h"
+#include "base/log_testing.h"
 #include "fake_upload_view.h"
+#include "platform/files.h"
+#include "platform/paths.h"
 #include "tests/api/service_session.h"
 #include "upload/upload_list_file.h"
 #include "upload/upload_protocol.h"
@@ -52,8 +56,14 @@ TEST_F(UploadEngine, FolderOfAwkwardSizesArrivesWhole) {
     std::vector<UpInfo> queued;
     FakeUploadView view;
     std::string stamp = std::to_string(::getpid()) + "_" + std::to_string(time(nullptr));
+    // Names a user or a foreign file system gives: an emoji (a surrogate pair), a lone
+    // surrogate (its stand-in's bytes on disk), the URL special characters (the list file escapes &
+    // and ' as the journal test shows).
+    const std::map<int64_t, std::string> odd = {
+        {1, "海边🌊_"}, {15359, " #%[]=;+?@!$,()~_"}, {15361, "\xF4\x8F\xBC\x8A_"}};
     for (int64_t s : sizes) {
-        std::string p = File("size" + std::to_string(s) + "_" + stamp + ".mp4", s);
+        const std::string name = odd.count(s) ? odd.at(s) : std::string();
+        std::string p = File("size" + std::to_string(s) + "_" + name + stamp + ".mp4", s);
         paths.push_back(p);
         UpInfo t = MakeTask(p);
         ASSERT_TRUE(AddUploadTaskList(t));
@@ -81,7 +91,9 @@ TEST_F(UploadEngine, FolderOfAwkwardSizesArrivesWhole) {
         EXPECT_EQ(view.Progress(platform::FromNarrow(paths[i])), (std::vector<int>{99, 100}));
     EXPECT_EQ(view.Progress(platform::FromNarrow(paths[5])), all);
 
-    // The service stored each file with its size and content.
+    // The service stored each file with its size and content, under the name given.
+    EXPECT_EQ(MakeTask(paths[1]).m_strFileName.substr(0, 11), u"size1_海边🌊_");
+    EXPECT_EQ(MakeTask(paths[4]).m_strFileName[10], char16_t{0xDF0A});
     auto entries = RootEntries();
     for (std::size_t i = 0; i < paths.size(); ++i) {
         std::u16string name = MakeTask(paths[i]).m_strFileName;
@@ -179,6 +191,56 @@ TEST_F(UploadEngine, UnconfirmedUploadIsNotFinished) {
     EXPECT_EQ(RootEntries().count(t.m_strFileName), 0u);
     EXPECT_EQ(UploadOneFile(t), kUploadDone);
     EXPECT_EQ(RootEntries().count(t.m_strFileName), 1u);
+}
+
+TEST_F(UploadEngine, ARefusedAnnouncementFailsItsRowUntilRetried) {
+    // The program log goes to this test's folder, to be read back.
+    platform::OverrideModuleFileName(platform::FromNarrow(dir) + u"/QumoClient");
+    ASSERT_TRUE(platform::CreateDir(platform::FromNarrow(dir + "/log")));
+    ResetLogForTesting();
+    ASSERT_NE(service->Admin("/admin/faults?refuse_announce=1"), "");
+    UpInfo t = MakeTask(File("海边🌊_refused_" + std::to_string(::getpid()) + ".jpg", 30000));
+    FakeUploadView view;
+    {
+        UploadSession session(view);
+        session.Add({t}, true);
+        // Failed at the first answer: status 400 is not asked again.
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                std::lock_guard<std::mutex> g(view.m);
+                return view.failedText.count(t.m_strFilePath) > 0;
+            },
+            30000));
+        {
+            std::lock_guard<std::mutex> g(view.m);
+            EXPECT_EQ(view.failedText[t.m_strFilePath], kRefusedFileText);
+        }
+        EXPECT_EQ(session.StateOf(t.m_strFilePath), TaskState::Failed);
+        EXPECT_EQ(session.ReasonOf(t.m_strFilePath), TaskReason::Refused);
+        EXPECT_EQ(session.Pending(), 1);
+        EXPECT_EQ(RootEntries().count(t.m_strFileName), 0u);
+        std::vector<UpInfo> left;
+        ASSERT_TRUE(ReadUploadTaskList(left));
+        ASSERT_EQ(left.size(), 1u); // kept for the retry
+
+        // 立即重试失败 sends it again; the service takes it this time.
+        EXPECT_EQ(session.RetryFailed(), 1);
+        ASSERT_TRUE(WaitUntil(
+            [&] { return session.StateOf(t.m_strFilePath) == TaskState::Uploaded; }, 30000));
+        EXPECT_EQ(RootEntries().count(t.m_strFileName), 1u);
+    }
+    std::string log;
+    ASSERT_TRUE(
+        platform::ReadWholeFile(platform::FromNarrow(dir + "/log/QumoClient.log"), log, 1 << 20));
+    std::u16string text;
+    for (std::size_t i = 2; i + 1 < log.size(); i += 2)
+        text += static_cast<char16_t>(static_cast<unsigned char>(log[i]) |
+                                      (static_cast<unsigned char>(log[i + 1]) << 8));
+    const std::u16string line =
+        u"[ERROR] - file [" + t.m_strFileName + u"] allinone.json: status 400, refused";
+    EXPECT_NE(text.find(line), std::u16string::npos);
+    platform::OverrideModuleFileName(u"");
+    ResetLogForTesting();
 }
 
 } // namespace

@@ -182,6 +182,63 @@ TEST_F(UploadListJournal, TheRunsEndWritesTheFileWholeAndOtherChangesStayWhole) 
     EXPECT_NE(ReadBytes(list).find(std::string("o\0t\0h\0e\0r\0", 10)), std::string::npos);
 }
 
+// Names beyond the BMP, with a lone surrogate and with URL special characters: every unit
+// reaches the file as it is, is read back, and the journal's records of them replay to the
+// bytes a whole write makes.
+TEST_F(UploadListJournal, NamesOfEveryKindKeepEveryUnitInTheFileAndTheJournal) {
+    const char16_t lone[] = {u'b', 0xDF0A, u'.', u'j', u'p', u'g'};
+    const std::u16string names[] = {u"海边🌊.jpg", std::u16string(lone, 6),
+                                    u"a b#c%d&e[f]g'h=i;j+k.jpg"};
+    std::vector<UpInfo> tasks;
+    for (const std::u16string& name : names) {
+        UpInfo t = Task("x.jpg");
+        t.m_strFileName = name;
+        t.m_strFilePath = u"/photos/🌊/" + name;
+        t.m_strFilePath2 = t.m_strFilePath;
+        tasks.push_back(t);
+    }
+    ASSERT_TRUE(AddUploadTaskLists(tasks));
+    const std::string original = ReadBytes(list);
+    for (const std::u16string& unit : {std::u16string(u"/photos/🌊/海边🌊.jpg"),
+                                       std::u16string(u"/photos/🌊/") + std::u16string(lone, 6)}) {
+        std::string le;
+        for (char16_t c : unit)
+            le += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+        EXPECT_NE(original.find(le), std::string::npos);
+    }
+    auto announce = [&] {
+        for (std::size_t i = 0; i < tasks.size(); ++i) {
+            UpInfo t = tasks[i];
+            CopyToFixed(t.m_tsUpID, platform::FromNarrow(std::to_string(500 + i)));
+            CopyToFixed(t.m_tcVid, u"9");
+            CopyToFixed(t.m_tcUploadIp, u"127.0.0.1");
+            t.m_nUploadPort = 8411;
+            ASSERT_TRUE(UpdateUploadTaskList(t));
+        }
+    };
+    announce();
+    const std::string expected = ReadBytes(list);
+    ASSERT_NE(expected, original);
+
+    DropUploadListForTesting();
+    WriteBytes(list, original);
+    {
+        UploadListJournalScope scope;
+        announce();
+        EXPECT_EQ(ReadBytes(list), original);
+        DropUploadListForTesting(); // killed before the run folds its journal
+    }
+    std::vector<UpInfo> back;
+    ASSERT_TRUE(ReadUploadTaskList(back));
+    EXPECT_EQ(ReadBytes(list), expected);
+    ASSERT_EQ(back.size(), tasks.size());
+    for (std::size_t i = 0; i < tasks.size(); ++i) {
+        EXPECT_EQ(back[i].m_strFileName, tasks[i].m_strFileName);
+        EXPECT_EQ(back[i].m_strFilePath, tasks[i].m_strFilePath);
+        EXPECT_EQ(back[i].m_tsUpID.str(), platform::FromNarrow(std::to_string(500 + i)));
+    }
+}
+
 } // namespace
 
 // A whole library in the list: read back at a start in order, a run's ends journalled and

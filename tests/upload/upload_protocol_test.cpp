@@ -42,11 +42,14 @@ protected:
     std::string Host() const { return "127.0.0.1:" + std::to_string(srv.Port()); }
     void Answer(const std::string& body, int times = 1) {
         for (int i = 0; i < times; ++i)
-            srv.Add([body](ScriptConn& c) {
-                c.ReadRequest();
-                c.Send(Reply(200, body, "Connection: close\r\n"));
-                c.Close();
-            });
+            AnswerHttp(200, body);
+    }
+    void AnswerHttp(int status, const std::string& body) {
+        srv.Add([status, body](ScriptConn& c) {
+            c.ReadRequest();
+            c.Send(Reply(status, body, "Connection: close\r\n"));
+            c.Close();
+        });
     }
     void TakePost(std::size_t bodyLen) {
         srv.Add([bodyLen](ScriptConn& c) {
@@ -112,24 +115,71 @@ TEST_F(Protocol, AnnouncementOutcomes) {
     EXPECT_EQ(UploadOneFile(b), kUploadNoSpace);
     EXPECT_EQ(srv.Requests().size(), 2u); // one request each, nothing more
 
-    // Three unparsable answers: -1, with the attempt number in "retry".
-    Answer("{oops", 3);
+    // Answers a retry may change are asked again, with the attempt number in "retry": a
+    // server error, an HTTP time-out and a request to slow down: -2.
+    Answer(R"({"status":500,"attachment":{}})");
+    AnswerHttp(408, "");
+    Answer(R"({"status":429,"attachment":{}})");
     UpInfo c = Task();
-    EXPECT_EQ(UploadOneFile(c), kUploadAnnounceParse);
+    EXPECT_EQ(UploadOneFile(c), kUploadAnnounceFailed);
     std::vector<std::string> r = srv.Requests();
     ASSERT_EQ(r.size(), 5u);
     EXPECT_NE(FirstLine(r[4]).find("&retry=2&"), std::string::npos);
-    // A refusal, twice, then an answer without "mid": -2.
-    Answer(R"({"status":403,"attachment":{}})", 2);
-    Answer(R"({"status":200,"attachment":{"status":0,"upid":1}})");
-    UpInfo d = Task();
-    EXPECT_EQ(UploadOneFile(d), kUploadAnnounceFailed);
-    EXPECT_EQ(d.m_tcVid[0], 0);
+    EXPECT_EQ(c.m_tcVid[0], 0);
+}
+
+TEST_F(Protocol, AnswersThatWouldComeAgainFailTheFileAtOnce) {
+    // A body that is not the API's JSON, a client error of the API or of HTTP, an attachment
+    // status the client does not know, an opened upload without its ids: one request each.
+    const std::pair<int, std::string> refusals[] = {
+        {200, "{oops"},
+        {200, "<html>portal</html>"},
+        {200, R"({"status":400,"message":"文件名错误！","attachment":{}})"},
+        {404, R"({"status":200,"attachment":{"status":0,"mid":1,"upid":2}})"},
+        {200, R"({"status":200,"attachment":{"status":7}})"},
+        {200, R"({"status":200,"attachment":{}})"},
+        {200, R"({"status":200,"attachment":{"status":0,"upid":1}})"},
+    };
+    std::size_t sent = 0;
+    for (const auto& [http, body] : refusals) {
+        SCOPED_TRACE(body);
+        AnswerHttp(http, body);
+        UpInfo t = Task();
+        EXPECT_EQ(UploadOneFile(t), kUploadRefused);
+        EXPECT_EQ(srv.Requests().size(), ++sent);
+        EXPECT_EQ(t.m_tcVid[0], 0);
+    }
+
+    // The offset request: a client error, and an answer without the offset.
+    for (const std::string& body : {std::string(R"({"status":403,"attachment":{}})"),
+                                    std::string(R"({"status":200,"attachment":{"byte":"x"}})")}) {
+        SCOPED_TRACE(body);
+        Answer(Opened());
+        Answer(body);
+        UpInfo t = Task();
+        EXPECT_EQ(UploadOneFile(t), kUploadRefused);
+        sent += 2;
+        EXPECT_EQ(srv.Requests().size(), sent);
+    }
+
+    // The confirmation: a client error other than the ones that announce the file anew.
+    ASSERT_TRUE(AddUploadTaskList(Task()));
+    Answer(Opened());
+    Answer(R"({"status":200,"attachment":{"byte":0}})");
+    TakePost(20000);
+    AnswerHttp(403, "");
+    UpInfo t = Task();
+    EXPECT_EQ(UploadOneFile(t), kUploadRefused);
+    EXPECT_EQ(srv.Requests().size(), sent + 4);
+    std::vector<UpInfo> left;
+    ASSERT_TRUE(ReadUploadTaskList(left));
+    EXPECT_EQ(left.size(), 1u); // kept for the user's retry
 }
 
 TEST_F(Protocol, UploadServerWithoutPortKeepsThePortAndOffsetFailuresCount) {
     Answer(R"({"status":200,"attachment":{"status":0,"mid":1,"upid":2,"uploadip":"127.0.0.1"}})");
-    Answer("not json", 2);
+    AnswerHttp(502, "");
+    Answer(R"({"status":429,"attachment":{}})");
     Answer(R"({"status":500,"attachment":{}})");
     UpInfo t = Task();
     t.m_nUploadPort = srv.Port(); // stands for the default port

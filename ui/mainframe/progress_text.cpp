@@ -54,7 +54,9 @@ std::u16string ProgressLineText(const TransferStats::Figures& f) {
     std::u16string line =
         Std(QStringLiteral("正在上传 %1/%2 个文件").arg(f.filesDone).arg(f.filesTotal));
     const std::u16string sep = u" · ";
-    if (f.stalled) {
+    // A stall with a service that answers (refusals, back-off after them) is no network
+    // fault: the line keeps its figures.
+    if (f.stalled && f.unreachable) {
         return line + sep + u"等待网络……";
     }
     line += sep + ByteCountText(f.bytesDone) + u"/" + ByteCountText(f.bytesTotal);
