@@ -15,12 +15,13 @@ namespace {
 class ScreenKeeper : public QObject {
 public:
     ScreenKeeper(QWidget* window, QSize minimum, QSize maximum, bool maximizable)
-        : QObject(window), m_window(window), m_minimum(minimum), m_maximum(maximum),
-          m_bMaximizable(maximizable) {
+        : QObject(window), m_window(window), m_wanted(window->size()), m_minimum(minimum),
+          m_maximum(maximum), m_bMaximizable(maximizable) {
         window->installEventFilter(this);
     }
 
     void Update(QSize minimum, QSize maximum, bool maximizable) {
+        m_wanted = m_window ? m_window->size() : m_wanted;
         m_minimum = minimum;
         m_maximum = maximum;
         m_bMaximizable = maximizable;
@@ -44,13 +45,16 @@ public:
         const QSize minimum = m_minimum.boundedTo(area.size());
         w->setMinimumSize(minimum);
         w->setMaximumSize(m_maximum.expandedTo(minimum));
-        const bool larger = w->width() > area.width() || w->height() > area.height();
-        if (larger) {
+        if (w->width() > area.width() || w->height() > area.height()) {
             w->resize(w->size().boundedTo(area.size()));
         }
         if (!opening) {
             return;
         }
+        // Only the first time: a window the user restored stays restored when shown again.
+        const bool larger =
+            !m_bOpened && (m_wanted.width() > area.width() || m_wanted.height() > area.height());
+        m_bOpened = true;
         if (larger && m_bMaximizable && w->maximumSize().width() >= area.width() &&
             w->maximumSize().height() >= area.height()) {
             w->setWindowState(w->windowState() | Qt::WindowMaximized);
@@ -87,6 +91,8 @@ private:
 
     QPointer<QWidget> m_window;
     QPointer<QWindow> m_watched;
+    QSize m_wanted; // the size the window asked for before any fitting
+    bool m_bOpened = false;
     QSize m_minimum;
     QSize m_maximum;
     bool m_bMaximizable;

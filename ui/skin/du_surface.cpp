@@ -126,8 +126,7 @@ bool DuSurface::eventFilter(QObject* watched, QEvent* event) {
 void DuSurface::LayoutControls() {
     for (const auto& child : m_pWindow->Self()->Children()) {
         if (auto* w = static_cast<DuControlWidget*>(child->Widget())) {
-            w->setGeometry(
-                m_pWindow->Definition()->PlaceControl(child->Definition()->geometry, size()));
+            w->setGeometry(m_pWindow->Definition()->PlaceControl(*child->Definition(), size()));
             w->LayoutChildren(); // also when the size did not change
         }
     }

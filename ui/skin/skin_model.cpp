@@ -272,20 +272,41 @@ private:
 
 } // namespace
 
-QRect DuWindowDef::PlaceControl(const DuGeometry& geometry, QSize size) const {
+QRect DuWindowDef::PlaceControl(const DuControlDef& control, QSize size) const {
+    const DuGeometry& g = control.geometry;
     const Squeeze sx(shrinkX, minSize.width(), size.width());
     const Squeeze sy(shrinkY, minSize.height(), size.height());
     if (!sx.Active() && !sy.Active()) {
-        return geometry.Place(size);
+        return g.Place(size);
     }
     const QSize design(sx.Active() ? minSize.width() : size.width(),
                        sy.Active() ? minSize.height() : size.height());
-    const QRect r = geometry.Place(design);
-    const int left = sx.Active() ? sx.Map(r.left()) : r.left();
-    const int right = sx.Active() ? sx.Map(r.left() + r.width()) : r.left() + r.width();
-    const int top = sy.Active() ? sy.Map(r.top()) : r.top();
-    const int bottom = sy.Active() ? sy.Map(r.top() + r.height()) : r.top() + r.height();
-    return QRect(left, top, std::max(right - left, 0), std::max(bottom - top, 0));
+    const QRect r = g.Place(design);
+    const bool pane = control.kind == DuKind::Host || control.kind == DuKind::Group;
+    // One axis: [pos, pos + len) of the minimum-size layout mapped onto the squeezed one.
+    auto axis = [pane](const Squeeze& s, std::optional<int> lead, std::optional<int> trail,
+                       std::optional<int> fixed, int pos, int len, int& outPos, int& outLen) {
+        if (!s.Active()) {
+            outPos = pos;
+            outLen = len;
+        } else if (pane || (lead && trail) || !fixed) {
+            outPos = s.Map(pos);
+            outLen = std::max(s.Map(pos + len) - outPos, 0);
+        } else {
+            outLen = len;
+            if (lead) {
+                outPos = s.Map(pos);
+            } else if (trail) {
+                outPos = s.Map(pos + len) - len;
+            } else {
+                outPos = s.Map(pos + len / 2) - len / 2;
+            }
+        }
+    };
+    int x = 0, w = 0, y = 0, h = 0;
+    axis(sx, g.left, g.right, g.width, r.left(), r.width(), x, w);
+    axis(sy, g.top, g.bottom, g.height, r.top(), r.height(), y, h);
+    return QRect(x, y, w, h);
 }
 
 QRect DuGeometry::Place(QSize parent) const {

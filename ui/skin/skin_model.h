@@ -90,9 +90,10 @@ struct DuWindowDef {
     std::vector<DuControlDef> controls;
 
     // Where one of the window's own controls goes in a window of `size`. Below the minimum
-    // size on an axis the minimum-size layout is squeezed: the bands shrink, in proportion,
-    // and what lies outside them keeps its size and moves.
-    QRect PlaceControl(const DuGeometry& geometry, QSize size) const;
+    // size on an axis the minimum-size layout is squeezed: the bands shrink, in proportion;
+    // areas, groups and controls stretched between two edges narrow with them, controls of
+    // a given size (buttons, texts, pictures) keep it and move with their anchored edge.
+    QRect PlaceControl(const DuControlDef& control, QSize size) const;
 };
 
 struct DuSkinDef {
