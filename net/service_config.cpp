@@ -1,8 +1,10 @@
 #include "net/service_config.h"
 
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <system_error>
 
 #include "net/hosts.h"
 #include "net/http_message.h"
@@ -59,6 +61,21 @@ std::string_view Trim(std::string_view s) {
     while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
         s.remove_suffix(1);
     return s;
+}
+
+// A relative path means one below `base`: the program changes its working folder after the
+// options are read, so a path kept relative would later name another file.
+std::string AbsoluteBelow(const std::string& path, const std::filesystem::path& base) {
+    const std::filesystem::path p(path);
+    if (p.is_absolute() || base.empty())
+        return path;
+    return (base / p).lexically_normal().string();
+}
+
+std::filesystem::path StartFolder() {
+    std::error_code ec;
+    std::filesystem::path here = std::filesystem::current_path(ec);
+    return ec ? std::filesystem::path() : here;
 }
 
 HostUrl FromBase(const std::string& base) {
@@ -174,6 +191,8 @@ bool ParseArgs(const std::vector<std::string>& args, Settings& out, std::string&
         if (!Take(*key, *value, s, "--" + name, err))
             return false;
     }
+    if (s.caFile)
+        s.caFile = AbsoluteBelow(*s.caFile, StartFolder());
     out = s;
     return true;
 }
@@ -228,6 +247,12 @@ bool LoadConfFile(const std::string& path, Settings& out, std::string& err) {
         err = path + ", " + err;
         return false;
     }
+    // Paths in the file mean files beside it, wherever the program was started from.
+    if (out.caFile) {
+        std::error_code ec;
+        const std::filesystem::path file = std::filesystem::absolute(path, ec);
+        out.caFile = AbsoluteBelow(*out.caFile, ec ? std::filesystem::path() : file.parent_path());
+    }
     return true;
 }
 
@@ -270,6 +295,11 @@ bool Configure(const std::vector<std::string>& args, const std::string& confPath
         return false;
     const Resolved r = Resolve(fromArgs, fromFile, Current());
     std::string why;
+    std::error_code ec;
+    if (!r.caFile.empty() && !std::filesystem::is_regular_file(r.caFile, ec)) {
+        err = "the CA file " + r.caFile + " cannot be used: it is not a file that exists";
+        return false;
+    }
     if (!r.caFile.empty() && !net::CanLoadCaFile(r.caFile, why)) {
         err = "the CA file " + r.caFile + " cannot be used: " + why;
         return false;

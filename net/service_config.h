@@ -6,6 +6,7 @@
 //   --api URL  --update URL  --website URL  --partner-login URL  --pictures URL
 //   --video-thumbs URL   one host
 //   --ca-file FILE       a CA (PEM) trusted for https hosts beside the system's store
+//                        (relative: below the folder the program was started from)
 //
 // The settings file holds the same names without the dashes, one "key = value" a line;
 // "#" and ";" begin comment lines. A URL is "http://host[:port]" or "https://host[:port]".

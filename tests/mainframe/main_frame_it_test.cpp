@@ -5,6 +5,7 @@
 
 #include "ui/local_dir_tree.h"
 #include "ui/mainframe/user_panel_text.h"
+#include "ui/skin/du_surface.h"
 #include "ui/user_login_dlg.h"
 
 #include <QMenu>
@@ -111,6 +112,13 @@ TEST_F(MainFrameIt, UserPanelAvatarAndMenu) {
     DuControl* max = frame->WindowObject()->Control(u"sysMax");
     ASSERT_NE(max, nullptr);
     DuControl* self = frame->WindowObject()->Control(u"mainframe");
+    // The test screen (800 x 800) is narrower than the window (980 x 660): it opened
+    // maximised with the button on; restored it is no wider than the screen.
+    EXPECT_TRUE(frame->isMaximized());
+    EXPECT_TRUE(max->CheckState());
+    frame->showNormal();
+    EXPECT_FALSE(max->CheckState());
+    EXPECT_LE(frame->width(), frame->screen()->availableSize().width());
     frame->WindowObject()->SendEvent(self, kDuEventMaximizeToggle);
     EXPECT_TRUE(max->CheckState());
     EXPECT_TRUE(frame->isMaximized());
@@ -123,6 +131,22 @@ TEST_F(MainFrameIt, UserPanelAvatarAndMenu) {
     EXPECT_TRUE(frame->isMaximized());
     frame->WindowObject()->SendEvent(max, kDuEventStateChange, 0);
     EXPECT_FALSE(frame->isMaximized());
+
+    // A double click on the caption (the title, away from its buttons) toggles as sysMax
+    // does, the button following; so does a window maximised by the window system.
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(frame));
+    QWidget* surface = frame->WindowObject()->Surface();
+    const QPoint title(surface->width() / 3, 12);
+    QTest::mouseDClick(surface, Qt::LeftButton, Qt::NoModifier, title);
+    EXPECT_TRUE(frame->isMaximized());
+    EXPECT_TRUE(max->CheckState());
+    QTest::mouseDClick(surface, Qt::LeftButton, Qt::NoModifier, title);
+    EXPECT_FALSE(frame->isMaximized());
+    EXPECT_FALSE(max->CheckState());
+    frame->showMaximized();
+    EXPECT_TRUE(max->CheckState());
+    frame->showNormal();
+    EXPECT_FALSE(max->CheckState());
 
     // Pages of the website go to the desktop's opener with their full address.
     const QString opened = m_root.path() + "/opened.txt";

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "net/hosts.h"
@@ -105,4 +107,47 @@ TEST(ServiceConfig, ConfigureSetsEverythingOrNothing) {
     hosts::SetPartnerLogin("open.qumo.localhost:8410");
     hosts::SetPicture(pic);
     EXPECT_FALSE(net::MustUseTls("upload.elsewhere", 8411));
+}
+
+// The program changes its working folder after reading the options: a relative CA file
+// given from another folder must still name the file it named at the start.
+TEST(ServiceConfig, RelativeCaFileMeansTheStartFolder) {
+    namespace fs = std::filesystem;
+    const fs::path before = fs::current_path();
+    const fs::path start = fs::path(::testing::TempDir()) / "qumo_start_folder";
+    fs::remove_all(start);
+    fs::create_directories(start / "tls");
+    fs::create_directories(start / "elsewhere");
+    const std::string make = "cd '" + start.string() +
+                             "/tls' && openssl req -x509 -newkey ec -pkeyopt "
+                             "ec_paramgen_curve:prime256v1 -nodes -keyout ca.key -out ca.pem "
+                             "-days 2 -subj /CN=QumoTestCA >/dev/null 2>&1";
+    if (std::system(make.c_str()) != 0) {
+        GTEST_SKIP() << "the openssl tool could not make a CA";
+    }
+    const std::string caBefore = net::ExtraCaFile();
+    fs::current_path(start);
+    std::string err;
+    // A file that cannot be used stops the start with its name, resolved where it was given.
+    EXPECT_FALSE(Configure({"--ca-file", "tls/missing.pem"}, "", err));
+    EXPECT_NE(err.find((start / "tls/missing.pem").string()), std::string::npos) << err;
+    EXPECT_EQ(net::ExtraCaFile(), caBefore);
+
+    ASSERT_TRUE(Configure({"--ca-file", "tls/../tls/ca.pem"}, "", err)) << err;
+    fs::current_path(start / "elsewhere"); // as the program does after its start
+    const std::string kept = net::ExtraCaFile();
+    EXPECT_EQ(kept, (start / "tls/ca.pem").string());
+    std::string why;
+    EXPECT_TRUE(net::CanLoadCaFile(kept, why)) << why;
+
+    // In the settings file a relative path means a file beside that file.
+    const fs::path conf = start / "tls/qumoclient.conf";
+    std::ofstream(conf) << "ca-file = ca.pem\n";
+    Settings file;
+    ASSERT_TRUE(LoadConfFile(conf.string(), file, err)) << err;
+    EXPECT_EQ(file.caFile.value_or(""), (start / "tls/ca.pem").string());
+
+    fs::current_path(before);
+    net::SetExtraCaFile(caBefore);
+    fs::remove_all(start);
 }

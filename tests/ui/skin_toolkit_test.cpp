@@ -217,6 +217,37 @@ TEST(SkinLoad, Utf16FilesDeepNestingAndHugeNumbers) {
     EXPECT_LE(d.width(), 10000);
 }
 
+// Shrink bands from the file: bad, overlapping and outside ones are dropped; below the
+// minimum the bands give way, areas narrow and sized controls keep their size.
+TEST(SkinLoad, ShrinkBandsSqueezeAreasAndMoveSizedControls) {
+    QTemporaryDir dir;
+    const std::u16string path = uitest::WriteFile(
+        dir, QStringLiteral("config.xml"),
+        "<skin><window name=\"w\" width=\"400\" height=\"300\" minwidth=\"300\" "
+        "minheight=\"200\" resizable=\"true\" shrinkx=\"100-200,150-250,x-9,280-999,-5-3\" "
+        "shrinky=\"\"><host name=\"pane\" left=\"50\" right=\"50\" top=\"0\" "
+        "bottom=\"0\"/><button name=\"b\" right=\"10\" width=\"40\" top=\"0\" "
+        "height=\"20\"/></window></skin>");
+    auto style = duLoadStyleW(path.c_str());
+    ASSERT_NE(style, nullptr);
+    const DuWindowDef* w = style->Skin().FindWindow(u"w");
+    ASSERT_NE(w, nullptr);
+    ASSERT_EQ(w->shrinkX.size(), 1u);
+    EXPECT_EQ(w->shrinkX[0].from, 100);
+    EXPECT_EQ(w->shrinkX[0].to, 200);
+    EXPECT_TRUE(w->shrinkY.empty());
+    const DuControlDef& pane = w->controls[0];
+    const DuControlDef& button = w->controls[1];
+    // At or above the minimum: the plain anchored layout.
+    EXPECT_EQ(w->PlaceControl(pane, QSize(300, 200)), QRect(50, 0, 200, 200));
+    EXPECT_EQ(w->PlaceControl(pane, QSize(500, 200)), pane.geometry.Place(QSize(500, 200)));
+    // 50 pixels short: the band gives half of itself; the button keeps 40 and moves.
+    EXPECT_EQ(w->PlaceControl(pane, QSize(250, 200)), QRect(50, 0, 150, 200));
+    EXPECT_EQ(w->PlaceControl(button, QSize(250, 200)), QRect(200, 0, 40, 20));
+    // Shorter than the bands can give: they are gone, nothing is negative.
+    EXPECT_EQ(w->PlaceControl(pane, QSize(120, 200)).width(), 100);
+}
+
 TEST(SkinLoad, GeometryAndColoursParse) {
     DuGeometry g;
     g.left = 10;

@@ -289,14 +289,21 @@ void CMainFrame::OnUploadDir(DuControl*, std::intptr_t, std::intptr_t) {
 }
 
 void CMainFrame::OnMaximizeToggle(DuControl*, std::intptr_t, std::intptr_t) {
-    DuWindow* window = WindowObject();
     DuStyle* style = DuAppStyle();
-    DuControl* max = window ? window->Control(u"sysMax") : nullptr;
-    if (!style || !max) {
+    if (!style) {
         return;
     }
-    const bool maximize = !max->CheckState();
-    style->Show(this, maximize ? kDuShowMaximize : kDuShowRestore);
-    max->SetCheckState(maximize);
-    max->Redraw();
+    style->Show(this, isMaximized() ? kDuShowRestore : kDuShowMaximize);
+    SyncMaximizeButton();
+}
+
+void CMainFrame::SyncMaximizeButton() {
+    // The button shows the window's state, however it was reached (caption, window
+    // manager, opened maximised on a small screen).
+    DuWindow* window = WindowObject();
+    DuControl* max = window ? window->Control(u"sysMax") : nullptr;
+    if (max && max->CheckState() != isMaximized()) {
+        max->SetCheckState(isMaximized());
+        max->Redraw();
+    }
 }

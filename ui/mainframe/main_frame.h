@@ -302,6 +302,7 @@ private:
     void OnSysMenu(DuControl* control, std::intptr_t p1, std::intptr_t p2);
     void OnUploadDir(DuControl* control, std::intptr_t p1, std::intptr_t p2);
     void OnMaximizeToggle(DuControl* control, std::intptr_t p1, std::intptr_t p2);
+    void SyncMaximizeButton(); // sysMax follows the window's maximised state
     void PopupCommandMenu(QMenu& menu, const QPoint& globalPos);
 
     bool m_bBound = false;

@@ -73,6 +73,9 @@ void CMainFrame::ShowFromTray() {
 
 void CMainFrame::changeEvent(QEvent* e) {
     QWidget::changeEvent(e);
+    if (e->type() == QEvent::WindowStateChange) {
+        SyncMaximizeButton();
+    }
     if (e->type() == QEvent::WindowStateChange && isMinimized() && ShouldHideToTray()) {
         // Not inside the state change itself: the window manager is still busy with it.
         QTimer::singleShot(0, this, [this]() {

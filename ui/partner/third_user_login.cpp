@@ -4,6 +4,7 @@
 #include "net/hosts.h"
 #include "ui/partner/browser_cookies.h"
 #include "ui/partner/web_browser2.h"
+#include "ui/skin/du_screen_fit.h"
 
 #include <QGuiApplication>
 #include <QIcon>
@@ -71,6 +72,8 @@ bool CThirdUserLogin::OnInitDialog() {
         const QRect area = screen->availableGeometry();
         move(area.center() - QPoint(width / 2, height / 2));
     }
+    // Not larger than the screen, its caption on it.
+    DuKeepOnScreen(this, minimumSize(), maximumSize(), false);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

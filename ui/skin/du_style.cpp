@@ -3,6 +3,7 @@
 #include "base/log.h"
 #include "base/xml_file.h"
 #include "base/xml_node.h"
+#include "ui/skin/du_screen_fit.h"
 #include "ui/skin/skin_model.h"
 
 #include <QDialog>
@@ -74,9 +75,12 @@ bool DuStyle::Bind(QWidget* window, const char16_t* skinWindowName) {
     if (window->windowTitle().isEmpty()) {
         window->setWindowTitle(QString::fromStdU16String(def->title));
     }
-    window->setMinimumSize(def->resizable ? def->minSize : def->size);
-    window->setMaximumSize(def->resizable ? QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX) : def->size);
+    // A fixed window may still give way down to its minimum on a screen too small for it.
+    const QSize maximum = def->resizable ? QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX) : def->size;
+    window->setMinimumSize(def->minSize);
+    window->setMaximumSize(maximum);
     window->resize(def->size);
+    DuKeepOnScreen(window, def->minSize, maximum, def->resizable && def->maximizeOnDoubleClick);
     auto object = std::make_unique<DuWindow>(this, window, def);
     m_windows.emplace(window, std::move(object));
     new UnbindOnDestroy(this, window);

@@ -8,11 +8,13 @@
 #include "ui/skin/skin_model.h"
 
 #include <QCursor>
+#include <QGuiApplication>
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmapCache>
+#include <QStyleHints>
 #include <QWindow>
 
 namespace {
@@ -124,7 +126,7 @@ bool DuSurface::eventFilter(QObject* watched, QEvent* event) {
 void DuSurface::LayoutControls() {
     for (const auto& child : m_pWindow->Self()->Children()) {
         if (auto* w = static_cast<DuControlWidget*>(child->Widget())) {
-            w->setGeometry(child->Definition()->geometry.Place(size()));
+            w->setGeometry(m_pWindow->Definition()->PlaceControl(*child->Definition(), size()));
             w->LayoutChildren(); // also when the size did not change
         }
     }
@@ -215,9 +217,9 @@ void DuSurface::mousePressEvent(QMouseEvent* event) {
             m_dragEdges = edges;
         }
     } else if (InCaption(pos) && !host->isMaximized()) {
-        if (!(handle && handle->startSystemMove())) {
-            m_drag = Drag::Move;
-        }
+        // The move starts once the mouse moves: a window system that takes the mouse over
+        // at the press would swallow the second click of a double click.
+        m_drag = Drag::PendingMove;
     }
     m_dragStart = event->globalPosition().toPoint();
     m_startGeometry = host->geometry();
@@ -243,6 +245,20 @@ void DuSurface::mouseMoveEvent(QMouseEvent* event) {
         return;
     }
     const QPoint delta = event->globalPosition().toPoint() - m_dragStart;
+    if (m_drag == Drag::PendingMove) {
+        if (!(event->buttons() & Qt::LeftButton)) {
+            m_drag = Drag::None;
+            return;
+        }
+        if (delta.manhattanLength() < QGuiApplication::styleHints()->startDragDistance()) {
+            return;
+        }
+        QWindow* handle = host->windowHandle();
+        m_drag = handle && handle->startSystemMove() ? Drag::None : Drag::Move;
+        if (m_drag == Drag::None) {
+            return;
+        }
+    }
     if (m_drag == Drag::Move) {
         host->move(m_startGeometry.topLeft() + delta);
         return;

@@ -31,7 +31,7 @@ private:
     bool InCaption(QPoint pos) const;
 
     DuWindow* m_pWindow;
-    enum class Drag { None, Move, Resize } m_drag = Drag::None;
+    enum class Drag { None, PendingMove, Move, Resize } m_drag = Drag::None;
     Qt::Edges m_dragEdges;
     QPoint m_dragStart;    // global position at the press
     QRect m_startGeometry; // host geometry at the press

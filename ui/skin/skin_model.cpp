@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 
 namespace {
 
@@ -214,6 +215,100 @@ std::vector<std::u16string> SplitList(const std::u16string& text) {
 
 } // namespace
 
+namespace {
+
+// Bands "a-b,c-d" inside [0, extent]; malformed, overlapping or outside ones are dropped.
+std::vector<DuBand> ParseBands(const std::u16string& text, int extent) {
+    std::vector<DuBand> bands;
+    for (const std::u16string& part : SplitList(text)) {
+        const std::size_t dash = part.find(u'-', 1);
+        if (dash == std::u16string::npos) {
+            continue;
+        }
+        const std::optional<int> from = ParseInt(std::u16string_view(part).substr(0, dash));
+        const std::optional<int> to = ParseInt(std::u16string_view(part).substr(dash + 1));
+        if (from && to && *from >= 0 && *from < *to && *to <= extent) {
+            bands.push_back(DuBand{*from, *to});
+        }
+    }
+    std::sort(bands.begin(), bands.end(),
+              [](const DuBand& a, const DuBand& b) { return a.from < b.from; });
+    std::vector<DuBand> apart;
+    for (const DuBand& band : bands) {
+        if (apart.empty() || band.from >= apart.back().to) {
+            apart.push_back(band);
+        }
+    }
+    return apart;
+}
+
+// Maps a position of the minimum-size layout (`extent` long) onto an axis `actual` long.
+class Squeeze {
+public:
+    Squeeze(const std::vector<DuBand>& bands, int extent, int actual) : m_bands(bands) {
+        int total = 0;
+        for (const DuBand& b : bands) {
+            total += b.to - b.from;
+        }
+        const int deficit = extent - actual;
+        m_share = total > 0 && deficit > 0 ? std::min(1.0, double(deficit) / total) : 0.0;
+    }
+    bool Active() const { return m_share > 0; }
+    int Map(int pos) const {
+        double taken = 0;
+        for (const DuBand& b : m_bands) {
+            if (pos <= b.from) {
+                break;
+            }
+            taken += (std::min(pos, b.to) - b.from) * m_share;
+        }
+        return static_cast<int>(std::lround(pos - taken));
+    }
+
+private:
+    const std::vector<DuBand>& m_bands;
+    double m_share = 0;
+};
+
+} // namespace
+
+QRect DuWindowDef::PlaceControl(const DuControlDef& control, QSize size) const {
+    const DuGeometry& g = control.geometry;
+    const Squeeze sx(shrinkX, minSize.width(), size.width());
+    const Squeeze sy(shrinkY, minSize.height(), size.height());
+    if (!sx.Active() && !sy.Active()) {
+        return g.Place(size);
+    }
+    const QSize design(sx.Active() ? minSize.width() : size.width(),
+                       sy.Active() ? minSize.height() : size.height());
+    const QRect r = g.Place(design);
+    const bool pane = control.kind == DuKind::Host || control.kind == DuKind::Group;
+    // One axis: [pos, pos + len) of the minimum-size layout mapped onto the squeezed one.
+    auto axis = [pane](const Squeeze& s, std::optional<int> lead, std::optional<int> trail,
+                       std::optional<int> fixed, int pos, int len, int& outPos, int& outLen) {
+        if (!s.Active()) {
+            outPos = pos;
+            outLen = len;
+        } else if (pane || (lead && trail) || !fixed) {
+            outPos = s.Map(pos);
+            outLen = std::max(s.Map(pos + len) - outPos, 0);
+        } else {
+            outLen = len;
+            if (lead) {
+                outPos = s.Map(pos);
+            } else if (trail) {
+                outPos = s.Map(pos + len) - len;
+            } else {
+                outPos = s.Map(pos + len / 2) - len / 2;
+            }
+        }
+    };
+    int x = 0, w = 0, y = 0, h = 0;
+    axis(sx, g.left, g.right, g.width, r.left(), r.width(), x, w);
+    axis(sy, g.top, g.bottom, g.height, r.top(), r.height(), y, h);
+    return QRect(x, y, w, h);
+}
+
 QRect DuGeometry::Place(QSize parent) const {
     auto axis = [](std::optional<int> lead, std::optional<int> trail, std::optional<int> size,
                    int extent, int& pos, int& len) {
@@ -334,6 +429,8 @@ bool ParseSkin(const XmlNode& root, DuSkinDef& skin, std::u16string* error) {
         w.titleLeft = std::clamp(IntAttr(*child, u"titleleft").value_or(12), 0, *width);
         w.titleSize = std::clamp(IntAttr(*child, u"titlesize").value_or(13), 0, 72);
         w.icon = Attr(*child, u"icon");
+        w.shrinkX = ParseBands(Attr(*child, u"shrinkx"), w.minSize.width());
+        w.shrinkY = ParseBands(Attr(*child, u"shrinky"), w.minSize.height());
         ReadControls(*child, w.controls, 0);
         skin.windows.push_back(std::move(w));
     }

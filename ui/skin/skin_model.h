@@ -62,6 +62,13 @@ struct DuControlDef {
     std::vector<DuControlDef> children;
 };
 
+// A stretch [from, to) of the window's minimum-size layout, on one axis, that gives up its
+// space when the window has to be smaller than its minimum (a small or scaled screen).
+struct DuBand {
+    int from = 0;
+    int to = 0;
+};
+
 struct DuWindowDef {
     std::u16string name;
     std::u16string title;
@@ -78,8 +85,15 @@ struct DuWindowDef {
     QColor titleColor;
     int titleLeft = 12;
     int titleSize = 13;
-    std::u16string icon; // small picture left of the title
+    std::u16string icon;                  // small picture left of the title
+    std::vector<DuBand> shrinkX, shrinkY; // sorted, apart, inside the minimum size
     std::vector<DuControlDef> controls;
+
+    // Where one of the window's own controls goes in a window of `size`. Below the minimum
+    // size on an axis the minimum-size layout is squeezed: the bands shrink, in proportion;
+    // areas, groups and controls stretched between two edges narrow with them, controls of
+    // a given size (buttons, texts, pictures) keep it and move with their anchored edge.
+    QRect PlaceControl(const DuControlDef& control, QSize size) const;
 };
 
 struct DuSkinDef {
