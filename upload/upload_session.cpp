@@ -397,7 +397,11 @@ TaskReason UploadSession::ReasonOf(const std::u16string& fullPath) const {
 int UploadSession::CommandOf(const std::u16string& fullPath) const {
     Guard g(m_lock);
     const TaskRef t = FindLocked(fullPath);
-    return t && t->busy ? t->control.load() : -1;
+    if (!t || !t->busy)
+        return -1;
+    // The attempt may have taken the flag already and be on its way out: the pause still
+    // stands until it ends.
+    return t->pauseWanted ? 2 : t->control.load();
 }
 
 std::vector<TaskRef> UploadSession::Tasks() const {

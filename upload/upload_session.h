@@ -85,7 +85,8 @@ public:
     // The state of the task with this path; Cancelled when there is none.
     TaskState StateOf(const std::u16string& fullPath) const;
     TaskReason ReasonOf(const std::u16string& fullPath) const;
-    // The command flag of the attempt working on this path; -1 when none works on it.
+    // The command given to the attempt working on this path (2 while a pause of it stands,
+    // even once the attempt took the flag); -1 when none works on it.
     int CommandOf(const std::u16string& fullPath) const;
     // Every task in queue order (tests, benchmarks).
     std::vector<TaskRef> Tasks() const;
