@@ -48,7 +48,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Chinese text needs a CJK font; the website's pages open in the desktop's browser.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk, xdg-utils")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk, fonts-noto-color-emoji, xdg-utils")
 
 # Per generator (read by cpack): which components and where. Only CPACK_* variables
 # reach cpack, hence the name of the .deb's prefix.
