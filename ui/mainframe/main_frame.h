@@ -214,7 +214,7 @@ public:
     // Shows the message and returns true when the session has this path (queued or
     // uploaded).
     bool ReportDuplicate(const std::u16string& fullPath, const std::u16string& text);
-    // Appends `task` as a row and to the waiting tasks and the list file.
+    // Shows `task` as a row and hands it to the session, which queues and saves it.
     void AppendUploadTask(UpInfo& task);
     // After files were added: the queue summary when tasks wait, then the worker.
     void StartAddedUploads();
