@@ -45,8 +45,9 @@ TEST_F(PreviewIt, LocalFolderThumbnailsCountTabAndEmptyFolder) {
     EXPECT_EQ(m_frame->m_nServerPreview, 0);
     EXPECT_EQ(Preview()->RecordCount(), 0);
     EXPECT_EQ(Preview()->ImageCount(), 23);
+    // The worker's last pictures reach the list through posted calls, after it ended.
     for (int row : {0, 11, 22})
-        EXPECT_TRUE(HasPicture(Preview(), row)) << row;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return HasPicture(Preview(), row); }, 10000)) << row;
     // Laid out on the grid: the second item right of the first, in the same row.
     const QRect a = Preview()->visualItemRect(Preview()->item(0));
     const QRect b = Preview()->visualItemRect(Preview()->item(1));
