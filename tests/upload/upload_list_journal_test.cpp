@@ -38,6 +38,14 @@ UpInfo Task(const std::string& name) {
     return t;
 }
 
+// `n` tasks IMG_0.jpg, IMG_1.jpg, ... in that order.
+std::vector<UpInfo> Library(int n) {
+    std::vector<UpInfo> tasks;
+    for (int i = 0; i < n; ++i)
+        tasks.push_back(Task("IMG_" + std::to_string(i) + ".jpg"));
+    return tasks;
+}
+
 class UploadListJournal : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -245,9 +253,7 @@ TEST_F(UploadListJournal, NamesOfEveryKindKeepEveryUnitInTheFileAndTheJournal) {
 // replayed after a kill, and the file folded to exactly what a fresh write of the rest makes.
 TEST_F(UploadListJournal, ALibraryOfTensOfThousandsStartsAndEndsTasksAfterAKill) {
     constexpr int kTasks = 30000;
-    std::vector<UpInfo> tasks;
-    for (int i = 0; i < kTasks; ++i)
-        tasks.push_back(Task("IMG_" + std::to_string(i) + ".jpg"));
+    const std::vector<UpInfo> tasks = Library(kTasks);
     ASSERT_TRUE(AddUploadTaskLists(tasks));
     DropUploadListForTesting();
 
@@ -281,9 +287,7 @@ TEST_F(UploadListJournal, ALibraryOfTensOfThousandsStartsAndEndsTasksAfterAKill)
 // kill after the next change loses neither.
 TEST_F(UploadListJournal, ChangesReplayedButNotWrittenSurviveTheNextJournal) {
     constexpr int kTasks = 2000;
-    std::vector<UpInfo> tasks;
-    for (int i = 0; i < kTasks; ++i)
-        tasks.push_back(Task("IMG_" + std::to_string(i) + ".jpg"));
+    const std::vector<UpInfo> tasks = Library(kTasks);
     ASSERT_TRUE(AddUploadTaskLists(tasks));
     DropUploadListForTesting();
     std::vector<UpInfo> read;
